@@ -13,6 +13,7 @@ public:
     virtual void hexdump(const void* data, unsigned len) = 0;
     virtual void appPrintf(const char* appName, const char* appDomain, const char* fmt, ...)
         __attribute__((format(printf, 4, 5))) = 0;
+    // Without lineFeed the caller's format carries its own line end (or none).
     virtual void appPrintfV(const char* appName, const char* appDomain, const char* fmt, va_list ap,
                             bool lineFeed) = 0;
     virtual void appHexdump(const char* appName, const char* appDomain, const void* data, unsigned len) = 0;
@@ -35,4 +36,6 @@ public:
     virtual void trace_off() {}
 };
 
+// Null before the log exists (static initialisers that run earlier) and after
+// the process entry has deleted it; code that may run then must check.
 extern IDebug* debug;

@@ -2,23 +2,22 @@
 
 #include "runtime/debug.h"
 
-void IInstanceLog::Log(unsigned long long flag, const char* fmt, ...)
+void IInstanceLog::Log(LogFlags flag, const char* fmt, ...)
 {
-    if (!(logFlags & flag)) return;
     va_list ap;
     va_start(ap, fmt);
-    debug->appPrintfV(GetAppName(), GetAppDomain(), fmt, ap, true);
+    LogV(flag, fmt, ap);
     va_end(ap);
 }
 
-void IInstanceLog::LogV(unsigned long long flag, const char* fmt, va_list ap)
+void IInstanceLog::LogV(LogFlags flag, const char* fmt, va_list ap)
 {
-    if (!(logFlags & flag)) return;
+    if (!(logFlags & flag) || !debug) return;
     debug->appPrintfV(GetAppName(), GetAppDomain(), fmt, ap, true);
 }
 
-void IInstanceLog::HexDump(unsigned long long flag, const void* data, unsigned len)
+void IInstanceLog::HexDump(LogFlags flag, const void* data, unsigned len)
 {
-    if (!(logFlags & flag)) return;
+    if (!(logFlags & flag) || !debug) return;
     debug->appHexdump(GetAppName(), GetAppDomain(), data, len);
 }

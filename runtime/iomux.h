@@ -14,7 +14,7 @@ public:
     void SetFd(int f) { fd = f; }
     // Called on the loop thread for every epoll event of the descriptor.
     // Descriptors are edge-triggered: read or write until EAGAIN. The callee
-    // may FDClose/FDRem itself; it must not delete itself here (defer it).
+    // may FDClose/FDRem itself or others; it must not delete itself here (defer it).
     virtual void IoContextNotify(bool in, bool out) = 0;
 
     int fd = -1;
@@ -30,33 +30,50 @@ class UIoExecAnchor;
 class UIoExec {
 public:
     UIoExec() {}
+    UIoExec(const UIoExec&) = delete;
+    UIoExec& operator=(const UIoExec&) = delete;
     virtual ~UIoExec();
     // Called on the loop thread in a later loop pass than the SetExec. The
-    // callee may queue itself again (it then runs in the next pass) or delete
-    // itself.
+    // callee may queue itself again (it then runs in the next pass), cancel
+    // or delete itself or other UIoExecs.
     virtual void IoExec(void* param) = 0;
-    bool IsQueued() const { return queued; }
+    bool IsQueued() const { return execQueued; }
 
-    // Loop-private links into the deferred list and the chain of anchors.
+    // Loop-private: links into the deferred list, the parameter of the
+    // object's own entry, and the anchors carrying its further entries.
     UIoExec* execNext = nullptr;
     UIoExec* execPrev = nullptr;
-    UIoExecAnchor* anchors = nullptr;
-    IIoMux* execIomux = nullptr;
     void* execParam = nullptr;
-    bool queued = false;
+    UIoExecAnchor* execAnchors = nullptr;
+    bool execQueued = false;
+};
+
+// A further queue entry of an object that is queued already. Owned by the
+// loop: deleted right before the target's IoExec, or with the target.
+class UIoExecAnchor : public UIoExec {
+public:
+    UIoExecAnchor(UIoExec* target, void* param);
+    ~UIoExecAnchor() override;
+    // Deletes the anchor, then calls the target's IoExec(param).
+    void IoExec(void* param) override;
+
+    UIoExec* target;
+    UIoExecAnchor* chainNext = nullptr;
+    UIoExecAnchor* chainPrev = nullptr;
 };
 
 class ISignalConsumer {
 public:
     virtual ~ISignalConsumer() {}
-    // 1 for SIGHUP, 10 for SIGUSR1.
+    // 1 for SIGHUP, 10 for SIGUSR1; on the loop thread.
     virtual void OnSignal(int sig) = 0;
 };
 
 class IShutdownHandler {
 public:
     virtual ~IShutdownHandler() {}
-    // Wind down asynchronously, then call IIoMux::ShutdownComplete(this).
+    // Wind down asynchronously, then call IIoMux::ShutdownComplete(this). May
+    // be called again (a second SIGTERM) while still winding down.
     virtual void Shutdown() = 0;
     virtual void ShutdownTimeout() = 0;
 };
@@ -64,11 +81,14 @@ public:
 class IChildExitedHandler {
 public:
     virtual ~IChildExitedHandler() {}
+    // For every reaped child; crashed is true for death by SIGILL, SIGABRT,
+    // SIGSEGV or SIGPIPE. The handler may unregister itself here.
     virtual void ChildExited(int pid, int signal, int exitCode, bool crashed) = 0;
 };
 
 class IIoMux {
 public:
+    // The boolean is kept for callers that pass it; the loop does not use it.
     static IIoMux* Create(bool stored = true, unsigned int maxFds = 0);
     virtual ~IIoMux() {}
     virtual void Run() = 0;
@@ -84,6 +104,7 @@ public:
     virtual void Lock() = 0;
     virtual void UnLock() = 0;
     virtual void SetExec(UIoExec* exec, void* param) = 0;
+    // From threads other than the loop's; wakes the loop.
     virtual void SetExecLocked(UIoExec* exec, void* param) = 0;
     virtual void CancelSetExec(UIoExec* exec) = 0;
     virtual void Shutdown() = 0;

@@ -9,8 +9,9 @@ class ITimerAbsolute;
 class UTimer {
 public:
     virtual ~UTimer() {}
-    // Called on the loop thread when the timer expires. The callee may start
-    // or cancel any timer, this one included, and may delete the timer.
+    // Called on the loop thread when the timer expires; the timer is idle by
+    // then. The callee may start or cancel any timer, this one included, and
+    // may delete the timer.
     virtual void TimerOnTimeout(ITimer* timer) = 0;
 };
 
@@ -19,13 +20,19 @@ public:
 class ITimer : public btree {
 public:
     ITimer(IIoMux* iomux, UTimer* user);
+    ITimer(const ITimer&) = delete;
+    ITimer& operator=(const ITimer&) = delete;
     ~ITimer() override;
+    // Loop thread only. Starting a running timer restarts it; values above
+    // 0x7FFFFFFF ms are lowered (and logged).
     void Start(unsigned long ms);
     void Cancel();
-    void StartLocked(unsigned long ms);  // from other threads
+    // From other threads: take the loop's lock and wake it.
+    void StartLocked(unsigned long ms);
     void CancelLocked();
     bool IsRunning() const { return running; }
 
+    // Keys compare by signed 32-bit difference, so order survives the wrap.
     int btree_compare(void* key) override;
     int btree_compare(btree* other) override;
 
@@ -36,22 +43,26 @@ public:
     unsigned delta = 0;
     ITimer* next = nullptr;
     ITimer* prev = nullptr;
-    // Further timers of the same expiry, in start order (only the first of a
-    // group sits in the tree).
-    ITimer* sameNext = nullptr;
+    // Set on the timers due in the pass that is firing them, so that a timer
+    // started for 0 ms from a callback waits for the next pass.
+    bool expired = false;
 };
 
 class UTimerAbsolute {
 public:
     virtual ~UTimerAbsolute() {}
+    // On the loop thread; the timer is idle by then and may be restarted or deleted.
     virtual void TimerOnTimeout(ITimerAbsolute* timer) = 0;
 };
 
-// A timer at a wall-clock instant, on a CLOCK_REALTIME timerfd.
+// A timer at a wall-clock instant (millisecond resolution), on a
+// CLOCK_REALTIME timerfd that exists only while the timer runs.
 class ITimerAbsolute : public UIoContext {
 public:
     ITimerAbsolute(IIoMux* iomux, UTimerAbsolute* user);
     ~ITimerAbsolute() override;
+    // An instant in the past fires on the next loop pass. When the kernel
+    // refuses a timerfd the failure is logged and IsRunning() stays false.
     void Start(long long msSinceEpoch);
     void Cancel();
     bool IsRunning() const { return running; }
