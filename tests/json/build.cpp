@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "json/json_io.h"
+#include "runtime/debug.h"
+
+namespace {
+
+const unsigned short NONE = json_io::NONE;
+
+// Assertion lines on standard error, where the death test looks for them,
+// wherever the process log happens to be kept.
+class stderr_log : public IDebug {
+public:
+    void printf(const char* fmt, ...) override
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        vfprintf(stderr, fmt, ap);
+        va_end(ap);
+        fputc('\n', stderr);
+    }
+    void iprintf(const char*, ...) override {}
+    void hexdump(const void*, unsigned) override {}
+    void appPrintf(const char*, const char*, const char*, ...) override {}
+    void appPrintfV(const char*, const char*, const char*, va_list, bool) override {}
+    void appHexdump(const char*, const char*, const void*, unsigned) override {}
+    bool IsDebuggerPresent() override { return false; }
+    void SetIIoMux(void*) override {}
+    void ReOpenLogFile() override {}
+    void SetLogging(bool) override {}
+    void SetHexdump(bool) override {}
+    void SetLogFileSize(long) override {}
+    void ClearLogFiles() override {}
+    bool IsCoreDumped() override { return false; }
+};
+
+struct builder {
+    char out[8192];
+    char scratch[4096];
+    char* tmp = scratch;
+    json_io json{out};
+    std::string encode()
+    {
+        unsigned short n = json.encode();
+        EXPECT_EQ(n, strlen(out));
+        return std::string(out, n);
+    }
+};
+
+}  // namespace
+
+TEST(json_build, object_with_string_array_and_bool_encodes_compactly)
+{
+    builder b;
+    EXPECT_EQ(0, b.json.add_object(NONE, nullptr));
+    b.json.add_string(0, "s", "x");
+    EXPECT_EQ(2, b.json.add_array(0, "ids"));
+    b.json.add_ulong64(2, nullptr, 7, b.tmp);
+    b.json.add_ulong64(2, nullptr, 8, b.tmp);
+    b.json.add_bool(0, "b", false);
+    ASSERT_EQ(6, b.json.items_used());
+    EXPECT_EQ(5, b.json.get_item(0)->count);
+    EXPECT_EQ(json_io::FLAG_QUOTED, b.json.get_item(1)->flags);
+    EXPECT_EQ(2, b.json.get_item(2)->count);
+    EXPECT_EQ(0, b.json.get_item(5)->flags);
+    EXPECT_EQ("{\"s\":\"x\",\"ids\":[7,8],\"b\":false}", b.encode());
+    EXPECT_EQ(31u, strlen(b.out));
+}
+
+TEST(json_build, adds_out_of_document_order_add_nothing)
+{
+    builder b;
+    unsigned short o = b.json.add_object(NONE, nullptr);
+    unsigned short inner = b.json.add_object(o, "inner");
+    b.json.add_int(inner, "i", 1, b.tmp);
+    unsigned short list = b.json.add_array(o, "list");
+    b.json.add_string(inner, "late", "no");   // inner's subtree no longer ends the table
+    EXPECT_EQ(0, b.json.add_object(NONE, "second"));
+    EXPECT_EQ(0, b.json.add_array(2, "under_value"));
+    b.json.add_null(100, "beyond");
+    b.json.add_null(list, nullptr);
+    b.json.add_int(o, "after", -1, b.tmp);  // an open ancestor takes more children
+    EXPECT_EQ("{\"inner\":{\"i\":1},\"list\":[null],\"after\":-1}", b.encode());
+
+    json_io empty(b.out);
+    EXPECT_EQ(0, empty.encode());
+}
+
+TEST(json_build, value_kinds_are_formatted_into_scratch)
+{
+    builder b;
+    unsigned short a = b.json.add_array(NONE, nullptr);
+    b.json.add_int(a, nullptr, INT_MIN, b.tmp);
+    b.json.add_unsigned(a, nullptr, UINT_MAX, b.tmp);
+    b.json.add_long64(a, nullptr, LLONG_MIN, b.tmp);
+    b.json.add_ulong64(a, nullptr, ULLONG_MAX, b.tmp);
+    b.json.add_double(a, nullptr, 3.14159, b.tmp, 2);
+    b.json.add_double(a, nullptr, -2.5, b.tmp, 0);
+    b.json.add_printf(a, nullptr, b.tmp, "%s-%03d", "id", 7);
+    const unsigned char bytes[] = {0x00, 0xab, 0x7f};
+    b.json.add_hexstring(a, nullptr, bytes, 3, b.tmp);
+    b.json.add_json(a, "ignored name", "{\"raw\":[1]}");
+    b.json.add_string(a, nullptr, "truncated", 5);
+    const unsigned short ucs2[] = {'A', 0xe9, 0x20ac, 0};
+    b.json.add_string(a, nullptr, ucs2, 0xffff, b.tmp);
+    b.json.add_string(a, nullptr, ucs2, 2, b.tmp);
+    b.json.add_null(a, nullptr);
+    b.json.add_bool(a, nullptr, true);
+    // Scratch is used up also when the item cannot be attached; a null text takes none.
+    char* before = b.tmp;
+    b.json.add_int(NONE, "x", 12345, b.tmp);
+    b.json.add_string(a, nullptr, (const unsigned short*)nullptr, 0xffff, b.tmp);
+    EXPECT_EQ(before + 6, b.tmp);
+    EXPECT_EQ("[-2147483648,4294967295,-9223372036854775808,18446744073709551615,3.14,-2,\"id-007\","
+              "\"00ab7f\",{\"raw\":[1]},\"trunc\",\"A\xc3\xa9\xe2\x82\xac\",\"A\xc3\xa9\",null,true]",
+              b.encode());
+}
+
+TEST(json_build, replace_string_swaps_the_value_or_appends_and_null_values_are_skipped)
+{
+    builder b;
+    b.json.add_object(NONE, nullptr);
+    b.json.add_string(0, "a", "old");
+    b.json.add_int(0, "n", 1, b.tmp);
+    b.json.add_replace_string(0, "a", "new value", 3);
+    b.json.add_replace_string(0, "n", "not the number");
+    b.json.add_replace_string(0, "gone", nullptr);
+    EXPECT_EQ("{\"a\":\"new\",\"n\":1,\"n\":\"not the number\"}", b.encode());
+    b.json.add_replace_string(0, "a", nullptr);
+    EXPECT_EQ(0, b.json.get_item(1)->count);
+    EXPECT_EQ("{\"n\":1,\"n\":\"not the number\"}", b.encode());
+}
+
+TEST(json_build, strings_are_escaped_and_names_and_raw_json_are_not)
+{
+    builder b;
+    b.json.add_object(NONE, nullptr);
+    b.json.add_string(0, "t\"n", "a\tb\"c\x01/d\xc3\xa9");
+    b.json.add_json(0, "raw", "\"\\u0041\"");
+    EXPECT_EQ("{\"t\"n\":\"a\\tb\\\"c\\u0001/d\xc3\xa9\",\"raw\":\"\\u0041\"}", b.encode());
+}
+
+TEST(json_build, single_unquoted_value_is_written_without_terminator)
+{
+    builder b;
+    memset(b.out, 'X', sizeof(b.out));
+    b.json.add_json(NONE, nullptr, "42");
+    EXPECT_EQ(2, b.json.encode());
+    EXPECT_EQ('X', b.out[2]);
+    json_io s(b.out);
+    s.add_string(NONE, nullptr, "42");
+    EXPECT_EQ(4, s.encode());
+    EXPECT_STREQ("\"42\"", b.out);
+}
+
+TEST(json_build, full_table_takes_no_more_items)
+{
+    builder b;
+    unsigned short a = b.json.add_array(NONE, nullptr);
+    for (int i = 1; i < json_io::CAPACITY; i++) b.json.add_bool(a, nullptr, true);
+    ASSERT_EQ(json_io::CAPACITY, b.json.items_used());
+    b.json.add_bool(a, nullptr, false);
+    EXPECT_EQ(0, b.json.add_object(a, nullptr));
+    EXPECT_EQ(json_io::CAPACITY, b.json.items_used());
+    EXPECT_EQ(json_io::CAPACITY - 1, b.json.get_item(0)->count);
+    b.json.reset();
+    EXPECT_EQ(0, b.json.items_used());
+    EXPECT_EQ(0, b.json.add_object(NONE, nullptr));
+}
+
+TEST(json_build, decoded_text_reencodes_compactly_and_subtrees_can_be_copied_out)
+{
+    std::string text = " { \"a\" : [ 1 , \"x\\ty\\u0001\" ] , \"b\" : { } , \"c\":[[]] } ";
+    json_io in(&text[0]);
+    ASSERT_TRUE(in.decode());
+    char out[256];
+    char* o = out;
+    in.write(0, o);
+    EXPECT_EQ("{\"a\":[1,\"x\\ty\\u0001\"],\"b\":{},\"c\":[[]]}", std::string(out, o - out));
+    EXPECT_EQ('\0', *o);
+    o = out;
+    in.write(in.get_array(0, "a"), o);
+    EXPECT_EQ("[1,\"x\\ty\\u0001\"]", std::string(out, o - out));
+}
+
+TEST(json_build_death, missing_name_where_one_is_required_is_fatal)
+{
+    builder b;
+    b.json.add_object(NONE, nullptr);
+    unsigned short a = b.json.add_array(0, "a");
+    b.json.add_int(a, nullptr, 1, b.tmp);  // array elements have no names
+    static stderr_log log;
+    EXPECT_DEATH((debug = &log, b.json.add_object(0, nullptr)), "ASSERT: json_io::add_object - item must have a name");
+    EXPECT_DEATH((debug = &log, b.json.add_string(0, nullptr, "v")), "json_io::add_string - item must have a name");
+    EXPECT_DEATH((debug = &log, b.json.add_replace_string(NONE, nullptr, "v")),
+                 "json_io::add_replace_string - item must have a name");
+}
