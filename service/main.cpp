@@ -1,1 +1,41 @@
-int main() { return 0; }
+#include <stdlib.h>
+#include <time.h>
+
+#include "messages/messages_service.h"
+#include "net/socket.h"
+#include "runtime/build_info.h"
+#include "runtime/debug.h"
+#include "runtime/iomux.h"
+#include "service/app_args.h"
+
+int main(int argc, char* argv[])
+{
+    srand((unsigned)time(nullptr));
+    IIoMux* iomux = IIoMux::Create(true, 0);
+    ISocketProvider* localSocketProvider = CreateLocalSocketProvider();
+    ISocketProvider* tcpSocketProvider = CreateTCPSocketProvider();
+
+    AppServiceArgs serviceArgs;
+    serviceArgs.serviceId = "messages";
+    serviceArgs.Parse(argc, argv, true);
+
+    AppInstanceArgs instanceArgs;
+    instanceArgs.SetDefaults();
+    instanceArgs.Parse(argc, argv, true);
+
+    debug->printf("messages %s (build %s) starting%s%s", messagesVersion, messagesBuild,
+                  serviceArgs.manager ? " for manager " : "", serviceArgs.manager ? serviceArgs.manager : "");
+    AppService* service = new MessagesService(iomux, localSocketProvider, tcpSocketProvider, &serviceArgs);
+    if (!serviceArgs.manager) service->AppStart(&instanceArgs);
+
+    iomux->Run();
+
+    debug->printf("messages stopped");
+    delete service;
+    delete localSocketProvider;
+    delete tcpSocketProvider;
+    delete iomux;
+    delete debug;
+    debug = nullptr;
+    return 0;
+}
