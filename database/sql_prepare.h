@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Turns a format (see sql_print.h) into the text of a prepared statement:
+// every directive becomes $N, N counting from 1, and declares the type of
+// parameter N (psql_param_type_t). Formats the server cannot take as
+// parameters (%q, %e, unknown ones) and texts over 8 KiB are fatal.
+void SqlPrepareFormat(const char* format, std::string& text, std::vector<unsigned char>& types);
