@@ -1,4 +1,5 @@
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "tests/database/db_test.h"
 
@@ -21,6 +22,7 @@ protected:
     void TearDown() override
     {
         DbTest::TearDown();
+        cluster.StopPrivate();
         if (!privateDir.empty()) rmdir(privateDir.c_str());
     }
 

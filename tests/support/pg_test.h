@@ -31,10 +31,13 @@ public:
     }
     // Stops the private server at once, as a crash would.
     bool Crash() { return Script("crash"); }
-    ~PgTestCluster()
+    // Stops and removes a private cluster.
+    void StopPrivate()
     {
         if (!privateDir.empty()) Script("stop");
+        privateDir.clear();
     }
+    ~PgTestCluster() { StopPrivate(); }
 
     const std::string& Get(const char* key) { return values[key]; }
     std::string Address() { return values["PG_ADDRESS"]; }
