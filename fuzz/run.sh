@@ -2,7 +2,7 @@
 # Runs one fuzz target for a bounded time: run.sh BIN_DIR NAME SECONDS
 # Seeds come from fuzz/corpus/NAME; new inputs go to a throwaway directory.
 set -euo pipefail
-bin_dir=$1 name=$2 seconds=$3
+bin_dir=$(cd "$1" && pwd) name=$2 seconds=$3
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -13,7 +13,7 @@ inline bool same_name(const char* a, const char* b)
     return a[0] == b[0] && strcmp(a, b) == 0;
 }
 
-inline void set(bool* present, bool v)
+inline void set_present(bool* present, bool v)
 {
     if (present) *present = v;
 }
@@ -111,7 +111,7 @@ const char* json_io::get_string(unsigned short base, const char* name) const
 const char* json_io::unquoted(unsigned short base, const char* name, bool* present) const
 {
     const char* v = get_value(base, 0, name);
-    set(present, v != nullptr);
+    set_present(present, v != nullptr);
     return v;
 }
 
@@ -150,7 +150,7 @@ bool json_io::get_bool(unsigned short base, const char* name, bool* present) con
     const char* v = unquoted(base, name, present);
     if (!v) return false;
     if (!strcmp(v, "true")) return true;
-    if (strcmp(v, "false")) set(present, false);
+    if (strcmp(v, "false")) set_present(present, false);
     return false;
 }
 
@@ -215,7 +215,7 @@ const char* json_io::unquoted(unsigned short base, unsigned short& last, bool* p
 {
     unsigned short id = step(base, last);
     const char* v = id != NONE && items[id].type == VALUE && items[id].flags == 0 ? items[id].value : nullptr;
-    set(present, v != nullptr);
+    set_present(present, v != nullptr);
     return v;
 }
 
@@ -254,7 +254,7 @@ bool json_io::get_bool(unsigned short base, unsigned short& last, bool* present)
     const char* v = unquoted(base, last, present);
     if (!v) return false;
     if (!strcmp(v, "true")) return true;
-    if (strcmp(v, "false")) set(present, false);
+    if (strcmp(v, "false")) set_present(present, false);
     return false;
 }
 

@@ -48,8 +48,8 @@ inline int hex_digit(char c)
     return -1;
 }
 
-// The four characters behind \u as strtoul reads them, including its
-// tolerance for blanks, signs and a 0x prefix, which senders rely on.
+// The four characters behind \u, read the way strtoul reads them (blanks,
+// a sign and a 0x prefix included); plain hex digits take the short way.
 unsigned short code_unit(const char* s)
 {
     int a = hex_digit(s[0]), b = hex_digit(s[1]), c = hex_digit(s[2]), d = hex_digit(s[3]);
