@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/socket.h"
+#include "runtime/debug.h"
 #include "runtime/iomux.h"
 #include "service/app_args.h"
 #include "service/app_instance.h"
@@ -117,7 +118,76 @@ std::string AppStart(const std::string& name, const std::string& domain = "examp
            "\",\"webserverPath\":\"/" + name + "\",\"logFlags\":0}}";
 }
 
+// Forwards to the process log and remembers what the manager changed in it.
+class RecordingDebug : public IDebug {
+public:
+    explicit RecordingDebug(IDebug* real) : real(real) {}
+    void printf(const char* fmt, ...) override
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        real->appPrintfV(nullptr, nullptr, fmt, ap, true);
+        va_end(ap);
+    }
+    void iprintf(const char* fmt, ...) override
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        real->appPrintfV(nullptr, nullptr, fmt, ap, true);
+        va_end(ap);
+    }
+    void hexdump(const void* d, unsigned l) override { real->hexdump(d, l); }
+    void appPrintf(const char* n, const char* d, const char* fmt, ...) override
+    {
+        va_list ap;
+        va_start(ap, fmt);
+        real->appPrintfV(n, d, fmt, ap, true);
+        va_end(ap);
+    }
+    void appPrintfV(const char* n, const char* d, const char* fmt, va_list ap, bool lf) override
+    {
+        real->appPrintfV(n, d, fmt, ap, lf);
+    }
+    void appHexdump(const char* n, const char* d, const void* p, unsigned l) override { real->appHexdump(n, d, p, l); }
+    bool IsDebuggerPresent() override { return false; }
+    void SetIIoMux(void*) override {}
+    void ReOpenLogFile() override { calls.push_back("reopen"); }
+    void SetLogging(bool on) override { calls.push_back(on ? "logging on" : "logging off"); }
+    void SetHexdump(bool on) override { calls.push_back(on ? "hexdump on" : "hexdump off"); }
+    void SetLogFileSize(long total) override { calls.push_back("size " + std::to_string(total)); }
+    void ClearLogFiles() override {}
+    bool IsCoreDumped() override { return false; }
+
+    IDebug* real;
+    std::vector<std::string> calls;
+};
+
 }  // namespace
+
+TEST(manager_link, logging_settings_reach_the_process_log)
+{
+    RecordingDebug recorder(debug);
+    debug = &recorder;
+    {
+        FakeManager manager;
+        ServiceThread service(manager.Path());
+        ASSERT_TRUE(manager.Accept());
+        manager.Read();
+        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1}");
+        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":0,\"disableHexdumps\":true}");
+        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":5000000,\"disableHexdumps\":false}");
+        manager.SendFrame("{\"mt\":\"LogFilesDeleted\"}");
+        manager.SendFrame("{\"mt\":\"SetLogging\",\"enable\":false}");
+        manager.SendFrame("{\"mt\":\"SetLogging\",\"enable\":true}");
+        manager.SendFrame(AppStart("marker"));
+        manager.ReadUntil("AppStatusUpdate");
+        manager.Close();
+        EXPECT_TRUE(service.WaitFinished());
+    }
+    debug = recorder.real;
+    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"hexdump off", "hexdump on", "size 5000000", "reopen",
+                                                        "logging off", "logging on"}));
+}
 
 TEST(manager_link, announces_itself_with_version_and_apps)
 {
