@@ -1,0 +1,12 @@
+#pragma once
+
+class IDatabase;
+class TaskPostgreSQLInitTable;
+
+// The tables of the Messages database, in the order in which they are
+// brought up to date: a table comes after every table it refers to.
+inline constexpr unsigned MESSAGES_TABLE_COUNT = 13;
+
+// A new task that declares table `index` (below MESSAGES_TABLE_COUNT) with
+// all its columns, constraints and indexes; the caller owns it.
+TaskPostgreSQLInitTable* CreateMessagesTableTask(IDatabase* database, unsigned index);
