@@ -31,6 +31,9 @@ PostgreSQLDatabase::~PostgreSQLDatabase()
         statements.remove(s);
         s->Detach();
     }
+    // A prepare still queued owns a statement that must not call back either.
+    for (PostgreSQLCommand* cmd = queue.Head(); cmd; cmd = cmd->next)
+        if (cmd->statement) cmd->statement->Detach();
     if (dataSet) dataSet->Detach();
     if (firstResult) PQclear(firstResult);
     if (registered) iomux->FDRem(this);
@@ -105,12 +108,12 @@ void PostgreSQLDatabase::SetLastError(const char* message, const char* code)
 
 const char* PostgreSQLDatabase::GetLastErrorMessage()
 {
-    return lastErrorMessage;
+    return lastErrorMessage ? lastErrorMessage : "";
 }
 
 const char* PostgreSQLDatabase::GetLastErrorCode()
 {
-    return lastErrorCode;
+    return lastErrorCode ? lastErrorCode : "";
 }
 
 // A request that comes while shutting down is not queued; its user hears

@@ -101,6 +101,7 @@ private:
     void ReadWholeResult();
     void ReadRowStep();
     void DrainStep();
+    bool DrainBuffered();
     void CheckIdleConnection();
     void DeliverRow();
 

@@ -203,6 +203,19 @@ void PostgreSQLDatabase::DrainStep()
     else CommandDone();
 }
 
+// Drops the results that libpq holds already; true when the command has
+// ended without failure.
+bool PostgreSQLDatabase::DrainBuffered()
+{
+    while (!PQisBusy(conn)) {
+        PGresult* result = PQgetResult(conn);
+        if (!result) return !commandFailed && !serverFailed;
+        ExamineResult(result);
+        PQclear(result);
+    }
+    return false;
+}
+
 void PostgreSQLDatabase::RequestNextRow(PostgreSQLDataSet* set)
 {
     if (set != dataSet || state != PG_SINGLE_ROW) return;
@@ -218,8 +231,12 @@ void PostgreSQLDatabase::DatasetDeleted(PostgreSQLDataSet* set)
         Advance();
     }
     else if (state == PG_SINGLE_ROW || state == PG_SINGLE_ROW_FETCH) {
-        // The rest of the command's results is read and dropped on a later pass.
         SetState(PG_DRAINING);
-        Schedule(PG_EXEC_READ);
+        // Usually the end of the command came with its last row: finishing it
+        // here saves a loop pass per command. Anything else, failures
+        // included, is left to a later pass, so no callback runs inside the
+        // user's delete.
+        if (DrainBuffered()) Advance();
+        else Schedule(PG_EXEC_READ);
     }
 }

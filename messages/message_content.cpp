@@ -1,0 +1,28 @@
+#include "messages/message_content.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <initializer_list>
+
+namespace {
+
+char* Copy(const char* s)
+{
+    return s ? strdup(s) : nullptr;
+}
+
+}  // namespace
+
+MessageContent::MessageContent(unsigned type, unsigned long long addsTo, unsigned long long repliesTo,
+                               const char* author, const char* topic, const char* tdn, const char* text,
+                               const char* guid)
+    : discussionId(addsTo), type(type), addsTo(addsTo), repliesTo(repliesTo), author(Copy(author)),
+      topic(Copy(topic)), tdn(Copy(tdn)), text(Copy(text)), guid(Copy(guid))
+{
+}
+
+MessageContent::~MessageContent()
+{
+    for (char* s : {author, topic, tdn, text, guid}) free(s);
+}

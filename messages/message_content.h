@@ -1,0 +1,33 @@
+#pragma once
+
+#include "messages/message_strings.h"
+
+// One message as the Messages core passes it around: built by the request
+// that needs it and shared, counted by useCount, by the updates that announce it.
+class MessageContent {
+public:
+    // Every string is copied; a null string stays null.
+    MessageContent(unsigned type, unsigned long long addsTo, unsigned long long repliesTo, const char* author,
+                   const char* topic, const char* tdn, const char* text, const char* guid);
+    MessageContent(const MessageContent&) = delete;
+    MessageContent& operator=(const MessageContent&) = delete;
+    virtual ~MessageContent();
+
+    // The real discussion, known once the message is stored.
+    unsigned long long discussionId;
+    unsigned long long id = 0;
+    // Discussion type for a discussion that this message opens; 0 is plain.
+    unsigned type;
+    // The discussion as announced to clients.
+    unsigned long long addsTo;
+    unsigned long long repliesTo;
+    char* author;
+    char* topic;
+    char* tdn;
+    char* text;
+    char* guid;
+    MessageStrings notifications;
+    MessageStrings tags;
+    // Pending updates that refer to this content.
+    int useCount = 0;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "messages/message_strings.h"
+
+class MessageContent;
+
+// A filter expression over messages. It has two uses that must agree: SQL
+// condition text for reading and counting from the database, and an
+// in-memory match for announcing changes to other sessions.
+class MessageFilter {
+public:
+    // How all terms of one filter are joined; nested filters give the other
+    // operator inside a group.
+    enum opType { AND = 0, OR = 1 };
+
+    explicit MessageFilter(opType op);
+    MessageFilter(const MessageFilter&) = delete;
+    MessageFilter& operator=(const MessageFilter&) = delete;
+    virtual ~MessageFilter();
+
+    // Null values are ignored. An empty notification stands for: notifies anybody.
+    void AddTopic(const char* topic);
+    void AddAuthor(const char* author);
+    void AddTag(const char* tag);
+    void AddNotification(const char* notification);
+    // The new nested filter is owned by this one.
+    MessageFilter* AddFilter(opType nestedOp);
+    // Nested filters are not looked into.
+    bool FilterEmpty() const;
+
+    // Writes the condition and a NUL into the size bytes at buf and returns
+    // the length without the NUL. The last byte stays unused: the SQL
+    // formatter cannot tell a cut value from one that fills the room exactly.
+    // A filter without terms writes what it matches ("TRUE" under AND,
+    // "FALSE" under OR). Text that does not fit is written in an equivalent
+    // shorter form, and if that does not fit either as "FALSE": the filter
+    // also limits which topics a user reads, so it must never widen.
+    int WriteFilters(char* buf, int size) const;
+    bool check(const MessageContent* content) const;
+
+    MessageStrings topics;
+    MessageStrings authors;
+    MessageStrings tags;
+    MessageStrings notifications;
+    // First nested filter; the others follow through next.
+    MessageFilter* filters = nullptr;
+    MessageFilter* next = nullptr;
+    opType op;
+
+private:
+    MessageFilter* lastFilter = nullptr;
+};

@@ -1,0 +1,189 @@
+#pragma once
+
+// File store tests: a store on a real connection, in either mode, with or
+// without a key, and helpers that drive its tasks to their end.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dbfiles/dbfiles.h"
+#include "tests/database/db_test.h"
+
+using Strings = std::vector<std::string>;
+
+// Records what a task reports; `onProgress` may drive the task on.
+class FilesUser : public UTask {
+public:
+    void TaskComplete(ITask*) override { events.push_back("complete"); }
+    void TaskFailed(ITask*) override { events.push_back("failed"); }
+    void TaskProgress(ITask*, unsigned value) override
+    {
+        events.push_back("progress " + std::to_string(value));
+        if (onProgress) onProgress();
+    }
+    bool Ended() const { return !events.empty() && (events.back() == "complete" || events.back() == "failed"); }
+
+    Strings events;
+    std::function<void()> onProgress;
+};
+
+struct FilesMode {
+    bool ownFolders;
+    bool crypted;
+};
+
+inline std::string ModeName(const ::testing::TestParamInfo<FilesMode>& info)
+{
+    return std::string(info.param.ownFolders ? "own_folders" : "foreign_folders") +
+           (info.param.crypted ? "_crypted" : "_plain");
+}
+
+static const unsigned char KEY_A[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+static const unsigned char KEY_B[32] = {32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
+                                        16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+// Stand-in for the caller's table that files refer to in foreign-folder mode.
+static const char* const OWNER_REFERENCE = "BIGINT REFERENCES owners(id) ON DELETE CASCADE";
+
+class DbFilesTest : public DbTest {
+protected:
+    void TearDown() override
+    {
+        DropStore();
+        delete filesProvider;
+        DbTest::TearDown();
+    }
+
+    // Starts a store on the test connection; false when the start failed.
+    bool StartStore(bool ownFolders, const unsigned char* key)
+    {
+        if (!db) Connect();
+        own = ownFolders;
+        if (!own) {
+            EXPECT_TRUE(pg.Query("CREATE TABLE IF NOT EXISTS owners (id BIGSERIAL PRIMARY KEY)")) << pg.Error();
+        }
+        store = filesProvider->CreateDbFiles(mux, &filesLog, key);
+        FilesUser u;
+        ITask* start = store->Start(&u, db, own ? nullptr : OWNER_REFERENCE);
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        delete start;
+        return u.events == Strings{"complete"};
+    }
+    void DropStore()
+    {
+        delete store;
+        store = nullptr;
+    }
+
+    // A new folder to put files into: a folder row of the store, or a row of
+    // the caller's table.
+    unsigned long long NewFolder(const char* name, unsigned long long parent = 1)
+    {
+        if (!own) return std::stoull(pg.Value("INSERT INTO owners DEFAULT VALUES RETURNING id"));
+        FilesUser u;
+        IDbFilesPut* put = store->Put(&u, name, parent, true);
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        EXPECT_EQ(Strings{"complete"}, u.events);
+        unsigned long long id = put->Get();
+        delete put;
+        return id;
+    }
+
+    // Writes the chunks, one per progress report (no chunks: one empty last
+    // write); the id of the file, 0 when the put failed.
+    unsigned long long PutFile(const char* name, unsigned long long folder, const Strings& chunks)
+    {
+        FilesUser u;
+        IDbFilesPut* put = store->Put(&u, name, folder, false);
+        EXPECT_TRUE(u.events.empty()) << "reported from inside Put";
+        size_t next = 0;
+        u.onProgress = [&] {
+            if (chunks.empty()) return put->Write(nullptr, 0, true);
+            const std::string& c = chunks[next++];
+            put->Write((const unsigned char*)c.data(), (unsigned)c.size(), next == chunks.size());
+        };
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        unsigned long long id = u.events.back() == "complete" ? put->Get() : 0;
+        delete put;
+        return id;
+    }
+
+    // Reads the whole file from `offset`; `sizes` gets the length of each
+    // chunk as it was reported ("=n" for a chunk taken at completion).
+    std::string GetFile(unsigned long long id, unsigned offset, bool finalByProgress, Strings* sizes = nullptr,
+                        Strings* events = nullptr)
+    {
+        FilesUser u;
+        std::string content;
+        IDbFilesGet* get = store->Get(&u, id, offset, finalByProgress);
+        auto take = [&](const char* mark) {
+            const unsigned char* data;
+            unsigned length;
+            get->Get(data, length);
+            content.append((const char*)data, length);
+            if (sizes && (length || *mark == ' ')) sizes->push_back(mark + std::to_string(length));
+        };
+        u.onProgress = [&] {
+            take(" ");
+            get->Read(false);
+        };
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        if (u.events.back() == "complete") take("=");
+        if (events) *events = u.events;
+        delete get;
+        return content;
+    }
+
+    // "name:size[/]" of each row of a folder, in the order listed.
+    Strings ListFolder(unsigned long long folder, unsigned long long limit = 0)
+    {
+        FilesUser u;
+        Strings rows;
+        IDbFilesList* list = store->List(&u, folder, limit);
+        u.onProgress = [&] {
+            unsigned long long id, created = 0;
+            const char* name;
+            unsigned length;
+            bool isFolder;
+            EXPECT_TRUE(list->Get(id, name, length, isFolder, &created, nullptr));
+            EXPECT_GT(created, 1600000000000ull);
+            rows.push_back(std::string(name) + ":" + std::to_string(length) + (isFolder ? "/" : ""));
+            list->Next();
+        };
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        EXPECT_EQ("complete", u.events.back());
+        delete list;
+        return rows;
+    }
+
+    // Runs a task that only completes or fails.
+    std::string Finish(ITask* task, FilesUser& u)
+    {
+        EXPECT_TRUE(u.events.empty()) << "reported from inside the call";
+        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
+        delete task;
+        return u.events.back();
+    }
+
+    static std::string Bytes(size_t n, unsigned seed)
+    {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; i++) s[i] = (char)((i * 131 + seed * 7 + (i >> 8)) & 0xff);
+        return s;
+    }
+
+    IDbFilesProvider* filesProvider = CreateDbFilesProvider();
+    IInstanceLog filesLog{LOG_DBFILES};
+    IDbFiles* store = nullptr;
+    bool own = true;
+};
+
+class DbFilesModeTest : public DbFilesTest, public ::testing::WithParamInterface<FilesMode> {
+protected:
+    bool StartStore() { return DbFilesTest::StartStore(GetParam().ownFolders, GetParam().crypted ? KEY_A : nullptr); }
+};
+
+#define FILES_MODES                                                                                          \
+    ::testing::Values(FilesMode{true, false}, FilesMode{true, true}, FilesMode{false, false}, FilesMode{false, true}), \
+        ModeName

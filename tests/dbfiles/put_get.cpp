@@ -1,0 +1,152 @@
+#include "tests/dbfiles/dbfiles_test.h"
+
+static std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string h;
+    for (unsigned char c : bytes) {
+        h += digits[c >> 4];
+        h += digits[c & 0xf];
+    }
+    return h;
+}
+
+TEST_P(DbFilesModeTest, chunks_are_read_back_from_any_offset)
+{
+    ASSERT_TRUE(StartStore());
+    unsigned long long folder = NewFolder("docs");
+    const Strings chunks{Bytes(1000, 1), Bytes(700, 2), Bytes(1300, 3)};
+    const std::string content = chunks[0] + chunks[1] + chunks[2];
+    unsigned long long id = PutFile("three.bin", folder, chunks);
+    ASSERT_NE(0u, id);
+    std::string row = "3000|false|" + std::string(GetParam().crypted ? "true" : "false");
+    EXPECT_EQ(row, pg.Value("SELECT size || '|' || incomplete || '|' || crypted FROM files WHERE id=" + std::to_string(id)));
+    // Each write is one chunk; a key adds IV and tag to each and hides the content.
+    EXPECT_EQ(GetParam().crypted ? "1032,732,1332" : "1000,700,1300",
+              pg.Value("SELECT string_agg(length(data)::text, ',' ORDER BY id) FROM files_data WHERE file=" +
+                       std::to_string(id)));
+    EXPECT_EQ(GetParam().crypted ? "f" : "t",
+              pg.Value("SELECT bool_or(position('\\x" + Hex(chunks[1].substr(0, 24)) + "'::bytea in data) > 0) "
+                       "FROM files_data"));
+
+    Strings sizes, events;
+    EXPECT_EQ(content, GetFile(id, 0, true, &sizes, &events));
+    EXPECT_EQ((Strings{" 1000", " 700", " 1300"}), sizes);
+    EXPECT_EQ((Strings{"progress 0", "progress 0", "progress 0", "complete"}), events);
+
+    sizes.clear();
+    EXPECT_EQ(content.substr(500), GetFile(id, 500, true, &sizes));
+    EXPECT_EQ((Strings{" 500", " 700", " 1300"}), sizes);
+
+    sizes.clear();
+    EXPECT_EQ(content.substr(1000), GetFile(id, 1000, true, &sizes));
+    EXPECT_EQ((Strings{" 700", " 1300"}), sizes);
+
+    // Without finalByProgress the last chunk comes with the completion.
+    sizes.clear();
+    EXPECT_EQ(content.substr(1699), GetFile(id, 1699, false, &sizes, &events));
+    EXPECT_EQ((Strings{" 1", "=1300"}), sizes);
+    EXPECT_EQ((Strings{"progress 0", "complete"}), events);
+
+    for (unsigned offset : {3000u, 5000u}) {
+        capture.lines.clear();
+        EXPECT_EQ("", GetFile(id, offset, true, nullptr, &events));
+        EXPECT_EQ(Strings{"complete"}, events);
+        EXPECT_TRUE(capture.Logged("::DatabaseExecSQLResultOffset dbfiles:")) << offset;
+        EXPECT_TRUE(capture.Logged(" offset " + std::to_string(offset) + " out of range"));
+    }
+
+    unsigned long long empty = PutFile("empty.bin", folder, {});
+    ASSERT_NE(0u, empty);
+    EXPECT_EQ("0|0", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) FROM files "
+                              "WHERE id=" + std::to_string(empty)));
+    EXPECT_EQ("", GetFile(empty, 0, true, nullptr, &events));
+    EXPECT_EQ(Strings{"complete"}, events);
+
+    // Writes without data store no chunk but still count as steps.
+    unsigned long long gaps = PutFile("gaps.bin", folder, {"", "abc", ""});
+    EXPECT_EQ("3|1", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) FROM files "
+                              "WHERE id=" + std::to_string(gaps)));
+    EXPECT_EQ("abc", GetFile(gaps, 0, true));
+}
+
+TEST_P(DbFilesModeTest, put_interrupted_after_two_chunks_is_repaired_at_next_start)
+{
+    ASSERT_TRUE(StartStore());
+    unsigned long long folder = NewFolder("docs");
+    FilesUser u;
+    IDbFilesPut* put = store->Put(&u, "cut.bin", folder, false);
+    const std::string a = Bytes(4000, 4), b = Bytes(3000, 5);
+    unsigned written = 0;
+    u.onProgress = [&] {
+        if (written == 0) put->Write((const unsigned char*)a.data(), (unsigned)a.size(), false);
+        if (written == 1) put->Write((const unsigned char*)b.data(), (unsigned)b.size(), false);
+        written++;
+    };
+    ASSERT_TRUE(RunUntil([&] { return written == 3; }));
+    unsigned long long id = put->Get();
+    // The writer goes away while the put waits for its third chunk.
+    delete put;
+    DropStore();
+    EXPECT_EQ("-1|false", pg.Value("SELECT size || '|' || incomplete FROM files WHERE id=" + std::to_string(id)));
+
+    ASSERT_TRUE(StartStore());
+    // The repair counts stored bytes, so IV and tag of crypted chunks are in the size.
+    EXPECT_EQ(GetParam().crypted ? "7064|true" : "7000|true", pg.Value("SELECT size || '|' || incomplete FROM files WHERE id=" + std::to_string(id)));
+    EXPECT_EQ(a + b, GetFile(id, 0, true));
+}
+
+TEST_P(DbFilesModeTest, second_put_of_a_name_while_the_first_runs)
+{
+    ASSERT_TRUE(StartStore());
+    unsigned long long folder = NewFolder("docs");
+    FilesUser first;
+    IDbFilesPut* running = store->Put(&first, "same.txt", folder, false);
+    ASSERT_TRUE(RunUntil([&] { return !first.events.empty(); }));
+
+    capture.lines.clear();
+    const std::string text = "second";
+    unsigned long long second = PutFile("same.txt", folder, {text});
+    running->Write((const unsigned char*)"first", 5, true);
+    ASSERT_TRUE(RunUntil([&] { return first.Ended(); }));
+    EXPECT_EQ((Strings{"progress 0", "complete"}), first.events);
+    unsigned long long firstId = running->Get();
+    delete running;
+
+    if (GetParam().ownFolders) {
+        // One name in one folder is one file: the second writer is refused
+        // rather than mixing its chunks into the first one's.
+        EXPECT_EQ(0u, second);
+        EXPECT_TRUE(capture.Logged("::Start TaskFailed, as there is already a PUT for name:same.txt folder:" +
+                                   std::to_string(folder)));
+        EXPECT_EQ("first", GetFile(firstId, 0, true));
+        // Once the first has ended, the name can be written again: the same
+        // row, with the old content replaced.
+        EXPECT_EQ(firstId, PutFile("same.txt", folder, {"new", "er"}));
+        EXPECT_EQ("newer", GetFile(firstId, 0, true));
+        EXPECT_EQ("5|2", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) "
+                                  "FROM files WHERE id=" + std::to_string(firstId)));
+    }
+    else {
+        ASSERT_NE(0u, second);
+        EXPECT_NE(firstId, second);
+        EXPECT_EQ("first", GetFile(firstId, 0, true));
+        EXPECT_EQ(text, GetFile(second, 0, true));
+        EXPECT_EQ("2", pg.Value("SELECT count(*) FROM files WHERE name='same.txt'"));
+    }
+}
+
+TEST_P(DbFilesModeTest, put_stopped_before_its_first_chunk_completes_with_size_zero)
+{
+    ASSERT_TRUE(StartStore());
+    unsigned long long folder = NewFolder("docs");
+    FilesUser u;
+    IDbFilesPut* put = store->Put(&u, "stopped.txt", folder, false);
+    put->Stop();
+    ASSERT_TRUE(RunUntil([&] { return u.Ended(); }));
+    EXPECT_EQ(Strings{"complete"}, u.events);
+    EXPECT_EQ("0", pg.Value("SELECT size FROM files WHERE id=" + std::to_string(put->Get())));
+    delete put;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DbFilesModeTest, FILES_MODES);

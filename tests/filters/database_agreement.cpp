@@ -1,0 +1,123 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "messages/message_content.h"
+#include "messages/message_filter.h"
+#include "messages/task_database_init.h"
+#include "tests/schema/schema_test.h"
+
+namespace {
+
+// Five stored messages on the real schema, and the same messages in memory.
+class FilterAgreementTest : public SchemaTest {
+protected:
+    void SetUp() override
+    {
+        SchemaTest::SetUp();
+        Connect();
+        TaskDatabaseInit init(db);
+        ASSERT_EQ(std::vector<std::string>{"complete"}, Run(init));
+        ASSERT_TRUE(pg.Query("INSERT INTO objects (sip) VALUES ('alice'), ('bob'), ('t1'), ('t2'), ('t''3');"
+                             "INSERT INTO tags (name) VALUES ('urgent'), ('later');"
+                             "INSERT INTO discussions (topic) VALUES (3), (4), (5);"
+                             "INSERT INTO messages (adds_to, replies_to, author, time) VALUES"
+                             " (1, NULL, 1, 1), (1, 1, 2, 2), (2, NULL, 1, 3), (2, 3, 2, 4), (3, NULL, 2, 5);"
+                             "INSERT INTO message_notifications (message, object) VALUES (1, 2), (3, 1), (5, 2);"
+                             "INSERT INTO message_tags (message, tag) VALUES (1, 1), (2, 2), (3, 1), (3, 2)"))
+            << pg.Error();
+        Add(1, "alice", "t1", "bob", {"urgent"});
+        Add(2, "bob", "t1", nullptr, {"later"});
+        Add(3, "alice", "t2", "alice", {"urgent", "later"});
+        Add(4, "bob", "t2", nullptr, {});
+        Add(5, "bob", "t'3", "bob", {});
+    }
+    void Add(unsigned long long id, const char* author, const char* topic, const char* notifies,
+             std::vector<const char*> tags)
+    {
+        stored.push_back(std::make_unique<MessageContent>(0, 0, 0, author, topic, nullptr, "", nullptr));
+        stored.back()->id = id;
+        stored.back()->notifications.Add(notifies);
+        for (const char* t : tags) stored.back()->tags.Add(t);
+    }
+    // Ids of the stored messages that the condition selects, as "1,3".
+    std::string Selected(const std::string& condition)
+    {
+        std::string ids;
+        EXPECT_TRUE(pg.Query("SELECT string_agg(m.id::text, ',' ORDER BY m.id) FROM messages m"
+                             " JOIN objects AS author ON m.author = author.id"
+                             " JOIN discussions AS discussion ON m.adds_to=discussion.id WHERE (" + condition + ")",
+                             &ids))
+            << pg.Error() << "\n" << condition;
+        return ids;
+    }
+    // Checks the full text and, where there is one, the shorter form against
+    // the in-memory match, and returns the match.
+    std::string Agreeing(const MessageFilter& f)
+    {
+        std::string matched;
+        for (auto& m : stored)
+            if (f.check(m.get())) matched += (matched.empty() ? "" : ",") + std::to_string(m->id);
+        char buf[2000];
+        std::string full(buf, f.WriteFilters(buf, sizeof(buf)));
+        std::string brief(buf, f.WriteFilters(buf, full.size() + 1));
+        EXPECT_EQ(matched, Selected(full)) << full;
+        if (brief != "FALSE" && !brief.empty()) {
+            EXPECT_EQ(matched, Selected(brief)) << brief;
+        }
+        return matched;
+    }
+
+    std::vector<std::unique_ptr<MessageContent>> stored;
+};
+
+}  // namespace
+
+TEST_F(FilterAgreementTest, database_selects_what_the_in_memory_match_selects)
+{
+    EXPECT_EQ("1,2,3,4,5", Agreeing(MessageFilter(MessageFilter::AND)));
+    EXPECT_EQ("", Agreeing(MessageFilter(MessageFilter::OR)));
+
+    MessageFilter example(MessageFilter::AND);
+    example.AddAuthor("alice");
+    MessageFilter* topics = example.AddFilter(MessageFilter::OR);
+    topics->AddTopic("t1");
+    topics->AddTopic("t2");
+    topics->AddTopic("t'3");
+    EXPECT_EQ("1,3", Agreeing(example));
+
+    MessageFilter anyone(MessageFilter::OR);
+    anyone.AddTag("later");
+    anyone.AddNotification("");
+    anyone.AddNotification("nobody");
+    EXPECT_EQ("1,2,3,5", Agreeing(anyone));
+
+    MessageFilter pairs(MessageFilter::OR);
+    MessageFilter* first = pairs.AddFilter(MessageFilter::AND);
+    first->AddTag("urgent");
+    first->AddNotification("alice");
+    MessageFilter* second = pairs.AddFilter(MessageFilter::AND);
+    second->AddAuthor("bob");
+    second->AddNotification("bob");
+    second->AddTopic("t'3");
+    EXPECT_EQ("3,5", Agreeing(pairs));
+}
+
+TEST_F(FilterAgreementTest, nested_groups_without_terms_select_like_the_in_memory_match)
+{
+    // A session without topics besides its personal one.
+    MessageFilter noTopics(MessageFilter::AND);
+    noTopics.AddTag("urgent");
+    noTopics.AddFilter(MessageFilter::OR);
+    EXPECT_EQ("", Agreeing(noTopics));
+
+    MessageFilter bob(MessageFilter::AND);
+    bob.AddFilter(MessageFilter::AND)->AddFilter(MessageFilter::AND);
+    bob.AddAuthor("bob");
+    EXPECT_EQ("2,4,5", Agreeing(bob));
+
+    MessageFilter either(MessageFilter::OR);
+    either.AddFilter(MessageFilter::OR);
+    either.AddTopic("t2");
+    EXPECT_EQ("3,4", Agreeing(either));
+}

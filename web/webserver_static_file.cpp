@@ -1,0 +1,89 @@
+#include "web/webserver_static_file.h"
+
+#include <string.h>
+
+#include "web/httpfile.h"
+
+namespace {
+// An entity tag as a client sends it back: maybe weak, maybe quoted.
+bool SameETag(const char* requested, const char* etag)
+{
+    if (!requested) return false;
+    if (!strncmp(requested, "W/", 2)) requested += 2;
+    size_t n = strlen(requested);
+    if (n >= 2 && requested[0] == '"' && requested[n - 1] == '"') {
+        requested++;
+        n -= 2;
+    }
+    return n == strlen(etag) && !strncmp(requested, etag, n);
+}
+}  // namespace
+
+void WebserverStaticFile::WebserverGetRequestAcceptComplete(IWebserverGet* get)
+{
+    unsigned long long size = file->Length();
+    if (SameETag(get->GetETag(), file->ETag())) {
+        get->SetTransferInfo(WSP_INT_UNCHANGED, 0, 0, file->ETag());
+        get->Close();
+        return;
+    }
+    unsigned long long first = 0, last = size ? size - 1 : 0;
+    bool ranged = get->GetRangeCount() > 0;
+    if (ranged) {
+        HTTPRange r = get->GetRange(0);
+        switch (r.kind) {
+        case HTTP_RANGE_START_END:
+            first = r.start;
+            last = r.end < size ? r.end : size - 1;
+            break;
+        case HTTP_RANGE_FROM_START:
+            first = r.start;
+            last = size - 1;
+            break;
+        case HTTP_RANGE_LAST:
+            first = size - (r.start < size ? r.start : size);
+            last = size - 1;
+            break;
+        default:
+            get->Cancel(WSP_CANCEL_BAD_REQUEST);
+            return;
+        }
+        // An empty file has no byte to start at: size - 1 wrapped to all ones.
+        if (size == 0 || first > last) {
+            get->Cancel(WSP_CANCEL_BAD_REQUEST);
+            return;
+        }
+    }
+    bool oneByte = ranged && first == last;
+    get->SetTransferInfo(file->Type(), size, file->Gzip() && !oneByte ? WSR_FLAG_GZIP : 0, file->ETag());
+    if (ranged) get->SetTransferRange(first, last);
+    size_t nameLen = strlen(file->Name());
+    if (nameLen >= 4 && !strcmp(file->Name() + nameLen - 4, ".ttf")) get->SetHeaderField("Access-Control-Allow-Origin", "*");
+    next = first;
+    end = size ? last + 1 : 0;
+    SendNext(get);
+}
+
+void WebserverStaticFile::WebserverGetSendResult(IWebserverGet* get)
+{
+    SendNext(get);
+}
+
+void WebserverStaticFile::SendNext(IWebserverGet* get)
+{
+    if (next >= end) {
+        get->Close();
+        return;
+    }
+    unsigned long long n = end - next;
+    if (n > WS_MAX_DATA_SIZE) n = WS_MAX_DATA_SIZE;
+    const unsigned char* from = file->Content() + next;
+    next += n;
+    get->Send(from, (size_t)n);
+}
+
+void WebserverStaticFile::WebserverGetCloseComplete(IWebserverGet* get)
+{
+    delete get;
+    delete this;
+}
