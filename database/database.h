@@ -71,4 +71,14 @@ public:
     virtual IDatabase* CreateDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log) = 0;
 };
 
-IDatabaseProvider* CreatePostgreSQLDatabaseProvider();
+// How byte-string parameters (%du) of prepared statements travel. Text is
+// "\x" and hex digits, left to the server to type. Binary declares them as
+// bytea and sends the bytes as they are: half the bytes on the socket and no
+// hex on either side. The server stores the same value either way; the two
+// differ only for a %du that the server would have typed as other than bytea.
+enum db_bytes_params_t {
+    DB_BYTES_PARAMS_TEXT = 0,
+    DB_BYTES_PARAMS_BINARY = 1,
+};
+
+IDatabaseProvider* CreatePostgreSQLDatabaseProvider(db_bytes_params_t bytesParams = DB_BYTES_PARAMS_TEXT);

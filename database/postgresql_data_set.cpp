@@ -4,6 +4,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "database/bytea_hex.h"
 #include "runtime/assert.h"
 
 PostgreSQLDataSet::PostgreSQLDataSet(UPostgreSQLDataSet* user, PGresult* result, bool singleRow)
@@ -13,24 +14,17 @@ PostgreSQLDataSet::PostgreSQLDataSet(UPostgreSQLDataSet* user, PGresult* result,
 
 PostgreSQLDataSet::~PostgreSQLDataSet()
 {
-    FreeData();
+    free(data);
     if (result) PQclear(result);
     if (user) user->DatasetDeleted(this);
 }
 
 void PostgreSQLDataSet::SetResult(PGresult* next)
 {
-    FreeData();
     if (result) PQclear(result);
     result = next;
     row = 0;
     eot = !result || PQntuples(result) == 0;
-}
-
-void PostgreSQLDataSet::FreeData()
-{
-    free(data);
-    data = nullptr;
 }
 
 int PostgreSQLDataSet::GetColumnCount()
@@ -41,7 +35,6 @@ int PostgreSQLDataSet::GetColumnCount()
 void PostgreSQLDataSet::Next()
 {
     ASSERT(!singleRow, "IDataSet::Next() not allowed in single row mode. Use FetchNextRow() instead.");
-    FreeData();
     if (eot) return;
     if (++row >= PQntuples(result)) eot = true;
 }
@@ -49,7 +42,6 @@ void PostgreSQLDataSet::Next()
 void PostgreSQLDataSet::FetchNextRow()
 {
     ASSERT(singleRow, "IDataSet::FetchNextRow() called, but IDataSet is not in single row mode. Use Next() instead.");
-    FreeData();
     if (user) user->RequestNextRow(this);
 }
 
@@ -134,28 +126,25 @@ const char* PostgreSQLDataSet::GetStringValueWithNull(int column)
     return PQgetisnull(result, row, column) ? nullptr : v;
 }
 
+// The server writes BYTEA in hex output form: a backslash, x, two digits a
+// byte. libpq knows the length of every value, so none is measured.
 size_t PostgreSQLDataSet::GetDataSize(int column)
 {
-    size_t len = strlen(Value(column));
-    return len > 2 ? (len - 2) / 2 : 0;
-}
-
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return 0;
+    Value(column);
+    int len = PQgetlength(result, row, column);
+    return len > 2 ? (size_t)(len - 2) / 2 : 0;
 }
 
 const unsigned char* PostgreSQLDataSet::GetDataValue(int column)
 {
-    FreeData();
     size_t n = GetDataSize(column);
     if (!n) return nullptr;
-    // The server writes BYTEA in hex output form: a backslash, x, two digits a byte.
-    const char* hex = Value(column) + 2;
-    data = (unsigned char*)malloc(n);
-    for (size_t i = 0; i < n; i++) data[i] = (unsigned char)(HexDigit(hex[2 * i]) << 4 | HexDigit(hex[2 * i + 1]));
+    if (n > dataCapacity) {
+        free(data);
+        data = (unsigned char*)malloc(n);
+        ASSERT(data, "PostgreSQLDataSet::GetDataValue out of memory");
+        dataCapacity = n;
+    }
+    ByteaHexDecode(PQgetvalue(result, row, column) + 2, n, data);
     return data;
 }

@@ -66,12 +66,14 @@ public:
 private:
     int Column(const char* name) { return result ? PQfnumber(result, name) : -1; }
     const char* Value(int column);
-    void FreeData();
 
     UPostgreSQLDataSet* user;
     PGresult* result;
     bool singleRow;
     bool eot;
     int row = 0;
+    // Decoded BYTEA values; reused from one GetDataValue to the next, so a
+    // walk over many rows allocates once.
     unsigned char* data = nullptr;
+    size_t dataCapacity = 0;
 };

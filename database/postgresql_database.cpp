@@ -15,8 +15,9 @@
 static const size_t SQL_WORK_BUFFER = 250 * 1024;
 static const char RETURNING_ID[] = " RETURNING id";
 
-PostgreSQLDatabase::PostgreSQLDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log)
-    : iomux(iomux), owner(owner), log(log), workBuffer((char*)malloc(SQL_WORK_BUFFER))
+PostgreSQLDatabase::PostgreSQLDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log,
+                                       db_bytes_params_t bytesParams)
+    : iomux(iomux), owner(owner), log(log), bytesParams(bytesParams), workBuffer((char*)malloc(SQL_WORK_BUFFER))
 {
     logId[0] = (unsigned)(uintptr_t)this;
     logId[1] = (unsigned)(uintptr_t)owner;
@@ -283,7 +284,8 @@ void PostgreSQLDatabase::PrepareStatement(UDatabase* user, const char* format)
     std::string text;
     std::vector<unsigned char> types;
     SqlPrepareFormat(format, text, types);
-    PSQLPreparedStatement* statement = new PSQLPreparedStatement(this, name, text, types);
+    PSQLPreparedStatement* statement =
+        new PSQLPreparedStatement(this, name, text, types, bytesParams == DB_BYTES_PARAMS_BINARY);
     if (log)
         log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::PrepareStatement user:%08x %s:%s", logId[0], logId[1],
                  (unsigned)(uintptr_t)user, name, text.c_str());

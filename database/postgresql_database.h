@@ -38,7 +38,8 @@ class PostgreSQLDatabase : public IDatabase,
                            public UPostgreSQLDataSet,
                            public UPSQLPreparedStatement {
 public:
-    PostgreSQLDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log);
+    PostgreSQLDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log,
+                       db_bytes_params_t bytesParams = DB_BYTES_PARAMS_TEXT);
     ~PostgreSQLDatabase() override;
 
     void Connect(const char* address, const char* dbname, const char* user, const char* password) override;
@@ -108,6 +109,7 @@ private:
     IIoMux* iomux;
     UDatabase* owner;
     IInstanceLog* log;
+    db_bytes_params_t bytesParams;
     unsigned logId[2];
     PGconn* conn = nullptr;
     pg_state_t state = PG_NOT_CONNECTED;

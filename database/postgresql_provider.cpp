@@ -4,14 +4,18 @@
 namespace {
 class PostgreSQLDatabaseProvider : public IDatabaseProvider {
 public:
+    explicit PostgreSQLDatabaseProvider(db_bytes_params_t bytesParams) : bytesParams(bytesParams) {}
     IDatabase* CreateDatabase(IIoMux* iomux, UDatabase* owner, IInstanceLog* log) override
     {
-        return new PostgreSQLDatabase(iomux, owner, log);
+        return new PostgreSQLDatabase(iomux, owner, log, bytesParams);
     }
+
+private:
+    db_bytes_params_t bytesParams;
 };
 }  // namespace
 
-IDatabaseProvider* CreatePostgreSQLDatabaseProvider()
+IDatabaseProvider* CreatePostgreSQLDatabaseProvider(db_bytes_params_t bytesParams)
 {
-    return new PostgreSQLDatabaseProvider();
+    return new PostgreSQLDatabaseProvider(bytesParams);
 }

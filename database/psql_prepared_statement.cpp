@@ -2,23 +2,24 @@
 
 #include "runtime/assert.h"
 
-static unsigned ServerType(unsigned char type)
+static unsigned ServerType(unsigned char type, bool binaryBytes)
 {
     switch (type) {
     case PSQL_PARAM_INT: return 23;      // int4
     case PSQL_PARAM_INT64: return 20;    // int8
     case PSQL_PARAM_DOUBLE: return 701;  // float8
+    case PSQL_PARAM_BYTES: return binaryBytes ? 17 : 0;  // bytea
     default: return 0;
     }
 }
 
 PSQLPreparedStatement::PSQLPreparedStatement(UPSQLPreparedStatement* user, const char* name,
                                              const std::string& text,
-                                             const std::vector<unsigned char>& types)
-    : user(user), name(name), text(text), declared(types), params(types.size()),
+                                             const std::vector<unsigned char>& types, bool binaryBytes)
+    : user(user), name(name), text(text), declared(types), binaryBytes(binaryBytes), params(types.size()),
       values(types.size()), lengths(types.size()), formats(types.size())
 {
-    for (unsigned char t : types) oids.push_back(ServerType(t));
+    for (unsigned char t : types) oids.push_back(ServerType(t, binaryBytes));
     for (auto& p : params) p = PSQLStatementParam::CreateNull();
 }
 
@@ -30,7 +31,7 @@ PSQLPreparedStatement::~PSQLPreparedStatement()
 
 PSQLPreparedStatement* PSQLPreparedStatement::CreateExecution() const
 {
-    PSQLPreparedStatement* copy = new PSQLPreparedStatement(nullptr, name.c_str(), std::string(), declared);
+    PSQLPreparedStatement* copy = new PSQLPreparedStatement(nullptr, name.c_str(), std::string(), declared, binaryBytes);
     for (size_t i = 0; i < params.size(); i++) {
         params[i]->Retain();
         copy->Replace((unsigned)i, params[i]);
@@ -155,5 +156,5 @@ void PSQLPreparedStatement::SetParam(unsigned idx, const unsigned char* data, si
 {
     CheckType(idx, PSQL_PARAM_BYTES, "IPreparedStatement::SetParam(data): parameter type mismatch");
     if (!data) return SetNULLParam(idx);
-    Replace(idx, PSQLStatementParam::CreateBytes(data, len));
+    Replace(idx, PSQLStatementParam::CreateBytes(data, len, binaryBytes));
 }

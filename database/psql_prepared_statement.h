@@ -19,11 +19,13 @@ public:
 
 // A statement prepared on the server under its name, with one parameter
 // object per position. The live statements of a database are kept in its
-// list; queued executions hold copies made by CreateExecution.
+// list; queued executions hold copies made by CreateExecution. With
+// `binaryBytes` the byte-string parameters are declared as bytea and sent as
+// they are instead of in hex text.
 class PSQLPreparedStatement : public IPreparedStatement, public istd::listElement {
 public:
     PSQLPreparedStatement(UPSQLPreparedStatement* user, const char* name, const std::string& text,
-                          const std::vector<unsigned char>& types);
+                          const std::vector<unsigned char>& types, bool binaryBytes = false);
     ~PSQLPreparedStatement() override;
 
     void SetParam(unsigned idx, int value) override;
@@ -71,6 +73,7 @@ private:
     std::string name;
     std::string text;
     std::vector<unsigned char> declared;
+    bool binaryBytes;
     std::vector<unsigned> oids;
     std::vector<PSQLStatementParam*> params;
     std::vector<const char*> values;

@@ -8,7 +8,7 @@ enum psql_param_type_t {
     PSQL_PARAM_STRING = 1,  // text, NUL included
     PSQL_PARAM_INT = 2,     // 4 bytes, most significant first
     PSQL_PARAM_INT64 = 3,   // 8 bytes, most significant first
-    PSQL_PARAM_BYTES = 4,   // text "\x" and lowercase hex
+    PSQL_PARAM_BYTES = 4,   // text "\x" and lowercase hex, or the bytes themselves (binary)
     PSQL_PARAM_DOUBLE = 5,  // IEEE 754 bits, 8 bytes, most significant first
 };
 
@@ -20,7 +20,9 @@ public:
     static PSQLStatementParam* CreateString(const char* value);
     static PSQLStatementParam* CreateInt(int value);
     static PSQLStatementParam* CreateInt64(long long value);
-    static PSQLStatementParam* CreateBytes(const unsigned char* data, size_t len);
+    // Binary sends the bytes as they are; the statement must then have been
+    // prepared with the parameter declared as bytea.
+    static PSQLStatementParam* CreateBytes(const unsigned char* data, size_t len, bool binary);
     static PSQLStatementParam* CreateDouble(double value);
 
     void Retain() { refCount++; }
@@ -31,15 +33,16 @@ public:
     const char* GetValue() const { return value; }
     int GetLength() const { return length; }
     // 1 for binary, 0 for text.
-    int GetFormat() const { return type == PSQL_PARAM_STRING || type == PSQL_PARAM_BYTES ? 0 : 1; }
+    int GetFormat() const { return format; }
 
 private:
-    PSQLStatementParam(psql_param_type_t type, size_t length);
+    PSQLStatementParam(psql_param_type_t type, size_t length, int format);
     ~PSQLStatementParam();
     void PutBigEndian(unsigned long long v, int bytes);
 
     psql_param_type_t type;
     char* value;
     int length;
+    int format;
     unsigned refCount = 1;
 };

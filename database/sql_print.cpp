@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "database/bytea_hex.h"
 #include "runtime/assert.h"
 #include "runtime/instance_log.h"
 
@@ -59,13 +60,10 @@ bool PutNumber(SqlOut& out, const char* fmt, ...)
 // byte string is written completely or not at all.
 bool PutBytes(SqlOut& out, const unsigned char* data, unsigned long long n)
 {
-    static const char hex[] = "0123456789abcdef";
     if (out.Room() < 4 || (out.Room() - 4) / 2 < n) return false;
     out.Text("'\\x");
-    for (unsigned long long i = 0; i < n; i++) {
-        out.Put(hex[data[i] >> 4]);
-        out.Put(hex[data[i] & 0xf]);
-    }
+    ByteaHexEncode(data, (size_t)n, out.buf + out.len);
+    out.len += 2 * (size_t)n;
     out.Put('\'');
     return true;
 }

@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "database/prepared_statement.h"
-#include "dbfiles/dbfiles_bytea.h"
 #include "dbfiles/dbfiles_cipher.h"
 #include "dbfiles/dbfiles_store.h"
 #include "runtime/assert.h"
@@ -125,23 +124,34 @@ void DbFilesGet::Chunk(IDataSet* dataSet)
     }
     unsigned long long chunkId = dataSet->GetULong64Value(1);
     bool isCrypted = dataSet->GetBoolValue(2);
-    // Decoded straight from the text, which spares a copy of every chunk.
-    bool readable = DbFilesDecodeBytea(dataSet->GetStringValue(0), isCrypted ? stored : chunk);
-    delete dataSet;
-    if (!readable) {
+    // A session with another bytea_output would hand over text that decodes
+    // to garbage; failing is better than serving it.
+    const char* text = dataSet->GetStringValue(0);
+    if (*text && (text[0] != '\\' || text[1] != 'x')) {
+        delete dataSet;
         store->GetLog()->Log(LOG_DBFILES, "DbFilesGet(%08x,%08x)::DatabaseExecSQLResultData not in hex form",
                              (unsigned)(uintptr_t)this, (unsigned)(uintptr_t)user);
         return End(GET_FAILED);
     }
+    size_t length = dataSet->GetDataSize(0);
+    const unsigned char* data = dataSet->GetDataValue(0);
+    bool readable = true;
     if (isCrypted) {
-        ASSERT(stored.size() >= DbFilesCipher::OVERHEAD, "DbFilesGet crypted chunk shorter than IV and tag");
+        ASSERT(length >= DbFilesCipher::OVERHEAD, "DbFilesGet crypted chunk shorter than IV and tag");
         DbFilesCipher* cipher = store->GetCipher();
-        if (!cipher || !cipher->Decrypt(stored.data(), stored.size(), chunk)) {
-            store->GetLog()->Log(LOG_DBFILES,
-                                 "DbFilesGet(%08x,%08x)::DatabaseExecSQLResultData decryption failed, invalid key?",
-                                 (unsigned)(uintptr_t)this, (unsigned)(uintptr_t)user);
-            return End(GET_FAILED);
-        }
+        readable = cipher && cipher->Decrypt(data, length, chunk);
+    }
+    else {
+        chunk.assign(data, data + length);
+    }
+    // The data set goes before the chunk is reported, so the connection is
+    // free while the user sends it.
+    delete dataSet;
+    if (!readable) {
+        store->GetLog()->Log(LOG_DBFILES,
+                             "DbFilesGet(%08x,%08x)::DatabaseExecSQLResultData decryption failed, invalid key?",
+                             (unsigned)(uintptr_t)this, (unsigned)(uintptr_t)user);
+        return End(GET_FAILED);
     }
     if (cut) {
         chunk.erase(chunk.begin(), chunk.begin() + (ptrdiff_t)(cut < chunk.size() ? cut : chunk.size()));

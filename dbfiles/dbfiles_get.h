@@ -52,6 +52,4 @@ private:
     // Bytes to drop from the front of the next chunk read.
     unsigned long long cut = 0;
     std::vector<unsigned char> chunk;
-    // A crypted chunk as stored, before decryption.
-    std::vector<unsigned char> stored;
 };

@@ -1,18 +1,53 @@
 #include "messages/messages.h"
 
+#include <stdlib.h>
+#include <string.h>
+
+#include "dbfiles/dbfiles.h"
+#include "messages/messages_options.h"
+#include "messages/task_database_fix.h"
+#include "messages/task_database_init.h"
+#include "messages/task_database_update.h"
+#include "runtime/build_info.h"
 #include "service/app_args.h"
 #include "service/app_service.h"
 
-Messages::Messages(IIoMux* iomux, AppService* service, AppInstanceArgs* args)
-    : AppInstance(service, args), iomux(iomux)
+namespace {
+// How attachments refer to their message: the file store's rows go with it.
+const char* const FILES_FOLDER_DEFINITION = "BIGINT REFERENCES messages(id) ON DELETE CASCADE";
+const char* const startStepNames[] = {"none", "database fix", "database init", "database update", "file store",
+                                      "done"};
+}  // namespace
+
+Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider,
+                   ISocketProvider* localSocketProvider, ISocketProvider* tcpSocketProvider,
+                   IDatabaseProvider* databaseProvider, IDbFilesProvider* dbFilesProvider, AppService* service,
+                   AppInstanceArgs* args)
+    : AppInstance(service, args), iomux(iomux), tcpSocketProvider(tcpSocketProvider)
 {
-    logFlags |= LOG_APP_WEBSOCKET | LOG_DATABASE;
+    database = databaseProvider->CreateDatabase(iomux, this, this);
+    // Longer passwords cannot match a login anyway; they are cut, and said so.
+    const char* pwd = args->appPassword ? args->appPassword : "";
+    if (strlen(pwd) >= sizeof(password)) Log("App instance password longer than %zu characters is cut", sizeof(password) - 1);
+    strncpy(password, pwd, sizeof(password) - 1);
+    password[sizeof(password) - 1] = 0;
+    plugin = webserverPluginProvider->CreateWebserverPlugin(iomux, localSocketProvider, this, args->webserver,
+                                                            args->webserverPath, this);
+    plugin->HttpListen(nullptr, nullptr, nullptr, nullptr, messagesBuild);
+    database->Connect(args->dbHost, args->dbName, args->dbUser, args->dbPassword);
+    dbFiles = dbFilesProvider->CreateDbFiles(iomux, this, nullptr);
+    path = strdup(args->webserverPath ? args->webserverPath : "");
     Log("App instance started");
+    logFlags |= LOG_APP_WEBSOCKET | LOG_DATABASE;
 }
 
 Messages::~Messages()
 {
-    iomux->CancelSetExec(this);
+    delete startTask;
+    delete dbFiles;
+    delete database;
+    delete plugin;
+    free(path);
 }
 
 void Messages::Stop()
@@ -20,17 +55,124 @@ void Messages::Stop()
     if (stopping) return;
     Log("App instance stopping");
     stopping = true;
-    // The report must not come from inside the caller's Stop().
-    iomux->SetExec(this, nullptr);
-}
-
-void Messages::IoExec(void*)
-{
-    TryStop();
+    if (database) database->Shutdown();
+    if (plugin) plugin->Close();
+    else TryStop();
 }
 
 void Messages::TryStop()
 {
-    // Deletes this object.
-    if (stopping) service->AppStopped(this);
+    if (stopping && !plugin && !database && !fileTransactions) service->AppStopped(this);
+}
+
+void Messages::WebserverPluginClose(IWebserverPlugin* closed, wsp_close_reason_t reason, bool lastUser)
+{
+    if (!lastUser) return;
+    Log("Messages::WebserverPluginClose reason %d", (int)reason);
+    delete closed;
+    plugin = nullptr;
+    listening = false;
+    TryStop();
+}
+
+void Messages::WebserverPluginHttpListenResult(IWebserverPlugin* link, ws_request_type_t type, char* resourceName,
+                                               const char*, unsigned long long)
+{
+    // Files, buffers and uploads come with the file endpoints; until then
+    // their paths are refused like any malformed one.
+    if (type == WS_REQUEST_GET) {
+        if (!strncmp(resourceName, "/buffer/", 8) || !strncmp(resourceName, "/files/", 7) ||
+            !link->BuildRedirect(resourceName, messagesBuild, (unsigned)strlen(messagesBuild)))
+            link->Cancel(WSP_CANCEL_NOT_FOUND);
+        return;
+    }
+    if (type == WS_REQUEST_OPTIONS) {
+        link->Accept(new MessagesOptions());
+        return;
+    }
+    link->Cancel(WSP_CANCEL_NOT_FOUND);
+}
+
+void Messages::WebserverPluginWebsocketListenResult(IWebserverPlugin* link, const char*, const char*, const char*)
+{
+    // Sessions are not served yet.
+    link->WebsocketAccept(nullptr);
+}
+
+void Messages::DatabaseConnectComplete(IDatabase*)
+{
+    // A reconnect does not restart a chain that has already run.
+    if (startStep != START_NONE) return;
+    StartNext(new TaskDatabaseFix(database), START_FIX);
+}
+
+void Messages::StartNext(ITask* next, StartStep step)
+{
+    // The finished task is deleted after the next one has started.
+    ITask* finished = startTask;
+    startTask = next;
+    startStep = step;
+    if (next) next->Start(this);
+    delete finished;
+}
+
+void Messages::TaskProgress(ITask* task, unsigned progress)
+{
+    if (task == startTask && startStep == START_FIX) fixProgress = progress;
+}
+
+void Messages::TaskComplete(ITask* task)
+{
+    if (task != startTask) return;
+    switch (startStep) {
+    case START_FIX: StartNext(new TaskDatabaseInit(database), START_INIT); break;
+    case START_INIT: StartNext(new TaskDatabaseUpdate(database, fixProgress), START_UPDATE); break;
+    case START_UPDATE: {
+        ITask* filesStart = dbFiles->Start(this, database, FILES_FOLDER_DEFINITION);
+        // The store runs the task itself; we only own it from here on.
+        delete startTask;
+        startTask = filesStart;
+        startStep = START_FILES;
+        break;
+    }
+    case START_FILES:
+        StartNext(nullptr, START_DONE);
+        Log("App instance ready");
+        if (plugin && !stopping) {
+            plugin->WebsocketListen(nullptr, nullptr);
+            listening = true;
+        }
+        break;
+    default: break;
+    }
+}
+
+void Messages::TaskFailed(ITask* task)
+{
+    if (task != startTask) return;
+    // Without its schema the instance must not take clients; it keeps
+    // answering HTTP and waits for the next start.
+    Log("App instance start-up failed at the %s step", startStepNames[startStep]);
+    SetAlarm(1, "major", "start-up failed", startStepNames[startStep]);
+    StartNext(nullptr, START_DONE);
+}
+
+void Messages::DatabaseShutdown(IDatabase*, db_error_t error)
+{
+    Log("Messages::DatabaseShutdown error %d", (int)error);
+    // Tasks still running would touch the database we are about to delete.
+    if (startStep != START_DONE) StartNext(nullptr, START_DONE);
+    delete dbFiles;
+    dbFiles = nullptr;
+    delete database;
+    database = nullptr;
+    TryStop();
+}
+
+void Messages::DatabaseError(IDatabase*, db_error_t error)
+{
+    // The owner hears errors only for its own commands; the connection is
+    // treated as lost and shut down, which ends in DatabaseShutdown.
+    Log("Messages::DatabaseError error %d", (int)error);
+    if (database) database->Shutdown();
 }

@@ -4,8 +4,12 @@
 #include "service/app_instance.h"
 
 MessagesService::MessagesService(IIoMux* iomux, ISocketProvider* localSocketProvider,
-                                 ISocketProvider* tcpSocketProvider, AppServiceArgs* args)
-    : AppService(iomux, localSocketProvider, args), tcpSocketProvider(tcpSocketProvider)
+                                 ISocketProvider* tcpSocketProvider, IWebserverPluginProvider* webserverPluginProvider,
+                                 IDatabaseProvider* databaseProvider, IDbFilesProvider* dbFilesProvider,
+                                 AppServiceArgs* args)
+    : AppService(iomux, localSocketProvider, args), tcpSocketProvider(tcpSocketProvider),
+      webserverPluginProvider(webserverPluginProvider), databaseProvider(databaseProvider),
+      dbFilesProvider(dbFilesProvider)
 {
 }
 
@@ -21,5 +25,6 @@ void MessagesService::AppInstancePlugins(istd::list* plugins)
 
 AppInstance* MessagesService::CreateInstance(AppInstanceArgs* args)
 {
-    return new Messages(iomux, this, args);
+    return new Messages(iomux, webserverPluginProvider, localSocketProvider, tcpSocketProvider, databaseProvider,
+                        dbFilesProvider, this, args);
 }

@@ -3,12 +3,17 @@
 #include "service/app_service.h"
 
 class AppServiceArgs;
+class IDatabaseProvider;
+class IDbFilesProvider;
+class IWebserverPluginProvider;
 
-// The service of this process: it creates Messages instances.
+// The service of this process: it creates Messages instances with the
+// providers the process entry owns.
 class MessagesService : public AppService {
 public:
     MessagesService(IIoMux* iomux, ISocketProvider* localSocketProvider, ISocketProvider* tcpSocketProvider,
-                    AppServiceArgs* args);
+                    IWebserverPluginProvider* webserverPluginProvider, IDatabaseProvider* databaseProvider,
+                    IDbFilesProvider* dbFilesProvider, AppServiceArgs* args);
     ~MessagesService() override;
     void AppServiceApps(istd::list* apps) override;
     void AppInstancePlugins(istd::list* plugins) override;
@@ -16,4 +21,7 @@ public:
 
 private:
     ISocketProvider* tcpSocketProvider;
+    IWebserverPluginProvider* webserverPluginProvider;
+    IDatabaseProvider* databaseProvider;
+    IDbFilesProvider* dbFilesProvider;
 };

@@ -1,12 +1,15 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include "database/database.h"
+#include "dbfiles/dbfiles.h"
 #include "messages/messages_service.h"
 #include "net/socket.h"
 #include "runtime/build_info.h"
 #include "runtime/debug.h"
 #include "runtime/iomux.h"
 #include "service/app_args.h"
+#include "web/webserver_plugin.h"
 
 int main(int argc, char* argv[])
 {
@@ -14,6 +17,9 @@ int main(int argc, char* argv[])
     IIoMux* iomux = IIoMux::Create(true, 0);
     ISocketProvider* localSocketProvider = CreateLocalSocketProvider();
     ISocketProvider* tcpSocketProvider = CreateTCPSocketProvider();
+    IWebserverPluginProvider* webserverPluginProvider = CreateWebserverPluginProvider();
+    IDatabaseProvider* databaseProvider = CreatePostgreSQLDatabaseProvider();
+    IDbFilesProvider* dbFilesProvider = CreateDbFilesProvider();
 
     AppServiceArgs serviceArgs;
     serviceArgs.serviceId = "messages";
@@ -25,15 +31,19 @@ int main(int argc, char* argv[])
 
     debug->printf("messages %s (build %s) starting%s%s", messagesVersion, messagesBuild,
                   serviceArgs.manager ? " for manager " : "", serviceArgs.manager ? serviceArgs.manager : "");
-    AppService* service = new MessagesService(iomux, localSocketProvider, tcpSocketProvider, &serviceArgs);
+    AppService* service = new MessagesService(iomux, localSocketProvider, tcpSocketProvider, webserverPluginProvider,
+                                                databaseProvider, dbFilesProvider, &serviceArgs);
     if (!serviceArgs.manager) service->AppStart(&instanceArgs);
 
     iomux->Run();
 
     debug->printf("messages stopped");
     delete service;
+    delete databaseProvider;
+    delete webserverPluginProvider;
     delete localSocketProvider;
     delete tcpSocketProvider;
+    delete dbFilesProvider;
     delete iomux;
     delete debug;
     debug = nullptr;

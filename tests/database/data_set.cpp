@@ -1,3 +1,6 @@
+#include <string.h>
+
+#include "database/bytea_hex.h"
 #include "database/postgresql_data_set.h"
 #include "tests/database/db_test.h"
 
@@ -86,4 +89,32 @@ TEST(PostgreSQLDataSetMisuse, walking_rows_the_wrong_way_or_reading_nothing_is_f
     EXPECT_DEATH(whole.GetIntValue("missing"), "CRITICAL ERROR: PQgetvalue\\(\\) returned NULL.");
     EXPECT_TRUE(whole.Eot());
     EXPECT_EQ(0, whole.GetColumnCount());
+}
+
+TEST(PostgreSQLDataSetHex, hex_form_carries_every_byte_value_both_ways)
+{
+    unsigned char all[256];
+    for (int i = 0; i < 256; i++) all[i] = (unsigned char)i;
+    char text[512];
+    ByteaHexEncode(all, sizeof(all), text);
+    std::string expected;
+    for (int i = 0; i < 256; i++) {
+        char two[3];
+        snprintf(two, sizeof(two), "%02x", i);
+        expected += two;
+    }
+    EXPECT_EQ(expected, std::string(text, sizeof(text)));
+
+    unsigned char back[256];
+    memset(back, 0x5a, sizeof(back));
+    ByteaHexDecode(text, sizeof(back), back);
+    EXPECT_EQ(0, memcmp(all, back, sizeof(all)));
+
+    // Either case; anything else reads as a zero digit, never past the input.
+    unsigned char mixed[4];
+    ByteaHexDecode("ABcd0fg1", 4, mixed);
+    EXPECT_EQ(0xab, mixed[0]);
+    EXPECT_EQ(0xcd, mixed[1]);
+    EXPECT_EQ(0x0f, mixed[2]);
+    EXPECT_EQ(0x01, mixed[3]);
 }

@@ -1,3 +1,5 @@
+#include <string.h>
+
 #include "database/psql_prepared_statement.h"
 #include "tests/database/db_test.h"
 
@@ -93,4 +95,140 @@ TEST(PreparedStatementMisuse, wrong_types_and_indexes_are_fatal)
     EXPECT_EQ(1, s.GetFormats()[0]);
     EXPECT_EQ(7, s.GetValues()[0][3]);
     EXPECT_EQ(nullptr, s.GetValues()[2]);
+}
+
+// The same statements on a connection that sends byte strings as hex text
+// (the default) and on one that sends them binary.
+class PreparedStatementBytes : public DbTest, public ::testing::WithParamInterface<db_bytes_params_t> {
+protected:
+    void SetUp() override
+    {
+        DbTest::SetUp();
+        delete provider;
+        provider = CreatePostgreSQLDatabaseProvider(GetParam());
+    }
+    IPreparedStatement* Prepare(DbUser& u, const char* format)
+    {
+        size_t before = u.statements.size();
+        db->PrepareStatement(&u, format);
+        EXPECT_TRUE(Answered(u, [&] { return u.statements.size() > before; }));
+        return u.statements.size() > before ? u.statements.back() : nullptr;
+    }
+    // Runs until `done` holds or the server has refused a command of `u`.
+    bool Answered(DbUser& u, const std::function<bool()>& done)
+    {
+        std::string failed = u.name + ":" + DbErrorName(DB_ERR_SQL_COMMAND_FAILED);
+        return RunUntil([&] { return done() || Has(failed); }) && done();
+    }
+};
+
+static std::string Decoded(IDataSet* ds, int column)
+{
+    const unsigned char* v = ds->GetDataValue(column);
+    size_t n = ds->GetDataSize(column);
+    EXPECT_EQ(n == 0, v == nullptr);
+    return v ? std::string((const char*)v, n) : std::string();
+}
+
+TEST_P(PreparedStatementBytes, every_byte_value_and_the_empty_value_survive_a_prepared_round_trip)
+{
+    Connect();
+    DbUser u(events, "u");
+    std::string all;
+    for (int i = 0; i < 256; i++) all += (char)i;
+    std::string big;
+    for (size_t i = 0; i < 64000; i++) big += (char)(i * 7 + (i >> 9));
+    const std::vector<std::string> values{all, "", big, std::string(1, '\0')};
+
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "CREATE TABLE b (id BIGSERIAL PRIMARY KEY, data BYTEA, tag BIGINT)");
+    IPreparedStatement* insert = Prepare(u, "INSERT INTO b (data, tag) VALUES (%du,%llu)");
+    ASSERT_NE(nullptr, insert);
+    for (size_t i = 0; i < values.size(); i++) {
+        insert->SetParam(0, (const unsigned char*)values[i].data(), values[i].size());
+        insert->SetParam(1, (unsigned long long)i);
+        db->ExecSQL(&u, DB_EXEC_FETCH_ALL, insert);
+    }
+    insert->SetParam(0, nullptr, 0);
+    insert->SetParam(1, 99ull);
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, insert);
+    // The same value written as SQL text, for the server to compare.
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "INSERT INTO b (data, tag) VALUES (%du, 100)", (const unsigned char*)all.data(),
+                (unsigned long long)all.size());
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL,
+                "SELECT tag, length(data), data IS NULL, data = (SELECT data FROM b WHERE tag = 100) FROM b ORDER BY id");
+    ASSERT_TRUE(Answered(u, [&] { return Has("u:rows 6"); }));
+    EXPECT_EQ((std::vector<std::string>{"0|256|f|t", "1|0|f|f", "2|64000|f|f", "3|1|f|f", "99|<null>|t|<null>",
+                                        "100|256|f|t"}),
+              u.rows);
+
+    // Read back through a bytea comparison in the WHERE clause, several rows
+    // of different sizes from one data set.
+    IPreparedStatement* select = Prepare(u, "SELECT data, tag FROM b WHERE data <> %du OR data IS NULL ORDER BY id");
+    ASSERT_NE(nullptr, select);
+    std::vector<std::string> back;
+    u.onResult = [&](IDatabase*, IDataSet* ds) {
+        for (; ds && !ds->Eot(); ds->Next()) back.push_back(std::to_string(ds->GetIntValue(1)) + ":" + Decoded(ds, 0));
+        delete ds;
+        u.Note("read");
+    };
+    select->SetParam(0, (const unsigned char*)"\x01", 1);
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, select);
+    ASSERT_TRUE(Answered(u, [&] { return Has("u:read"); }));
+    EXPECT_EQ((std::vector<std::string>{"0:" + all, "1:", "2:" + big, "3:" + values[3], "99:", "100:" + all}), back);
+
+    // Without a column to compare with, the server types the value itself;
+    // the text that comes back is the same either way.
+    IPreparedStatement* echo = Prepare(u, "SELECT %du");
+    ASSERT_NE(nullptr, echo);
+    back.clear();
+    echo->SetParam(0, (const unsigned char*)"\x00\xff", 2);
+    u.onResult = [&](IDatabase*, IDataSet* ds) {
+        back.push_back(ds->GetStringValue(0));
+        back.push_back(Decoded(ds, 0));
+        delete ds;
+        u.Note("echo");
+    };
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, echo);
+    ASSERT_TRUE(Answered(u, [&] { return Has("u:echo"); }));
+    EXPECT_EQ((std::vector<std::string>{"\\x00ff", std::string("\x00\xff", 2)}), back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, PreparedStatementBytes, ::testing::Values(DB_BYTES_PARAMS_TEXT, DB_BYTES_PARAMS_BINARY),
+                         [](const ::testing::TestParamInfo<db_bytes_params_t>& info) {
+                             return std::string(info.param == DB_BYTES_PARAMS_BINARY ? "binary" : "text");
+                         });
+
+TEST(PreparedStatementMisuse, bytes_travel_as_hex_text_unless_declared_binary)
+{
+    const unsigned char bytes[] = {0x00, 0xab, 0xff};
+    PSQLPreparedStatement text(nullptr, "_STMT-0", "SELECT $1, $2", {PSQL_PARAM_BYTES, PSQL_PARAM_INT64});
+    text.SetParam(0, bytes, sizeof(bytes));
+    text.SetParam(1, 1ull);
+    text.FillParamArrays();
+    EXPECT_EQ(0u, text.GetParamTypes()[0]);
+    EXPECT_EQ(20u, text.GetParamTypes()[1]);
+    EXPECT_EQ(0, text.GetFormats()[0]);
+    EXPECT_EQ(8, text.GetLengths()[0]);
+    EXPECT_STREQ("\\x00abff", text.GetValues()[0]);
+
+    PSQLPreparedStatement binary(nullptr, "_STMT-1", "SELECT $1, $2", {PSQL_PARAM_BYTES, PSQL_PARAM_INT64}, true);
+    EXPECT_EQ(17u, binary.GetParamTypes()[0]);
+    EXPECT_EQ(20u, binary.GetParamTypes()[1]);
+    binary.SetParam(0, bytes, sizeof(bytes));
+    // Queued executions keep the form of their statement.
+    PSQLPreparedStatement* execution = binary.CreateExecution();
+    binary.SetParam(0, bytes, 0);
+    binary.FillParamArrays();
+    execution->FillParamArrays();
+    EXPECT_EQ(1, execution->GetFormats()[0]);
+    EXPECT_EQ(3, execution->GetLengths()[0]);
+    EXPECT_EQ(0, memcmp(bytes, execution->GetValues()[0], sizeof(bytes)));
+    // libpq takes a null pointer for NULL, so an empty value must not be one.
+    EXPECT_EQ(1, binary.GetFormats()[0]);
+    EXPECT_EQ(0, binary.GetLengths()[0]);
+    EXPECT_NE(nullptr, binary.GetValues()[0]);
+    binary.SetParam(0, nullptr, 0);
+    binary.FillParamArrays();
+    EXPECT_EQ(nullptr, binary.GetValues()[0]);
+    delete execution;
 }

@@ -31,12 +31,14 @@ public:
 struct FilesMode {
     bool ownFolders;
     bool crypted;
+    // Chunks written as binary bytea parameters rather than hex text.
+    bool binaryBytes = false;
 };
 
 inline std::string ModeName(const ::testing::TestParamInfo<FilesMode>& info)
 {
     return std::string(info.param.ownFolders ? "own_folders" : "foreign_folders") +
-           (info.param.crypted ? "_crypted" : "_plain");
+           (info.param.crypted ? "_crypted" : "_plain") + (info.param.binaryBytes ? "_binary_bytes" : "");
 }
 
 static const unsigned char KEY_A[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
@@ -181,9 +183,17 @@ protected:
 
 class DbFilesModeTest : public DbFilesTest, public ::testing::WithParamInterface<FilesMode> {
 protected:
+    void SetUp() override
+    {
+        DbFilesTest::SetUp();
+        if (!GetParam().binaryBytes) return;
+        delete provider;
+        provider = CreatePostgreSQLDatabaseProvider(DB_BYTES_PARAMS_BINARY);
+    }
     bool StartStore() { return DbFilesTest::StartStore(GetParam().ownFolders, GetParam().crypted ? KEY_A : nullptr); }
 };
 
 #define FILES_MODES                                                                                          \
-    ::testing::Values(FilesMode{true, false}, FilesMode{true, true}, FilesMode{false, false}, FilesMode{false, true}), \
+    ::testing::Values(FilesMode{true, false}, FilesMode{true, true}, FilesMode{false, false}, FilesMode{false, true}, \
+                      FilesMode{false, false, true}, FilesMode{false, true, true}),                                 \
         ModeName

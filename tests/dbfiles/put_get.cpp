@@ -150,3 +150,25 @@ TEST_P(DbFilesModeTest, put_stopped_before_its_first_chunk_completes_with_size_z
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DbFilesModeTest, FILES_MODES);
+
+TEST_F(DbFilesTest, chunks_in_another_bytea_output_form_fail_the_read_instead_of_garbling_it)
+{
+    ASSERT_TRUE(StartStore(false, nullptr));
+    unsigned long long folder = NewFolder("docs");
+    const std::string content = Bytes(3000, 6);
+    unsigned long long id = PutFile("escaped.bin", folder, {content});
+    ASSERT_NE(0u, id);
+
+    DbUser u(events, "u");
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SET bytea_output = 'escape'");
+    ASSERT_TRUE(RunUntil([&] { return Has("u:rows 0"); }));
+    capture.lines.clear();
+    Strings reported;
+    EXPECT_EQ("", GetFile(id, 0, true, nullptr, &reported));
+    EXPECT_EQ(Strings{"failed"}, reported);
+    EXPECT_TRUE(capture.Logged("::DatabaseExecSQLResultData not in hex form"));
+
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SET bytea_output = 'hex'");
+    ASSERT_TRUE(RunUntil([&] { return Count("u:rows 0") == 2; }));
+    EXPECT_EQ(content, GetFile(id, 0, true));
+}

@@ -1,0 +1,63 @@
+// One connected plugin: frames in both directions, registrations, and the requests it serves.
+#pragma once
+
+#include <stdint.h>
+
+#include <boost/asio/local/stream_protocol.hpp>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/webserver/frame.h"
+#include "platform/webserver/server_context.h"
+
+namespace wsp {
+
+// A request or websocket that a plugin serves under one connection id.
+class IPluginChannel {
+public:
+    virtual ~IPluginChannel() = default;
+    // A frame for this connection id. The channel may call Fail() or Release() on the link.
+    virtual void OnPluginMessage(const FrameHeader& header, std::string& body) = 0;
+    // The plugin is gone; the link has already forgotten the channel and sends nothing more.
+    virtual void OnPluginGone() = 0;
+};
+
+class PluginLink : public std::enable_shared_from_this<PluginLink> {
+public:
+    PluginLink(boost::asio::local::stream_protocol::socket socket, ServerContext& context);
+
+    void Start();
+    // A fresh connection id bound to the channel, or 0 when the link is closed. The link keeps the
+    // channel alive until Release() or its own end, since a channel waiting for the plugin has no I/O pending.
+    uint32_t Open(std::shared_ptr<IPluginChannel> channel);
+    void Release(uint32_t connection);
+    void Send(uint32_t connection, uint16_t type, uint32_t general, const std::string& body = std::string());
+    // Drops the plugin for a protocol error; every channel learns that it is gone.
+    void Fail(const std::string& why);
+    void Stop() { Close("server stopping"); }
+    bool Closed() const { return closed_; }
+    const std::string& Name() const { return name_; }
+
+private:
+    void ReadHeader();
+    void ReadBody();
+    void Dispatch();
+    void Register(PathType type);
+    void WriteNext();
+    void Close(const std::string& why);
+
+    boost::asio::local::stream_protocol::socket socket_;
+    ServerContext& context_;
+    std::string name_;
+    unsigned char header_[kFrameHeaderSize];
+    FrameHeader frame_;
+    std::string body_;
+    std::deque<std::string> writes_;
+    bool writing_ = false;
+    bool closed_ = false;
+    std::map<uint32_t, std::shared_ptr<IPluginChannel>> channels_;
+};
+
+}  // namespace wsp

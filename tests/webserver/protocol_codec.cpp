@@ -1,0 +1,262 @@
+// Extended headers, routing, and the mapping between HTTP and plugin meta data.
+#include <gtest/gtest.h>
+
+#include "platform/webserver/extended_header.h"
+#include "platform/webserver/frame.h"
+#include "platform/webserver/plugin_protocol.h"
+#include "platform/webserver/request_header.h"
+#include "platform/webserver/response_meta.h"
+#include "platform/webserver/router.h"
+
+using namespace wsp;
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int c : b) s.push_back(char(c));
+    return s;
+}
+
+std::string Field(const ResponsePlan& plan, const std::string& name)
+{
+    for (auto& f : plan.fields)
+        if (f.first == name) return f.second;
+    return "(none)";
+}
+
+ResponsePlan Plan(const ExtendedHeaderWriter& w, uint32_t general = 0, bool options = false)
+{
+    std::string body;
+    EXPECT_TRUE(w.Encode(body));
+    ExtendedHeader h;
+    EXPECT_EQ(h.Decode(body), "");
+    ResponsePlan plan;
+    EXPECT_EQ(PlanResponse(h, general, options, plan), "");
+    return plan;
+}
+
+std::string Info(uint16_t type, uint16_t flags)
+{
+    std::string s;
+    PutU16(s, type);
+    PutU16(s, flags);
+    return s;
+}
+
+}  // namespace
+
+TEST(webserver_codec, extended_header_wire_form_and_framing_errors)
+{
+    ExtendedHeaderWriter w;
+    std::string body;
+    ASSERT_TRUE(w.Encode(body));
+    EXPECT_EQ(body, "");  // an empty header is no body at all
+    w.String(DDT_REQUEST_PATH, "/a");
+    w.U64(DDT_DATA_SIZE, 0x0102030405060708ull);
+    ASSERT_TRUE(w.Encode(body));
+    EXPECT_EQ(body, Bytes({0, 0, 0, 17, 0, 0, 3, '/', 'a', 0, 17, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(EncodeFrame(0xFFFFFF00, WSM_REGISTER_RESULT, 2, "xy"),
+              Bytes({0xFF, 0xFF, 0xFF, 0, 0, 2, 0, 0, 0, 2, 0, 2, 'x', 'y'}));
+
+    ExtendedHeader h;
+    ASSERT_EQ(h.Decode(body), "");
+    EXPECT_EQ(h.String(DDT_REQUEST_PATH), "/a");
+    uint64_t size = 0;
+    EXPECT_TRUE(h.U64(DDT_DATA_SIZE, size));
+    EXPECT_EQ(size, 0x0102030405060708ull);
+    uint32_t narrow;
+    EXPECT_FALSE(h.U32(DDT_DATA_SIZE, narrow));
+
+    // Unknown item types are skipped, not fatal.
+    EXPECT_EQ(h.Decode(Bytes({0, 0, 0, 4, 99, 0, 1, 7})), "");
+    EXPECT_FALSE(h.Has(99));
+    const std::pair<const char*, std::string> broken[] = {
+        {"shorter than the length field", Bytes({0, 0, 1})},
+        {"length beyond the body", Bytes({0, 0, 0, 9, 0, 0, 2, '/', 0})},
+        {"length short of the body", Bytes({0, 0, 0, 1, 0, 0, 2, '/', 0})},
+        {"item header cut", Bytes({0, 0, 0, 2, 0, 0})},
+        {"item past the body", Bytes({0, 0, 0, 5, 0, 0, 9, '/', 0})},
+        {"empty string item", Bytes({0, 0, 0, 3, 6, 0, 0})},
+        {"string without NUL", Bytes({0, 0, 0, 5, 0, 0, 2, '/', 'a'})},
+        {"embedded NUL", Bytes({0, 0, 0, 6, 0, 0, 3, '/', 0, 0})},
+        {"repeated item", Bytes({0, 0, 0, 10, 0, 0, 2, '/', 0, 0, 0, 2, '/', 0})},
+    };
+    for (auto& b : broken) EXPECT_NE(h.Decode(b.second), "") << b.first;
+
+    std::vector<std::pair<std::string, std::string>> fields;
+    ASSERT_EQ(h.Decode(Bytes({0, 0, 0, 9, 5, 0, 6, 'A', 0, 'b', 0, 'C', 0})), "");
+    EXPECT_FALSE(h.HeaderFields(fields));  // a name without its value
+    ASSERT_EQ(h.Decode(Bytes({0, 0, 0, 7, 5, 0, 4, 'A', 0, 'b', 0})), "");
+    ASSERT_TRUE(h.HeaderFields(fields));
+    ASSERT_EQ(fields.size(), 1u);
+    EXPECT_EQ(fields[0].second, "b");
+}
+
+TEST(webserver_codec, router_picks_the_longest_prefix_on_segment_boundaries)
+{
+    Router router;
+    int a, b, c;
+    EXPECT_EQ(router.Register(PATH_HTTP, "/app/", &a), REGISTER_OK);
+    EXPECT_EQ(router.Register(PATH_HTTP, "/app/sub", &b), REGISTER_OK);
+    EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_ALREADY_REGISTERED);
+    EXPECT_EQ(router.Register(PATH_WEBSOCKET, "/app", &c), REGISTER_OK);
+    for (const char* bad : {"", "app", "/a?b", "/a b", "/a#"}) EXPECT_EQ(router.Register(PATH_HTTP, bad, &c), REGISTER_PATH_INVALID) << bad;
+
+    auto owner = [&](const std::string& path) { auto r = router.Match(PATH_HTTP, path); return r ? r->owner : nullptr; };
+    EXPECT_EQ(owner("/app/sub/x"), &b);
+    EXPECT_EQ(owner("/app/sub"), &b);
+    EXPECT_EQ(owner("/app/subway"), &a);
+    EXPECT_EQ(owner("/app"), &a);
+    EXPECT_EQ(owner("/apple"), nullptr);
+    EXPECT_EQ(router.Match(PATH_WEBSOCKET, "/app/x")->owner, &c);
+    const Router::Route* r = router.Match(PATH_HTTP, "/app/x");
+    EXPECT_EQ(r->registered, "/app/");
+    EXPECT_EQ(Router::Resource(*r, "/app/x?y"), "/x?y");
+    EXPECT_EQ(Router::Resource(*r, "/app?y"), "/?y");
+
+    router.RemoveOwner(&a);
+    EXPECT_EQ(owner("/app/x"), nullptr);
+    EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_OK);
+    EXPECT_EQ(router.Register(PATH_HTTP, "/", &a), REGISTER_OK);
+    EXPECT_EQ(owner("/anything"), &a);
+    EXPECT_EQ(Router::Resource(*router.Match(PATH_HTTP, "/z"), "/z?q"), "/z?q");
+}
+
+TEST(webserver_codec, request_header_carries_etag_ranges_and_body_size)
+{
+    EXPECT_EQ(EtagFromIfNoneMatch("\"abc\""), "abc");
+    EXPECT_EQ(EtagFromIfNoneMatch(" W/\"abc\", \"def\""), "abc");
+    EXPECT_EQ(EtagFromIfNoneMatch("*"), "*");
+
+    std::vector<HttpRange> ranges;
+    ASSERT_TRUE(ParseRangeField("bytes=0-99, 200-,-5", ranges));
+    ASSERT_EQ(ranges.size(), 3u);
+    EXPECT_EQ(ranges[0].kind, RANGE_FROM_TO);
+    EXPECT_EQ(ranges[0].end, 99u);
+    EXPECT_EQ(ranges[1].kind, RANGE_FROM);
+    EXPECT_EQ(ranges[1].start, 200u);
+    EXPECT_EQ(ranges[2].kind, RANGE_LAST);
+    EXPECT_EQ(ranges[2].start, 5u);
+    // Reversed and unreadable ranges still reach the plugin, which refuses them; other units do not.
+    ASSERT_TRUE(ParseRangeField("bytes=9-2", ranges));
+    for (const char* bad : {"bytes=a-1", "bytes=1", "bytes=99999999999999999999-"}) {
+        ASSERT_TRUE(ParseRangeField(bad, ranges)) << bad;
+        EXPECT_EQ(ranges[0].kind, RANGE_INVALID) << bad;
+    }
+    for (const char* ignored : {"items=0-1", "bytes="}) EXPECT_FALSE(ParseRangeField(ignored, ranges)) << ignored;
+
+    RequestInfo info;
+    info.resource = "/f?x=1";
+    info.registered = "/app";
+    info.fields = {{"Host", "h"}, {"Range", "bytes=3-"}, {"If-None-Match", "\"t\""}};
+    info.host = "h";
+    info.connectionFlags = CONNECTION_ENCRYPTED;
+    info.hasSize = true;
+    info.size = uint64_t(5) << 32;
+    std::string body;
+    ASSERT_TRUE(EncodeRequestHeader(info, body));
+    ExtendedHeader h;
+    ASSERT_EQ(h.Decode(body), "");
+    EXPECT_EQ(h.String(DDT_ETAG), "t");
+    uint64_t size;
+    ASSERT_TRUE(h.U64(DDT_DATA_SIZE, size));
+    EXPECT_EQ(size, uint64_t(5) << 32);
+    ASSERT_TRUE(h.Ranges(ranges, true));
+    ASSERT_EQ(ranges.size(), 1u);
+    EXPECT_EQ(h.Raw(DDT_REQUEST_RANGES)->size(), 4u + 17u);
+    EXPECT_FALSE(h.Has(DDT_TRANSFER_INFO));
+
+    info.chunked = true;
+    info.fields.assign(1, {"X-Big", std::string(70000, 'x')});
+    EXPECT_FALSE(EncodeRequestHeader(info, body));  // never more than one frame
+    info.fields.clear();
+    ASSERT_TRUE(EncodeRequestHeader(info, body));
+    ASSERT_EQ(h.Decode(body), "");
+    EXPECT_TRUE(h.Has(DDT_CHUNK_ENCODED_TRANSFER));
+    EXPECT_FALSE(h.Has(DDT_DATA_SIZE));
+    EXPECT_FALSE(h.Has(DDT_HEADER_FIELDS));  // an empty list would be an empty string item
+}
+
+TEST(webserver_codec, meta_data_maps_to_status_and_fields)
+{
+    ExtendedHeaderWriter w;
+    w.String(DDT_ETAG, "e");
+    w.U64(DDT_DATA_SIZE, 1000);
+    w.Raw(DDT_TRANSFER_INFO, Info(WSP_RESPONSE_NO_TYPE + 18, WSP_FLAG_GZIP));
+    ResponsePlan p = Plan(w);
+    EXPECT_EQ(p.status, 200u);
+    EXPECT_TRUE(p.hasLength);
+    EXPECT_EQ(p.length, 1000u);
+    EXPECT_EQ(Field(p, "Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(Field(p, "Content-Encoding"), "gzip");
+    EXPECT_EQ(Field(p, "ETag"), "\"e\"");
+
+    w = ExtendedHeaderWriter();
+    w.U64(DDT_DATA_SIZE, 1000);
+    std::string range;
+    PutU32(range, 1);
+    range.push_back(char(RANGE_LAST));
+    PutU64(range, 100);
+    PutU64(range, 0);
+    w.Raw(DDT_REQUEST_RANGES, range);
+    p = Plan(w);
+    EXPECT_EQ(p.status, 206u);
+    EXPECT_EQ(Field(p, "Content-Range"), "bytes 900-999/1000");
+    EXPECT_EQ(p.length, 100u);
+
+    w = ExtendedHeaderWriter();
+    w.U64(DDT_DATA_SIZE, 10);
+    range.clear();
+    PutU32(range, 1);
+    range.push_back(char(RANGE_FROM));
+    PutU64(range, 10);
+    PutU64(range, 0);
+    w.Raw(DDT_REQUEST_RANGES, range);
+    EXPECT_EQ(Plan(w).status, 416u);
+
+    w = ExtendedHeaderWriter();
+    w.Raw(DDT_TRANSFER_INFO, Info(WSP_INT_UNCHANGED, 0));
+    p = Plan(w);
+    EXPECT_EQ(p.status, 304u);
+    EXPECT_FALSE(p.bodyAllowed);
+
+    w = ExtendedHeaderWriter();
+    w.HeaderFields({{"Content-Disposition", "attachment"}, {"Content-Length", "1"}, {"X-Evil", "a\r\nSet-Cookie: x"}});
+    w.String(DDT_REDIRECT_PATH, "/there");
+    p = Plan(w, 1);
+    EXPECT_EQ(p.status, 302u);
+    EXPECT_EQ(Field(p, "Location"), "/there");
+    EXPECT_EQ(Field(p, "Content-Disposition"), "attachment");
+    EXPECT_EQ(Field(p, "Content-Length"), "(none)");  // framing stays ours
+    EXPECT_EQ(Field(p, "X-Evil"), "(none)");
+
+    // Narrow transfer info: the size rides along, all ones meaning chunked.
+    w = ExtendedHeaderWriter();
+    w.Raw(DDT_TRANSFER_INFO, Info(WSP_RESPONSE_NO_TYPE + 1, 0) + Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_TRUE(Plan(w).chunked);
+    w = ExtendedHeaderWriter();
+    w.Raw(DDT_TRANSFER_INFO, Info(WSP_RESPONSE_NO_TYPE + 1, 0) + Bytes({0, 0, 1, 0}));
+    EXPECT_EQ(Plan(w).length, 256u);
+
+    w = ExtendedHeaderWriter();
+    EXPECT_EQ(Field(Plan(w, 0x1FF7, true), "Allow"), "GET, POST, PUT, PROPFIND, MOVE, COPY, MKCOL, DELETE, OPTIONS, LOCK, UNLOCK, PROPPATCH, HEAD");
+
+    ExtendedHeader h;
+    ResponsePlan plan;
+    w = ExtendedHeaderWriter();
+    w.Raw(DDT_TRANSFER_INFO, "abc");
+    std::string body;
+    w.Encode(body);
+    ASSERT_EQ(h.Decode(body), "");
+    EXPECT_NE(PlanResponse(h, 0, false, plan), "");
+
+    EXPECT_EQ(CancelStatus(WSP_CANCEL_NOT_FOUND), 404u);
+    EXPECT_EQ(CancelStatus(WSP_CANCEL_MISSING_LENGTH), 411u);
+    EXPECT_EQ(CancelStatus(WSP_CANCEL_STREAM), 0u);
+    EXPECT_EQ(CancelStatus(77), 500u);
+    EXPECT_EQ(ContentTypeOf(WSP_RESPONSE_NO_TYPE), nullptr);
+    EXPECT_STREQ(ContentTypeOf(WSP_RESPONSE_CSV), "text/csv; charset=utf-8");
+    EXPECT_STREQ(ContentTypeOf(WSP_RESPONSE_NO_TYPE + 24), "image/jpeg");
+}
