@@ -32,14 +32,14 @@ void ITimerAbsolute::Start(long long msSinceEpoch)
         LogFailure(this, "timerfd_create");
         return;
     }
-    struct itimerspec spec = {};
+    struct itimerspec when = {};
     if (msSinceEpoch > 0) {
-        spec.it_value.tv_sec = msSinceEpoch / 1000;
-        spec.it_value.tv_nsec = (msSinceEpoch % 1000) * 1000000;
+        when.it_value.tv_sec = msSinceEpoch / 1000;
+        when.it_value.tv_nsec = (msSinceEpoch % 1000) * 1000000;
     }
     // An all-zero value would disarm the timer instead of firing it.
-    if (!spec.it_value.tv_sec && !spec.it_value.tv_nsec) spec.it_value.tv_nsec = 1;
-    if (timerfd_settime(tfd, TFD_TIMER_ABSTIME, &spec, nullptr) < 0) {
+    if (!when.it_value.tv_sec && !when.it_value.tv_nsec) when.it_value.tv_nsec = 1;
+    if (timerfd_settime(tfd, TFD_TIMER_ABSTIME, &when, nullptr) < 0) {
         LogFailure(this, "timerfd_settime");
         close(tfd);
         return;

@@ -18,9 +18,9 @@
 
 namespace {
 
-bool ParseInstance(const char* spec, PlatformManager::Instance& i)
+bool ParseInstance(const char* text, PlatformManager::Instance& i)
 {
-    std::stringstream in(spec);
+    std::stringstream in(text);
     std::string item;
     while (std::getline(in, item, ',')) {
         size_t eq = item.find('=');

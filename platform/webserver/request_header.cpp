@@ -56,12 +56,12 @@ bool ParseRangeField(const std::string& value, std::vector<HttpRange>& ranges)
     size_t at = 0;
     while (at <= v.size()) {
         size_t comma = v.find(',', at);
-        std::string spec = Trim(v.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+        std::string range = Trim(v.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
         at = comma == std::string::npos ? v.size() + 1 : comma + 1;
-        if (spec.empty()) continue;
-        size_t dash = spec.find('-');
-        std::string first = Trim(spec.substr(0, dash));
-        std::string last = dash == std::string::npos ? std::string("x") : Trim(spec.substr(dash + 1));
+        if (range.empty()) continue;
+        size_t dash = range.find('-');
+        std::string first = Trim(range.substr(0, dash));
+        std::string last = dash == std::string::npos ? std::string("x") : Trim(range.substr(dash + 1));
         HttpRange r;
         bool ok;
         if (first.empty()) r.kind = RANGE_LAST, ok = ParseNumber(last, r.start);
