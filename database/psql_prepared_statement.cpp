@@ -31,7 +31,8 @@ PSQLPreparedStatement::~PSQLPreparedStatement()
 
 PSQLPreparedStatement* PSQLPreparedStatement::CreateExecution() const
 {
-    PSQLPreparedStatement* copy = new PSQLPreparedStatement(nullptr, name.c_str(), std::string(), declared, binaryBytes);
+    PSQLPreparedStatement* copy =
+        new PSQLPreparedStatement(nullptr, name.c_str(), std::string(), declared, binaryBytes);
     for (size_t i = 0; i < params.size(); i++) {
         params[i]->Retain();
         copy->Replace((unsigned)i, params[i]);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Put and get of a 32 MiB file through the database file store, next to the
-# same chunks inserted and selected through libpq directly, on a throwaway
-# server.
+# Put and get of a 32 MiB file through the database file store (on a driver
+# with binary %du parameters and on one with hex text), next to the same
+# chunks inserted and selected through libpq directly, on a throwaway server.
 #   scripts/bench-dbfiles.sh [ROUNDS]
 # BENCH_BUILD names another build directory (default build/bench).
 set -euo pipefail

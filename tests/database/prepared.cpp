@@ -155,7 +155,8 @@ TEST_P(PreparedStatementBytes, every_byte_value_and_the_empty_value_survive_a_pr
     db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "INSERT INTO b (data, tag) VALUES (%du, 100)", (const unsigned char*)all.data(),
                 (unsigned long long)all.size());
     db->ExecSQL(&u, DB_EXEC_FETCH_ALL,
-                "SELECT tag, length(data), data IS NULL, data = (SELECT data FROM b WHERE tag = 100) FROM b ORDER BY id");
+                "SELECT tag, length(data), data IS NULL, data = (SELECT data FROM b WHERE tag = 100) "
+                "FROM b ORDER BY id");
     ASSERT_TRUE(Answered(u, [&] { return Has("u:rows 6"); }));
     EXPECT_EQ((std::vector<std::string>{"0|256|f|t", "1|0|f|f", "2|64000|f|f", "3|1|f|f", "99|<null>|t|<null>",
                                         "100|256|f|t"}),
