@@ -1,0 +1,97 @@
+#pragma once
+
+#include "runtime/iomux.h"
+#include "runtime/istd_list.h"
+
+class AppUpdatesFilterY;
+class AppUpdatesFilters;
+class AppUpdatesUser;
+
+// Base of every update: a change that the filters of one group are asked
+// about. Owned by the distribution from AppUpdates::StartUpdate on; deleted
+// once it has passed every filter and no queued entry refers to it.
+class AppUpdate : public istd::listElement {
+public:
+    // With a user name the update reaches only that user's filters of the
+    // group (none, when the user has none).
+    AppUpdate(AppUpdatesFilters* group, const char* user);
+    AppUpdate(const AppUpdate&) = delete;
+    AppUpdate& operator=(const AppUpdate&) = delete;
+    ~AppUpdate() override;
+
+    AppUpdatesFilters* Group() const { return group; }
+    AppUpdatesUser* User() const { return user; }
+    unsigned QueuedCount() const { return queued; }
+
+private:
+    friend class AppUpdates;
+    friend class AppUpdatesQueued;
+
+    AppUpdatesFilters* group;
+    AppUpdatesUser* user = nullptr;
+    unsigned queued = 0;
+};
+
+// One update waiting for one filter of a session that has an update in
+// flight: an element of the session's queue and of the filter's list.
+class AppUpdatesQueued : public istd::listElement {
+public:
+    AppUpdatesQueued(AppUpdate* update, AppUpdatesFilterY* filter);
+    AppUpdatesQueued(const AppUpdatesQueued&) = delete;
+    AppUpdatesQueued& operator=(const AppUpdatesQueued&) = delete;
+    // The last entry of an update that has left the FIFO deletes the update.
+    ~AppUpdatesQueued() override;
+
+    AppUpdate* Update() const { return update; }
+    AppUpdatesFilterY* Filter() const { return filter; }
+    static AppUpdatesQueued* OfFilterLink(istd::listElement* link);
+    // Out of the filter's list: the filter may go while the entry is sent.
+    void DetachFilter();
+
+private:
+    class FilterLink : public istd::listElement {
+    public:
+        explicit FilterLink(AppUpdatesQueued* entry) : entry(entry) {}
+        AppUpdatesQueued* entry;
+    };
+
+    AppUpdate* update;
+    AppUpdatesFilterY* filter;
+    FilterLink filterLink;
+};
+
+// The instance side of update distribution: the sessions, and the FIFO of
+// updates handed out one after another, each to its group's filters in list
+// order, a few filters per deferred call so that no call runs long.
+class AppUpdates : public UIoExec {
+public:
+    static const unsigned FILTERS_PER_CALL = 10;
+
+    explicit AppUpdates(IIoMux* iomux);
+    // Sessions are gone by now; updates still waiting are dropped.
+    ~AppUpdates() override;
+
+    // Takes the update over; distribution starts on a later loop pass.
+    void StartUpdate(AppUpdate* update);
+    void IoExec(void* param) override;
+
+    unsigned PendingUpdates() const { return fifo.size(); }
+    unsigned SessionCount() const { return sessions.size(); }
+
+private:
+    friend class AppUpdatesSession;
+    friend class AppUpdatesFilterY;
+
+    void Finish(AppUpdate* update);
+    // Where the head update resumes, moved on when that filter goes.
+    void FilterGone(AppUpdatesFilterY* filter);
+
+    IIoMux* iomux;
+    istd::list sessions;
+    istd::list fifo;
+    AppUpdatesFilterY* cursor = nullptr;
+    // The head update has been handed to some filters already; the cursor
+    // may be null then because the filter it named went away.
+    bool resuming = false;
+    unsigned long long nextSessionId = 1;
+};

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "runtime/btree.h"
+#include "runtime/istd_list.h"
+
+class AppUpdate;
+class AppUpdatesFilterY;
+class AppUpdatesFilters;
+class AppUpdatesSession;
+
+// The filters of one user within one group. Those filters lie next to each
+// other in the group's list, newest first, so an update for one user walks
+// only them. Filters and updates of the user each hold a reference; the entry
+// goes when the last one lets go.
+class AppUpdatesUser : public btree {
+public:
+    AppUpdatesUser(const AppUpdatesUser&) = delete;
+    AppUpdatesUser& operator=(const AppUpdatesUser&) = delete;
+    // User names are SIP names, which the database compares without regard
+    // to ASCII letter case; so does this tree.
+    int btree_compare(void* key) override;
+    int btree_compare(btree* other) override;
+
+    const char* Name() const { return name; }
+    // Null while only updates refer to the entry.
+    AppUpdatesFilterY* First() const { return first; }
+
+private:
+    friend class AppUpdatesFilters;
+    friend class AppUpdatesFilterY;
+    explicit AppUpdatesUser(const char* name);
+    ~AppUpdatesUser() override;
+
+    char* name;
+    AppUpdatesFilterY* first = nullptr;
+    unsigned references = 0;
+};
+
+// One kind of update and the filters that watch for it, in distribution
+// order. A group carries updates of one type only: its filters take what
+// they are given as that type.
+class AppUpdatesFilters {
+public:
+    AppUpdatesFilters() {}
+    AppUpdatesFilters(const AppUpdatesFilters&) = delete;
+    AppUpdatesFilters& operator=(const AppUpdatesFilters&) = delete;
+    // The filters belong to sessions, which delete them before the group goes.
+    ~AppUpdatesFilters();
+
+    AppUpdatesFilterY* First() const;
+    unsigned Count() const { return filters.size(); }
+    AppUpdatesUser* FindUser(const char* name) const;
+
+    // The user's entry with one more reference, made when it is new.
+    AppUpdatesUser* TakeUser(const char* name);
+    void ReleaseUser(AppUpdatesUser* user);
+
+private:
+    friend class AppUpdatesFilterY;
+    istd::list filters;
+    btree* users = nullptr;
+};
+
+// Base of every filter: one session's wish to hear of updates of one group,
+// optionally limited to the updates of one user. Registered on construction,
+// unregistered on deletion; a filter whose name is taken replaces the
+// session's filter of that name in the same group.
+class AppUpdatesFilterY : public istd::listElement, public btree {
+public:
+    // name is the client's "src" (copied, may be null); user binds the
+    // filter to that user's updates and to its block in the group.
+    AppUpdatesFilterY(AppUpdatesFilters* group, AppUpdatesSession* session, const char* name, const char* user);
+    AppUpdatesFilterY(const AppUpdatesFilterY&) = delete;
+    AppUpdatesFilterY& operator=(const AppUpdatesFilterY&) = delete;
+    // Entries queued for this filter are discarded: they never send.
+    ~AppUpdatesFilterY() override;
+
+    // Ordered by (name, group); unnamed filters never collide.
+    int btree_compare(void* key) override;
+    int btree_compare(btree* other) override;
+
+    // Both run on the loop from the distribution or from the session's send
+    // result. Send either sends through the session's SendUpdate or does
+    // nothing. Neither may delete a session; Send may delete filters.
+    virtual bool Test(AppUpdate* update) = 0;
+    virtual void Send(AppUpdate* update) = 0;
+
+    AppUpdatesFilterY* Next() const { return static_cast<AppUpdatesFilterY*>(goNext()); }
+    const char* Name() const { return name; }
+    AppUpdatesFilters* Group() const { return group; }
+    AppUpdatesSession* Session() const { return session; }
+    AppUpdatesUser* User() const { return user; }
+    unsigned QueuedCount() const { return queued.size(); }
+
+    // Lookup key of the session's filter tree.
+    struct Key {
+        const char* name;
+        const AppUpdatesFilters* group;
+    };
+
+private:
+    friend class AppUpdatesQueued;
+    void Register(const char* userName);
+
+    char* name;
+    AppUpdatesFilters* group;
+    AppUpdatesSession* session;
+    AppUpdatesUser* user = nullptr;
+    // AppUpdatesQueued entries waiting to be sent through this filter.
+    istd::list queued;
+};
+
+// A filter of updates of type T; the concrete filter defines the typed pair.
+template <class T>
+class AppUpdatesFilter : public AppUpdatesFilterY {
+public:
+    AppUpdatesFilter(AppUpdatesFilters* group, AppUpdatesSession* session, const char* name, const char* user)
+        : AppUpdatesFilterY(group, session, name, user)
+    {
+    }
+    bool Test(AppUpdate* update) final { return Test(static_cast<T*>(update)); }
+    void Send(AppUpdate* update) final { Send(static_cast<T*>(update)); }
+    virtual bool Test(T* update) = 0;
+    virtual void Send(T* update) = 0;
+};
