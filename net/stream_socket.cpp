@@ -145,8 +145,9 @@ void StreamSocket::Recv(void* buf, size_t len, bool partial)
     recvGot = 0;
     recvPartial = partial;
     recvPending = true;
-    // Edge-triggered: data may already wait in the kernel, so look on the next pass.
-    iomux->SetExec(this, EXEC_READ);
+    // Edge-triggered: data may already wait in the kernel, so look on the next pass,
+    // unless this comes from our own read loop, which goes on reading anyway.
+    if (!reading) iomux->SetExec(this, EXEC_READ);
 }
 
 void StreamSocket::Shutdown()
@@ -194,6 +195,7 @@ bool StreamSocket::Flush()
 
 void StreamSocket::TryRead()
 {
+    reading = true;
     while (recvPending && (state == CONNECTED || state == CLOSING)) {
         ssize_t n = read(fd, recvBuf + recvGot, recvLen - recvGot);
         if (n > 0) {
@@ -208,9 +210,10 @@ void StreamSocket::TryRead()
         }
         else if (n == 0) Fail(SOCKET_SHUTDOWN_PEER_CLOSED);
         else if (errno == EINTR) continue;
-        else if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+        else if (errno == EAGAIN || errno == EWOULDBLOCK) break;
         else Fail(errno == ECONNRESET ? SOCKET_SHUTDOWN_PEER_CLOSED : SOCKET_SHUTDOWN_IO_ERROR);
     }
+    reading = false;
 }
 
 void StreamSocket::IoContextNotify(bool in, bool out)

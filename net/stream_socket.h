@@ -55,4 +55,5 @@ private:
     size_t recvGot = 0;
     bool recvPartial = false;
     bool recvPending = false;
+    bool reading = false;
 };

@@ -156,10 +156,16 @@ void WebserverPlugin::SendFrame(unsigned connectionId, unsigned type, unsigned g
     f.type = (unsigned short)type;
     f.generalPurpose = generalPurpose;
     f.dataSize = (unsigned short)len;
-    unsigned char out[WsFrame::HEADER_SIZE];
+    // A small frame goes out in one write: one system call and one wake-up of the webserver.
+    unsigned char out[WsFrame::HEADER_SIZE + 4096];
     f.Encode(out);
-    socket->Send(out, sizeof(out));
-    if (len) socket->Send(data, len);
+    if (len <= sizeof(out) - WsFrame::HEADER_SIZE) {
+        if (len) memcpy(out + WsFrame::HEADER_SIZE, data, len);
+        socket->Send(out, WsFrame::HEADER_SIZE + len);
+        return;
+    }
+    socket->Send(out, WsFrame::HEADER_SIZE);
+    socket->Send(data, len);
 }
 
 void WebserverPlugin::LinkError(const char* what, const void* data, size_t len)

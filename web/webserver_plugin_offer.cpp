@@ -189,10 +189,13 @@ void WebserverPlugin::Redirect(const char* newDestination)
 
 bool WebserverPlugin::BuildRedirect(const char* resource, const char* build, unsigned buildLength)
 {
-    if (!resource || resource[0] != '/' || !strncmp(resource + 1, build, buildLength)) return false;
+    if (!resource || resource[0] != '/') return false;
     // A browser resolves the relative target against the path alone, so the
     // query's slashes do not count.
     size_t pathLen = strcspn(resource, "?");
+    // Only a whole first segment names the current build: "/10/" is another build than "1".
+    if (!strncmp(resource + 1, build, buildLength) && (resource[1 + buildLength] == '/' || 1 + buildLength == pathLen))
+        return false;
     std::string target;
     for (size_t i = 1; i < pathLen; i++)
         if (resource[i] == '/') target += "../";

@@ -61,6 +61,9 @@ void TcpListener::Accept()
             boost::system::error_code peerError;
             auto peer = socket.remote_endpoint(peerError);
             if (!peerError && IsLoopback(peer.address())) flags |= CONNECTION_LOCAL_HOST;
+            // A response goes out as header and body writes; Nagle would hold the body
+            // back until the client's delayed acknowledgement of the header.
+            socket.set_option(tcp::no_delay(true), peerError);
             if (tls_) {
                 flags |= CONNECTION_ENCRYPTED;
                 using Stream = beast::ssl_stream<beast::tcp_stream>;

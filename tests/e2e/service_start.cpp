@@ -1,0 +1,118 @@
+// How messages comes up behind platform-webserver and stays reachable: HTTP
+// at once, websockets only after its database start-up, and a webserver
+// restart survived by reconnecting and registering again.
+#include "tests/e2e/e2e_harness.h"
+
+#include "runtime/build_info.h"
+
+using namespace e2e;
+namespace websocket = boost::beast::websocket;
+
+namespace {
+
+const std::string page = "solvantique-messages.htm";
+
+std::string PageUrl(const StandIn& web)
+{
+    return web.Url("/messages/" + std::string(messagesBuild) + "/" + page);
+}
+
+// The instance's websocket is not taken yet: sessions come later, so an
+// upgrade that reaches it ends in an orderly close right after the handshake.
+void ExpectCleanRejection(StandIn& web, const std::string& path)
+{
+    WsClient client;
+    ASSERT_TRUE(client.Connect(web.port, path)) << client.error.message() << " status " << client.status;
+    EXPECT_EQ(client.status, 101u);
+    std::string message;
+    EXPECT_FALSE(client.Read(message)) << "a message on a rejected websocket: " << message;
+    EXPECT_EQ(client.error, websocket::error::closed) << client.error.message();
+    EXPECT_EQ(client.ws.reason().code, websocket::close_code::normal);
+}
+
+}  // namespace
+
+TEST(e2e_service_start, websockets_are_taken_only_after_the_database_start_up_while_http_is_served_before)
+{
+    Installation site;
+    PgTestCluster& pg = site.db.cluster;
+    DatabaseGate gate(pg.Get("PG_HOST"), atoi(pg.Get("PG_PORT").c_str()));
+    StandIn web(site.socketPath);
+    ASSERT_NE(web.port, 0) << web.process.Output();
+    Service service(site.socketPath, site.db, gate.Address());
+
+    // The web path is registered at once; the database is still held at the gate.
+    ASSERT_TRUE(web.Registered("/messages", {"http path /messages"})) << web.process.Output();
+    HttpResponse r = Http(site.dir, {PageUrl(web)});
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, ReadFile(std::string(WEB_CLIENT_DIR) + "/" + page));
+
+    // No websocket is listened for before the start-up chain has run: the
+    // webserver itself declines the upgrade.
+    WsClient early;
+    EXPECT_FALSE(early.Connect(web.port, "/messages"));
+    EXPECT_EQ(early.error, websocket::error::upgrade_declined) << early.error.message();
+    EXPECT_EQ(early.status, 404u);
+    EXPECT_EQ(web.process.Count("register websocket path"), 0u);
+    EXPECT_EQ(site.db.Value("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), "0");
+
+    size_t mark = web.process.Mark();
+    gate.Open();
+    ASSERT_TRUE(web.process.WaitFor("plugin /messages: register websocket path /messages: ok", mark, 60000))
+        << web.process.Output();
+    EXPECT_GE(gate.accepted.load(), 1);
+    // The chain has left its schema behind by the time the websocket is listened for.
+    EXPECT_EQ(site.db.Value("SELECT count(*) FROM pg_tables WHERE tablename = 'messages'"), "1");
+
+    ExpectCleanRejection(web, "/messages");
+    ExpectCleanRejection(web, "/messages/some/where?x=1");
+    // The link is unharmed by the rejections.
+    EXPECT_EQ(Http(site.dir, {PageUrl(web)}).status, 200);
+    EXPECT_EQ(web.process.Count("plugin /messages closed"), 0u) << web.process.Output();
+
+    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
+    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
+}
+
+TEST(e2e_service_start, a_restarted_webserver_gets_every_registration_again_and_serves_as_before)
+{
+    Installation site;
+    std::string source = ReadFile(std::string(WEB_CLIENT_DIR) + "/" + page);
+    auto first = std::make_unique<StandIn>(site.socketPath);
+    ASSERT_NE(first->port, 0) << first->process.Output();
+    Service service(site.socketPath, site.db);
+    ASSERT_TRUE(first->Registered("/messages", {"http path /messages", "websocket path /messages"}, 0, 60000))
+        << first->process.Output();
+    EXPECT_EQ(Http(site.dir, {PageUrl(*first)}).body, source);
+
+    // Twice, so that a link that has come back once does it again.
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE("restart " + std::to_string(round + 1));
+        int oldPort = first->port;
+        EXPECT_EQ(first->process.Stop(), 0) << first->process.Output();
+        first.reset();
+        HttpResponse gone = Http(site.dir, {"http://127.0.0.1:" + std::to_string(oldPort) + "/messages/"});
+        EXPECT_NE(gone.exit, 0);
+
+        // The new webserver knows nothing of the instance until the link comes back.
+        first = std::make_unique<StandIn>(site.socketPath);
+        ASSERT_NE(first->port, 0) << first->process.Output();
+        ASSERT_TRUE(first->Registered("/messages", {"http path /messages", "websocket path /messages"}, 0, 30000))
+            << first->process.Output();
+        // One link, each path once.
+        EXPECT_EQ(first->process.Count("plugin /messages connected"), 1u);
+        EXPECT_EQ(first->process.Count("register http path /messages: ok"), 1u);
+        EXPECT_EQ(first->process.Count("register websocket path /messages: ok"), 1u);
+        EXPECT_EQ(first->process.Count("already registered"), 0u);
+
+        HttpResponse r = Http(site.dir, {PageUrl(*first)});
+        EXPECT_EQ(r.status, 200);
+        EXPECT_EQ(r.body, source);
+        EXPECT_EQ(Http(site.dir, {"-H", "If-None-Match: " + r.Field("etag"), PageUrl(*first)}).status, 304);
+        EXPECT_EQ(Http(site.dir, {first->Url("/messages/" + page)}).status, 302);
+        ExpectCleanRejection(*first, "/messages");
+    }
+
+    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
+    EXPECT_EQ(first->process.Stop(), 0) << first->process.Output();
+}
