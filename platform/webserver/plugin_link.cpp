@@ -4,7 +4,6 @@
 #include <stdio.h>
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 #include <vector>
 
@@ -14,6 +13,11 @@
 namespace asio = boost::asio;
 
 namespace wsp {
+
+namespace {
+// A frame is at most 12 + 65535 bytes; one read takes a few of them.
+const size_t kReadChunk = 65536;
+}  // namespace
 
 void Log(const char* format, ...)
 {
@@ -30,7 +34,7 @@ PluginLink::PluginLink(asio::local::stream_protocol::socket socket, ServerContex
 {
 }
 
-void PluginLink::Start() { ReadHeader(); }
+void PluginLink::Start() { ReadMore(); }
 
 uint32_t PluginLink::Open(std::shared_ptr<IPluginChannel> channel)
 {
@@ -62,40 +66,57 @@ void PluginLink::WriteNext()
 {
     if (writing_ || writes_.empty() || closed_) return;
     writing_ = true;
+    sending_.swap(writes_);
+    std::vector<asio::const_buffer> buffers;
+    buffers.reserve(sending_.size());
+    for (const std::string& frame : sending_) buffers.push_back(asio::buffer(frame));
     auto self = shared_from_this();
-    asio::async_write(socket_, asio::buffer(writes_.front()), [self](boost::system::error_code ec, size_t) {
+    asio::async_write(socket_, buffers, [self](boost::system::error_code ec, size_t) {
         self->writing_ = false;
+        self->sending_.clear();
         if (self->closed_) return;
         if (ec) return self->Close("write failed: " + ec.message());
-        self->writes_.pop_front();
         self->WriteNext();
     });
 }
 
-void PluginLink::ReadHeader()
+void PluginLink::ReadMore()
 {
+    if (inPos_) {
+        in_.erase(0, inPos_);
+        inPos_ = 0;
+    }
+    size_t have = in_.size();
+    in_.resize(have + kReadChunk);
     auto self = shared_from_this();
-    asio::async_read(socket_, asio::buffer(header_), [self](boost::system::error_code ec, size_t) {
+    socket_.async_read_some(asio::buffer(&in_[have], kReadChunk), [self, have](boost::system::error_code ec, size_t n) {
         if (self->closed_) return;
-        if (ec) return self->Close(ec == asio::error::eof ? "disconnected" : "read failed: " + ec.message());
-        self->frame_ = DecodeFrameHeader(self->header_);
-        if (self->frame_.type == WSM_NONE || self->frame_.type > WSM_LAST)
-            return self->Fail("unknown message type " + std::to_string(self->frame_.type));
-        self->body_.clear();
-        if (self->frame_.size) self->ReadBody();
-        else self->Dispatch();
+        self->in_.resize(have + n);
+        if (ec) {
+            if (ec != asio::error::eof) return self->Close("read failed: " + ec.message());
+            return self->Close(have ? "disconnected inside a frame" : "disconnected");
+        }
+        self->DispatchBuffered();
     });
 }
 
-void PluginLink::ReadBody()
+void PluginLink::DispatchBuffered()
 {
-    body_.resize(frame_.size);
+    // A channel may drop the link while it handles a frame.
     auto self = shared_from_this();
-    asio::async_read(socket_, asio::buffer(&body_[0], body_.size()), [self](boost::system::error_code ec, size_t) {
-        if (self->closed_) return;
-        if (ec) return self->Close("disconnected inside a frame");
-        self->Dispatch();
-    });
+    while (!closed_) {
+        size_t available = in_.size() - inPos_;
+        if (available < kFrameHeaderSize) break;
+        FrameHeader frame = DecodeFrameHeader(reinterpret_cast<const unsigned char*>(&in_[inPos_]));
+        if (frame.type == WSM_NONE || frame.type > WSM_LAST)
+            return Fail("unknown message type " + std::to_string(frame.type));
+        if (available < kFrameHeaderSize + frame.size) break;
+        frame_ = frame;
+        body_.assign(in_, inPos_ + kFrameHeaderSize, frame.size);
+        inPos_ += kFrameHeaderSize + frame.size;
+        Dispatch();
+    }
+    if (!closed_) ReadMore();
 }
 
 void PluginLink::Dispatch()
@@ -146,7 +167,6 @@ void PluginLink::Dispatch()
     default:
         return Fail("message type " + std::to_string(frame_.type) + " is not sent by plugins");
     }
-    if (!closed_) ReadHeader();
 }
 
 void PluginLink::Register(PathType type)
@@ -172,8 +192,8 @@ void PluginLink::Close(const std::string& why)
     Log("plugin %s closed: %s", name_.c_str(), why.c_str());
     boost::system::error_code ignored;
     socket_.close(ignored);
-    // A write in flight still reads its buffer until its handler runs.
-    writes_.erase(writes_.begin() + (writing_ ? 1 : 0), writes_.end());
+    // A write in flight still reads sending_ until its handler runs.
+    writes_.clear();
     context_.router.RemoveOwner(this);
     std::vector<std::shared_ptr<IPluginChannel>> gone;
     for (auto& c : channels_) gone.push_back(c.second);

@@ -4,10 +4,10 @@
 #include <stdint.h>
 
 #include <boost/asio/local/stream_protocol.hpp>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/webserver/frame.h"
 #include "platform/webserver/server_context.h"
@@ -41,8 +41,8 @@ public:
     const std::string& Name() const { return name_; }
 
 private:
-    void ReadHeader();
-    void ReadBody();
+    void ReadMore();
+    void DispatchBuffered();
     void Dispatch();
     void Register(PathType type);
     void WriteNext();
@@ -51,10 +51,14 @@ private:
     boost::asio::local::stream_protocol::socket socket_;
     ServerContext& context_;
     std::string name_;
-    unsigned char header_[kFrameHeaderSize];
+    // Bytes read but not yet dispatched start at inPos_: one read often brings many frames.
+    std::string in_;
+    size_t inPos_ = 0;
     FrameHeader frame_;
     std::string body_;
-    std::deque<std::string> writes_;
+    // Frames queued while a write is in flight go out together in the next one.
+    std::vector<std::string> writes_;
+    std::vector<std::string> sending_;
     bool writing_ = false;
     bool closed_ = false;
     std::map<uint32_t, std::shared_ptr<IPluginChannel>> channels_;
