@@ -5,6 +5,7 @@
 
 #include "dbfiles/dbfiles.h"
 #include "messages/messages_options.h"
+#include "messages/messages_session.h"
 #include "messages/task_database_fix.h"
 #include "messages/task_database_init.h"
 #include "messages/task_database_update.h"
@@ -23,9 +24,9 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
                    ISocketProvider* localSocketProvider, ISocketProvider* tcpSocketProvider,
                    IDatabaseProvider* databaseProvider, IDbFilesProvider* dbFilesProvider, AppService* service,
                    AppInstanceArgs* args)
-    : AppInstance(service, args), iomux(iomux), tcpSocketProvider(tcpSocketProvider)
+    : AppInstance(service, args), AppUpdates(iomux), MessagesCommon(databaseProvider->CreateDatabase(iomux, this, this)),
+      iomux(iomux), tcpSocketProvider(tcpSocketProvider)
 {
-    database = databaseProvider->CreateDatabase(iomux, this, this);
     // Longer passwords cannot match a login anyway; they are cut, and said so.
     const char* pwd = args->appPassword ? args->appPassword : "";
     if (strlen(pwd) >= sizeof(password)) Log("App instance password longer than %zu characters is cut", sizeof(password) - 1);
@@ -43,10 +44,11 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
 
 Messages::~Messages()
 {
+    delete plugin;
     delete startTask;
     delete dbFiles;
     delete database;
-    delete plugin;
+    database = nullptr;
     free(path);
 }
 
@@ -62,7 +64,8 @@ void Messages::Stop()
 
 void Messages::TryStop()
 {
-    if (stopping && !plugin && !database && !fileTransactions) service->AppStopped(this);
+    // Sessions hold requests that refer to the instance until they end.
+    if (stopping && !plugin && !database && !fileTransactions && !sessions) service->AppStopped(this);
 }
 
 void Messages::WebserverPluginClose(IWebserverPlugin* closed, wsp_close_reason_t reason, bool lastUser)
@@ -93,10 +96,34 @@ void Messages::WebserverPluginHttpListenResult(IWebserverPlugin* link, ws_reques
     link->Cancel(WSP_CANCEL_NOT_FOUND);
 }
 
-void Messages::WebserverPluginWebsocketListenResult(IWebserverPlugin* link, const char*, const char*, const char*)
+void Messages::WebserverPluginWebsocketListenResult(IWebserverPlugin* link, const char*, const char*, const char* host)
 {
-    // Sessions are not served yet.
-    link->WebsocketAccept(nullptr);
+    if (stopping) {
+        link->WebsocketAccept(nullptr);
+        return;
+    }
+    // The session accepts the websocket and lives on its own from here.
+    new MessagesSession(this, link, host);
+}
+
+void Messages::AddSession(MessagesSession* session)
+{
+    sessions = btree::btree_put(sessions, session);
+}
+
+void Messages::RemoveSession(MessagesSession* session)
+{
+    sessions = btree::btree_get(sessions, session);
+}
+
+MessagesSession* Messages::findSession(unsigned long long sessionId, unsigned long long userSessionId,
+                                       unsigned long long key) const
+{
+    MessagesSession* session = static_cast<MessagesSession*>(btree::btree_find(sessions, &sessionId));
+    if (!session) return nullptr;
+    if (!userSessionId) return session->key == key ? session : nullptr;
+    MessagesUserSession* user = session->FindUserSession(userSessionId);
+    return user && user->key == key ? session : nullptr;
 }
 
 void Messages::DatabaseConnectComplete(IDatabase*)

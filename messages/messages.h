@@ -1,8 +1,12 @@
 #pragma once
 
 #include "database/database.h"
+#include "messages/messages_common.h"
+#include "runtime/btree.h"
 #include "runtime/task.h"
 #include "service/app_instance.h"
+#include "web/app_updates.h"
+#include "web/json_api.h"
 #include "web/webserver_plugin.h"
 
 class AppService;
@@ -12,12 +16,19 @@ class IDbFiles;
 class IDbFilesProvider;
 class IIoMux;
 class ISocketProvider;
+class MessagesSession;
 
-// One running app instance: its database, its webserver link and its file
-// store. HTTP requests are served from construction on; websockets only
-// once the start-up chain (database fix, schema, data updates, file store)
-// has completed.
-class Messages : public UWebserverPlugin, public UDatabase, public AppInstance, public UTask {
+// One running app instance: its database, its webserver link, its file
+// store and its sessions. HTTP requests are served from construction on;
+// websockets only once the start-up chain (database fix, schema, data
+// updates, file store) has completed.
+class Messages : public UWebserverPlugin,
+                 public UDatabase,
+                 public AppInstance,
+                 public AppUpdates,
+                 public JsonApiContext,
+                 public MessagesCommon,
+                 public UTask {
 public:
     Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider, ISocketProvider* localSocketProvider,
              ISocketProvider* tcpSocketProvider, IDatabaseProvider* databaseProvider,
@@ -25,13 +36,23 @@ public:
     ~Messages() override;
     void Stop() override;
 
-    // Reports AppStopped once stopping and the link, the database and every
-    // file transaction are gone. Deletes this object when it does.
+    // Reports AppStopped once stopping and the link, the database, every
+    // file transaction and every session are gone. Deletes this object when
+    // it does.
     void TryStop();
     bool AcceptsWebsockets() const { return listening; }
     const char* AppWebsocketPassword() const { return password; }
     IDatabase* GetDatabase() const { return database; }
     IDbFiles* GetDbFiles() const { return dbFiles; }
+    IIoMux* GetIoMux() const { return iomux; }
+
+    // The session of that number whose key matches; with a user session
+    // number, that user session must exist in it with the key instead.
+    MessagesSession* findSession(unsigned long long sessionId, unsigned long long userSessionId,
+                                 unsigned long long key) const;
+    // The session tree, kept by the sessions themselves.
+    void AddSession(MessagesSession* session);
+    void RemoveSession(MessagesSession* session);
 
     void WebserverPluginClose(IWebserverPlugin* plugin, wsp_close_reason_t reason, bool lastUser) override;
     void WebserverPluginHttpListenResult(IWebserverPlugin* plugin, ws_request_type_t type, char* resourceName,
@@ -53,7 +74,6 @@ private:
 
     IIoMux* iomux;
     ISocketProvider* tcpSocketProvider;
-    IDatabase* database = nullptr;
     IWebserverPlugin* plugin = nullptr;
     IDbFiles* dbFiles = nullptr;
     ITask* startTask = nullptr;
@@ -64,4 +84,5 @@ private:
     char password[35];
     char* path;
     unsigned fileTransactions = 0;
+    btree* sessions = nullptr;
 };

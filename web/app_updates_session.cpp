@@ -1,5 +1,7 @@
 #include "web/app_updates_session.h"
 
+#include <vector>
+
 #include "runtime/assert.h"
 #include "web/app_updates.h"
 #include "web/app_updates_filter.h"
@@ -22,6 +24,12 @@ void AppUpdatesSession::SendResponse(json_io& msg, char* buffer)
     responsePending = true;
     responsesInFlight++;
     AppWebsocketMessageSend(msg, buffer);
+}
+
+void AppUpdatesSession::SendResponse(json_io& msg)
+{
+    std::vector<char> buffer(EncodedBound(msg, 0));
+    SendResponse(msg, buffer.data());
 }
 
 void AppUpdatesSession::SendUpdate(json_io& msg, char* buffer)

@@ -22,6 +22,8 @@ public:
 
     // A reply to the client's request; ResponseSent follows its send result.
     void SendResponse(json_io& msg, char* buffer);
+    // The same in a buffer sized for the document.
+    void SendResponse(json_io& msg);
     // For filters: one update, which occupies the session until confirmed.
     void SendUpdate(json_io& msg, char* buffer);
     // Null for a null name.

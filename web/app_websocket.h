@@ -96,6 +96,8 @@ public:
     void AppWebsocketMessageSendText(const char* text);
     void AppWebsocketMessageSendBinary(char* data, int len);
     void AppWebsocketMessageComplete();
+    // Bytes enough to encode the item with everything in it, NUL included.
+    static size_t EncodedBound(const json_io& doc, unsigned short item);
     // Finishes an asynchronous login; on success copies the session key into
     // keyOut (at most keyOutLen bytes with the NUL) when it is given.
     bool AppWebsocketLoginComplete(const char* password, char* keyOut = nullptr, unsigned keyOutLen = 0);
@@ -130,7 +132,6 @@ private:
     bool Send(const void* data, size_t len, bool isText);
     // Our own answers, in a buffer sized for the document.
     bool SendDocument(json_io& doc);
-    static size_t EncodedBound(const json_io& doc, unsigned short item);
 
     void CheckBuild(json_io& msg, unsigned short base);
     void Challenge();

@@ -17,17 +17,17 @@ std::string PageUrl(const StandIn& web)
     return web.Url("/messages/" + std::string(messagesBuild) + "/" + page);
 }
 
-// The instance's websocket is not taken yet: sessions come later, so an
-// upgrade that reaches it ends in an orderly close right after the handshake.
-void ExpectCleanRejection(StandIn& web, const std::string& path)
+// A websocket that reaches the instance is a session: it answers a challenge.
+void ExpectSession(StandIn& web, const std::string& path)
 {
     WsClient client;
     ASSERT_TRUE(client.Connect(web.port, path)) << client.error.message() << " status " << client.status;
     EXPECT_EQ(client.status, 101u);
     std::string message;
-    EXPECT_FALSE(client.Read(message)) << "a message on a rejected websocket: " << message;
-    EXPECT_EQ(client.error, websocket::error::closed) << client.error.message();
-    EXPECT_EQ(client.ws.reason().code, websocket::close_code::normal);
+    ASSERT_TRUE(client.Write(R"({"mt":"AppChallenge"})", true)) << client.error.message();
+    ASSERT_TRUE(client.Read(message)) << client.error.message();
+    EXPECT_NE(message.find("\"mt\":\"AppChallengeResult\""), std::string::npos) << message;
+    EXPECT_TRUE(client.Close()) << client.error.message();
 }
 
 }  // namespace
@@ -64,9 +64,9 @@ TEST(e2e_service_start, websockets_are_taken_only_after_the_database_start_up_wh
     // The chain has left its schema behind by the time the websocket is listened for.
     EXPECT_EQ(site.db.Value("SELECT count(*) FROM pg_tables WHERE tablename = 'messages'"), "1");
 
-    ExpectCleanRejection(web, "/messages");
-    ExpectCleanRejection(web, "/messages/some/where?x=1");
-    // The link is unharmed by the rejections.
+    ExpectSession(web, "/messages");
+    ExpectSession(web, "/messages/some/where?x=1");
+    // The link is unharmed by sessions coming and going.
     EXPECT_EQ(Http(site.dir, {PageUrl(web)}).status, 200);
     EXPECT_EQ(web.process.Count("plugin /messages closed"), 0u) << web.process.Output();
 
@@ -110,7 +110,7 @@ TEST(e2e_service_start, a_restarted_webserver_gets_every_registration_again_and_
         EXPECT_EQ(r.body, source);
         EXPECT_EQ(Http(site.dir, {"-H", "If-None-Match: " + r.Field("etag"), PageUrl(*first)}).status, 304);
         EXPECT_EQ(Http(site.dir, {first->Url("/messages/" + page)}).status, 302);
-        ExpectCleanRejection(*first, "/messages");
+        ExpectSession(*first, "/messages");
     }
 
     EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
