@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "fuzz/feed_socket.h"
 #include "net/socket.h"
 #include "runtime/debug.h"
 #include "runtime/iomux.h"
@@ -17,54 +18,6 @@
 #include "web/websocket.h"
 
 namespace {
-
-// Hands the input to the link in the pieces its receives ask for; the first
-// input byte picks how small the pieces are, so split frames get exercised.
-class FeedSocket : public ISocket {
-public:
-    explicit FeedSocket(USocket* user) : user(user) {}
-    void Connect(const char*) override {}
-    bool Listen(const char*) override { return false; }
-    ISocket* Accept(USocket*) override { return nullptr; }
-    void Send(const void*, size_t len) override { sent += len; }
-    void Recv(void* buf, size_t len, bool) override
-    {
-        pendingBuf = (char*)buf;
-        pendingLen = len;
-        pending = true;
-    }
-    void Shutdown() override { pending = false; }
-    size_t SendQueueSize() const override { return 0; }
-
-    void Feed(const uint8_t* data, size_t size, size_t piece)
-    {
-        size_t got = 0;
-        while (pending && size > 0) {
-            size_t n = std::min({pendingLen - got, size, piece});
-            memcpy(pendingBuf + got, data, n);
-            data += n;
-            size -= n;
-            got += n;
-            if (got == pendingLen) {
-                pending = false;
-                got = 0;
-                user->SocketRecvResult(this, pendingBuf, pendingLen);
-            }
-        }
-    }
-
-    USocket* user;
-    char* pendingBuf = nullptr;
-    size_t pendingLen = 0;
-    bool pending = false;
-    size_t sent = 0;
-};
-
-class FeedProvider : public ISocketProvider {
-public:
-    ISocket* CreateSocket(IIoMux*, USocket* user, IInstanceLog*) override { return last = new FeedSocket(user); }
-    FeedSocket* last = nullptr;
-};
 
 char spare[65536];
 
