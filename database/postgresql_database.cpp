@@ -101,10 +101,13 @@ void PostgreSQLDatabase::Schedule(pg_exec_t what)
 
 void PostgreSQLDatabase::SetLastError(const char* message, const char* code)
 {
+    // Either argument may be the field it replaces: copy before freeing.
+    char* newMessage = strdup(message ? message : "");
+    char* newCode = strdup(code ? code : "");
     free(lastErrorMessage);
     free(lastErrorCode);
-    lastErrorMessage = strdup(message ? message : "");
-    lastErrorCode = strdup(code ? code : "");
+    lastErrorMessage = newMessage;
+    lastErrorCode = newCode;
 }
 
 const char* PostgreSQLDatabase::GetLastErrorMessage()

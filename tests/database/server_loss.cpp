@@ -75,10 +75,14 @@ TEST_F(ServerLossTest, server_gone_while_idle_or_while_a_user_holds_a_result)
 TEST_F(DbTest, backend_terminated_by_an_administrator_while_idle_shuts_the_driver_down)
 {
     Connect();
-    DbUser u(events, "u");
+    DbUser u(events, "u"), failing(events, "failing");
+    // An earlier failed statement leaves an error code that the loss reports again.
+    db->ExecSQL(&failing, DB_EXEC_FETCH_ALL, "SELECT * FROM no_such_table");
     db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SELECT pg_backend_pid()");
     ASSERT_TRUE(RunUntil([&] { return Has("u:rows 1"); }));
     ASSERT_TRUE(pg.Query("SELECT pg_terminate_backend(" + u.rows[0] + ")")) << pg.Error();
     ASSERT_TRUE(RunUntil([&] { return shutDown; }));
-    EXPECT_EQ((std::vector<std::string>{"u:rows 1", "owner:shutdown DB_ERR_SERVER_ERROR"}), events);
+    EXPECT_EQ((std::vector<std::string>{"failing:DB_ERR_SQL_COMMAND_FAILED", "u:rows 1", "owner:shutdown DB_ERR_SERVER_ERROR"}),
+              events);
+    EXPECT_STREQ("42P01", db->GetLastErrorCode());
 }
