@@ -270,17 +270,29 @@ public:
     int port = 0;
 };
 
-// messages with one instance under /messages, on a database of its own.
+// messages with one instance under /messages, on a database of its own;
+// `extra` arguments (such as --app-domain= or --app-password=) follow the others.
 class Service {
 public:
-    Service(const std::string& socketPath, PgTestDatabase& db, const std::string& dbAddress = "")
-        : process({MESSAGES_BIN, "--app-name=e2e", "--webserver=" + socketPath, "--webserver-path=/messages",
-                   "--db-host=" + (dbAddress.empty() ? std::string(db.Address()) : dbAddress),
-                   std::string("--db-name=") + db.Name(), std::string("--db-user=") + db.User(),
-                   std::string("--db-password=") + db.Password()})
+    Service(const std::string& socketPath, PgTestDatabase& db, const std::string& dbAddress = "",
+            const std::vector<std::string>& extra = {})
+        : process(Arguments(socketPath, db, dbAddress, extra))
     {
     }
     Process process;
+
+private:
+    static std::vector<std::string> Arguments(const std::string& socketPath, PgTestDatabase& db,
+                                              const std::string& dbAddress, const std::vector<std::string>& extra)
+    {
+        std::vector<std::string> args = {MESSAGES_BIN, "--app-name=e2e", "--webserver=" + socketPath,
+                                         "--webserver-path=/messages",
+                                         "--db-host=" + (dbAddress.empty() ? std::string(db.Address()) : dbAddress),
+                                         std::string("--db-name=") + db.Name(), std::string("--db-user=") + db.User(),
+                                         std::string("--db-password=") + db.Password()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
 };
 
 class EchoPlugin {
@@ -518,6 +530,17 @@ public:
         open = true;
         Wake();
     }
+    // Ends every relayed connection, as a lost database server would, and
+    // takes no new one (they wait unanswered as before Open()); returns once
+    // the relay has dropped them all.
+    void Cut()
+    {
+        std::unique_lock<std::mutex> lock(cutMutex);
+        open = false;
+        cutRequested = true;
+        Wake();
+        cutDone.wait(lock, [this] { return !cutRequested; });
+    }
     std::string Address() const { return "127.0.0.1:" + std::to_string(port); }
 
     int port = 0;
@@ -552,6 +575,13 @@ private:
     void Run()
     {
         while (!stop) {
+            if (cutRequested) {
+                for (auto& p : pairs) close(p.first), close(p.second);
+                pairs.clear();
+                std::lock_guard<std::mutex> lock(cutMutex);
+                cutRequested = false;
+                cutDone.notify_all();
+            }
             bool accepting = open;
             std::vector<pollfd> fds = {{wake[0], POLLIN, 0}};
             if (accepting) fds.push_back({listener, POLLIN, 0});
@@ -598,7 +628,9 @@ private:
     int targetPort;
     int listener = -1;
     int wake[2] = {-1, -1};
-    std::atomic<bool> open{false}, stop{false};
+    std::atomic<bool> open{false}, stop{false}, cutRequested{false};
+    std::mutex cutMutex;
+    std::condition_variable cutDone;
     std::vector<std::pair<int, int>> pairs;
     std::thread relay;
 };

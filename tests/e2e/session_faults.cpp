@@ -1,0 +1,180 @@
+// App websocket sessions when what they stand on goes away: the database
+// connection cut under logged-in sessions, and platform-webserver restarted
+// under them. The service may answer or stay silent, but it never crashes,
+// serves new sessions where it can, and stops with 0 on SIGTERM.
+#include "tests/e2e/app_client.h"
+
+#include <iostream>
+
+using namespace e2e;
+
+namespace {
+
+const std::string domain = "e2e.test";
+const std::string password = "e2e-app-secret";
+const std::vector<std::string> instanceArgs = {"--app-domain=" + domain, "--app-password=" + password};
+
+LoginRequest User(const std::string& sip, const std::string& dn)
+{
+    LoginRequest r;
+    r.sip = sip;
+    r.dn = dn;
+    return r;
+}
+
+// A request's answer up to the message `last`, or what came instead within
+// the time, as one line for the test's record.
+std::string Outcome(AppClient& client, const std::string& request, const std::string& last, int timeoutMs)
+{
+    std::vector<JsonMessage> got;
+    bool complete = client.Exchange(request, last, got, timeoutMs);
+    std::string line = request + " -> ";
+    for (auto& m : got) line += m.text + " ";
+    if (!complete) line += "<" + client.ws.error.message() + ">";
+    return line;
+}
+
+// The lines of a sanitizer report or a failed assertion in the service's output.
+void ExpectNoCrashReport(Process& process)
+{
+    for (std::string marker : {"ASSERT:", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
+        EXPECT_EQ(process.Count(marker), 0u) << marker << "\n" << process.Output();
+}
+
+// Two sessions, an administrator's and a user's, lose the database under
+// them. The start-up has left a failed statement behind (its probe of a
+// table that a fresh database lacks), whose error the loss reports again.
+void LoseTheDatabase()
+{
+    Installation site;
+    PgTestCluster& pg = site.db.cluster;
+    DatabaseGate gate(pg.Get("PG_HOST"), atoi(pg.Get("PG_PORT").c_str()));
+    gate.Open();
+    StandIn web(site.socketPath);
+    ASSERT_NE(web.port, 0) << web.process.Output();
+    Service service(site.socketPath, site.db, gate.Address(), instanceArgs);
+    ASSERT_TRUE(web.Registered("/messages", {"http path /messages", "websocket path /messages"}, 0, 60000))
+        << web.process.Output() << service.process.Output();
+
+    LoginRequest a = User("svc", "Service");
+    a.appobj = "svc~admin";
+    AppClient admin(web.port, password, domain);
+    ASSERT_TRUE(admin.ConnectAndLogin(a));
+    AppClient user(web.port, password, domain);
+    LoginRequest u = User("alice", "Alice");
+    u.apps = {{std::string("team"), std::string("Team")}};
+    ASSERT_TRUE(user.ConnectAndLogin(u));
+    std::vector<JsonMessage> got;
+    ASSERT_TRUE(user.Exchange("{\"mt\":\"ReadTopics\",\"src\":\"before\"}", "ReadTopicsResult", got)) << Texts(got);
+    EXPECT_EQ(got.size(), 3u) << Texts(got);
+    ASSERT_TRUE(admin.Exchange("{\"mt\":\"Session\",\"src\":\"s\",\"session\":1,\"user\":\"bob\",\"dn\":\"Bob\"}",
+                               "SessionResult", got))
+        << Texts(got);
+    EXPECT_EQ(site.db.Value("SELECT dn FROM objects WHERE sip = 'bob'"), "Bob");
+
+    // The database goes away under both sessions. A request that needs it
+    // goes out at once, racing the service's notice of the loss.
+    gate.Cut();
+    std::vector<std::string> record;
+    record.push_back("user: " + Outcome(user, "{\"mt\":\"Session\",\"src\":\"racing\",\"session\":2,\"user\":\"carl\","
+                                              "\"dn\":\"Carl\"}",
+                                        "SessionResult", 5000));
+    // Once that request has ended, its statement has met the lost connection
+    // (when it ran into silence instead, the client has given up on the socket).
+
+    // What needs no database is still answered by the admin session, whose last request ended before the cut.
+    std::vector<JsonMessage> topics;
+    EXPECT_TRUE(admin.Exchange("{\"mt\":\"ReadTopics\",\"src\":\"after\"}", "ReadTopicsResult", topics, 5000))
+        << admin.ws.error.message() << "\n" << Texts(topics);
+    EXPECT_EQ(topics.size(), 2u) << Texts(topics);
+    EXPECT_TRUE(admin.Exchange("{\"mt\":\"Test\",\"src\":\"t1\"}", "TestResult", got, 5000))
+        << admin.ws.error.message() << "\n" << Texts(got);
+    // What needs it: an answer or silence, but no crash.
+    record.push_back("admin: " + Outcome(admin, "{\"mt\":\"DatabaseReset\",\"src\":\"reset\"}", "DatabaseResetResult",
+                                         5000));
+    record.push_back("admin: " + Outcome(admin, "{\"mt\":\"Test\",\"src\":\"t2\"}", "TestResult", 3000));
+    record.push_back("user: " + Outcome(user, "{\"mt\":\"ReadTopics\",\"src\":\"r\"}", "ReadTopicsResult", 3000));
+    record.push_back("user: " + Outcome(user, "{\"mt\":\"Session\",\"src\":\"s3\",\"session\":3,\"user\":\"dora\","
+                                              "\"dn\":\"Dora\"}",
+                                        "SessionResult", 3000));
+    record.push_back("user: " + Outcome(user, "{\"mt\":\"Test\",\"src\":\"t3\"}", "TestResult", 3000));
+    EXPECT_TRUE(service.process.Running()) << service.process.Output();
+
+    // A new login while the database is gone: the login itself needs none.
+    AppClient late(web.port, password, domain);
+    ASSERT_TRUE(late.Connect()) << late.ws.error.message();
+    EXPECT_TRUE(late.Login(User("erin", "Erin")));
+    record.push_back("new session: " +
+                     Outcome(late, "{\"mt\":\"ReadTopics\",\"src\":\"r\"}", "ReadTopicsResult", 5000));
+    record.push_back("new session: " + Outcome(late, "{\"mt\":\"Test\",\"src\":\"t4\"}", "TestResult", 3000));
+
+    // Clients leaving now leave nothing behind either.
+    user.ws.Close(5000);
+    late.Drop();
+
+    std::string all;
+    for (auto& line : record) all += "  " + line + "\n";
+    std::cout << "after the database was cut:\n" << all;
+    EXPECT_TRUE(service.process.Running()) << all << service.process.Output();
+    ExpectNoCrashReport(service.process);
+    EXPECT_EQ(service.process.Stop(), 0) << all << service.process.Output();
+    ExpectNoCrashReport(service.process);
+    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
+}
+
+}  // namespace
+
+TEST(e2e_session_faults, a_database_lost_under_logged_in_sessions_never_crashes_the_service)
+{
+    LoseTheDatabase();
+}
+
+TEST(e2e_session_faults, after_a_webserver_restart_new_sessions_log_in_and_are_served)
+{
+    Installation site;
+    auto web = std::make_unique<StandIn>(site.socketPath);
+    ASSERT_NE(web->port, 0) << web->process.Output();
+    Service service(site.socketPath, site.db, "", instanceArgs);
+    ASSERT_TRUE(web->Registered("/messages", {"http path /messages", "websocket path /messages"}, 0, 60000))
+        << web->process.Output() << service.process.Output();
+
+    // A session open when the webserver goes, in the middle of nothing.
+    auto old = std::make_unique<AppClient>(web->port, password, domain);
+    ASSERT_TRUE(old->ConnectAndLogin(User("alice", "Alice")));
+    std::vector<JsonMessage> got;
+    ASSERT_TRUE(old->Exchange("{\"mt\":\"ReadTopics\",\"src\":\"r\"}", "ReadTopicsResult", got)) << Texts(got);
+    // And one in the middle of a request.
+    auto busy = std::make_unique<AppClient>(web->port, password, domain);
+    ASSERT_TRUE(busy->ConnectAndLogin(User("bob", "Bob")));
+    ASSERT_TRUE(busy->Send("{\"mt\":\"Session\",\"src\":\"s\",\"session\":1,\"user\":\"carl\",\"dn\":\"Carl\"}"));
+
+    EXPECT_EQ(web->process.Stop(), 0) << web->process.Output();
+    web.reset();
+    std::string message;
+    EXPECT_FALSE(old->ws.Read(message, nullptr, 10000)) << "a message after the webserver ended: " << message;
+
+    // A new webserver on the same plugin socket: the link comes back after its back-off and registers again.
+    web = std::make_unique<StandIn>(site.socketPath);
+    ASSERT_NE(web->port, 0) << web->process.Output();
+    ASSERT_TRUE(web->Registered("/messages", {"http path /messages", "websocket path /messages"}, 0, 30000))
+        << web->process.Output() << service.process.Output();
+
+    AppClient fresh(web->port, password, domain);
+    ASSERT_TRUE(fresh.ConnectAndLogin(User("alice", "Alice")));
+    ASSERT_TRUE(fresh.Exchange("{\"mt\":\"ReadTopics\",\"src\":\"again\"}", "ReadTopicsResult", got))
+        << fresh.ws.error.message() << "\n" << Texts(got);
+    ASSERT_EQ(got.size(), 2u) << Texts(got);
+    EXPECT_EQ(got[0].String("sip"), "alice") << Texts(got);
+    EXPECT_EQ(got[1].String("src"), "again") << Texts(got);
+    ASSERT_TRUE(fresh.Exchange("{\"mt\":\"Session\",\"src\":\"s\",\"session\":2,\"user\":\"dora\",\"dn\":\"Dora\"}",
+                               "SessionResult", got))
+        << fresh.ws.error.message() << "\n" << Texts(got);
+    EXPECT_EQ(site.db.Value("SELECT dn FROM objects WHERE sip = 'dora'"), "Dora");
+    EXPECT_TRUE(fresh.ws.Close()) << fresh.ws.error.message();
+
+    // The sessions cut by the restart are gone without a trace: 0 under AddressSanitizer.
+    EXPECT_TRUE(service.process.Running()) << service.process.Output();
+    ExpectNoCrashReport(service.process);
+    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
+    EXPECT_EQ(web->process.Stop(), 0) << web->process.Output();
+}
