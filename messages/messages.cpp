@@ -116,10 +116,15 @@ void Messages::RemoveSession(MessagesSession* session)
     sessions = btree::btree_get(sessions, session);
 }
 
+MessagesSession* Messages::FindSession(unsigned long long sessionId) const
+{
+    return static_cast<MessagesSession*>(btree::btree_find(sessions, &sessionId));
+}
+
 MessagesSession* Messages::findSession(unsigned long long sessionId, unsigned long long userSessionId,
                                        unsigned long long key) const
 {
-    MessagesSession* session = static_cast<MessagesSession*>(btree::btree_find(sessions, &sessionId));
+    MessagesSession* session = FindSession(sessionId);
     if (!session) return nullptr;
     if (!userSessionId) return session->key == key ? session : nullptr;
     MessagesUserSession* user = session->FindUserSession(userSessionId);

@@ -46,6 +46,7 @@ public:
     IDbFiles* GetDbFiles() const { return dbFiles; }
     IIoMux* GetIoMux() const { return iomux; }
 
+    MessagesSession* FindSession(unsigned long long sessionId) const;
     // The session of that number whose key matches; with a user session
     // number, that user session must exist in it with the key instead.
     MessagesSession* findSession(unsigned long long sessionId, unsigned long long userSessionId,

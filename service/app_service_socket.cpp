@@ -30,6 +30,8 @@ AppServiceSocket::AppServiceSocket(IIoMux* iomux, ISocketProvider* localSocketPr
 
 AppServiceSocket::~AppServiceSocket()
 {
+    // A service deleted before the loop's shutdown reached it must not be called then.
+    iomux->ShutdownComplete(this);
     delete socket;
     free(body);
     free(serviceId);
