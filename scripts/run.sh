@@ -50,7 +50,10 @@ trap stop_all INT TERM EXIT
   --app=/messages:kfo --open-login &
 pids+=($!)
 for _ in $(seq 1 50); do [ -S "$var/webserver.sock" ] && break; sleep 0.1; done
-"$top/build/release/service/messages" --webserver="$var/webserver.sock" --db-host="127.0.0.1:$pgport" "$@" &
+# The browser login takes its domain from the address the browser opens; the
+# instance's must be the same, or its users would count as another domain's.
+"$top/build/release/service/messages" --webserver="$var/webserver.sock" --db-host="127.0.0.1:$pgport" \
+  --app-domain="${http%:*}" "$@" &
 pids+=($!)
 echo "messages is running: open http://$http/messages/ (logs in /var/log/apps/messages/; Ctrl-C stops)"
 wait -n "${pids[@]}" || true
