@@ -5,8 +5,6 @@
 
 MessagesRequest::MessagesRequest(MessagesSession* session) : session(session) {}
 
-MessagesRequest::~MessagesRequest() {}
-
 void MessagesRequest::ResponseSent()
 {
     if (replied && !session->ResponsesInFlight()) End();

@@ -17,7 +17,7 @@ public:
     explicit MessagesRequest(MessagesSession* session);
     MessagesRequest(const MessagesRequest&) = delete;
     MessagesRequest& operator=(const MessagesRequest&) = delete;
-    ~MessagesRequest() override;
+    ~MessagesRequest() override = default;
 
     // Starts the work. May end the request (and delete it) before returning
     // only by way of a later loop pass.

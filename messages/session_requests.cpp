@@ -9,8 +9,8 @@
 #include "messages/task_database_init.h"
 #include "messages/task_database_reset.h"
 
-InitSession::InitSession(MessagesSession* session) : TaskUserInit(session->instance->database, session),
-    MessagesRequest(session)
+InitSession::InitSession(MessagesSession* session)
+    : TaskUserInit(session->instance->database, session), MessagesRequest(session)
 {
 }
 
@@ -23,15 +23,13 @@ void InitSession::Begin()
 
 void InitSession::TaskComplete(ITask*)
 {
-    if (WorkEnded()) return;
-    End();
+    if (!WorkEnded()) End();
 }
 
 void InitSession::TaskFailed(ITask*)
 {
     // The session goes on with the topics it has.
-    if (WorkEnded()) return;
-    End();
+    if (!WorkEnded()) End();
 }
 
 Session::Session(MessagesSession* session, unsigned number, const char* user, const char* dn)
@@ -55,14 +53,13 @@ void Session::Begin()
 
 void Session::TaskComplete(ITask*)
 {
-    if (WorkEnded()) return;
-    Reply();
+    if (!WorkEnded()) Reply();
 }
 
 void Session::TaskFailed(ITask*)
 {
-    if (WorkEnded()) return;
-    Reply();
+    // The user session is recorded also without the display name.
+    if (!WorkEnded()) Reply();
 }
 
 void Session::Reply()

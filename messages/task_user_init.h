@@ -41,7 +41,7 @@ private:
     IDatabase* database;
     MessagesUser* login;
     Step step = IDLE;
-    // Topics are walked by name, so the walk survives nothing but lookups.
+    // The topic being completed; the walk goes on from it by name.
     MessagesTopic* topic = nullptr;
     std::vector<SubTopic> found;
 };
