@@ -18,13 +18,7 @@ namespace e2e {
 
 inline std::string Sha256Hex(const std::string& text)
 {
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned n = 0;
-    EVP_Digest(text.data(), text.size(), md, &n, EVP_sha256(), nullptr);
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned i = 0; i < n; i++) hex += digits[md[i] >> 4], hex += digits[md[i] & 15];
-    return hex;
+    return DigestHex(text, EVP_sha256());
 }
 
 // A JSON string literal, escaped the way the service's writer escapes, so

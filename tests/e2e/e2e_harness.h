@@ -52,15 +52,20 @@ inline void WriteFile(const std::string& path, const std::string& data)
     std::ofstream(path, std::ios::binary) << data;
 }
 
-inline std::string Md5Hex(const std::string& data)
+inline std::string DigestHex(const std::string& data, const EVP_MD* type)
 {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned n = 0;
-    EVP_Digest(data.data(), data.size(), md, &n, EVP_md5(), nullptr);
+    EVP_Digest(data.data(), data.size(), md, &n, type, nullptr);
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (unsigned i = 0; i < n; i++) hex += digits[md[i] >> 4], hex += digits[md[i] & 15];
     return hex;
+}
+
+inline std::string Md5Hex(const std::string& data)
+{
+    return DigestHex(data, EVP_md5());
 }
 
 // "" when the bytes are not a complete gzip stream.
