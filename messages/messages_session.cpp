@@ -179,6 +179,11 @@ void MessagesSession::AppWebsocketMessage(json_io& msg, unsigned short base, con
 {
     free(src);
     src = Copy(msgSrc);
+    if (!strcmp(mt, "Post")) {
+        // Posts are not stored yet; only the refusal of a topic the user may not see is answered.
+        if (!isAppObject && !FindTopic(msg.get_string(base, "topic"))) return Begin(new ::Error(this));
+        return AppWebsocketMessageComplete();
+    }
     if (!strcmp(mt, "ReadTopics")) return Begin(new ReadTopics(this));
     if (!strcmp(mt, "Session")) {
         const char* dn = msg.get_string(base, "dn");

@@ -113,6 +113,16 @@ void ReadTopics::SendNext()
     Send(msg, false);
 }
 
+void Error::Begin()
+{
+    json_io msg(nullptr);
+    unsigned short base = msg.add_object(json_io::NONE, nullptr);
+    msg.add_string(base, "mt", "PostResult");
+    msg.add_string(base, "src", session->Src());
+    msg.add_bool(base, "error", true);
+    Send(msg);
+}
+
 DatabaseReset::DatabaseReset(MessagesSession* session) : MessagesRequest(session) {}
 
 DatabaseReset::~DatabaseReset()

@@ -56,6 +56,18 @@ private:
     MessagesTopic* next = nullptr;
 };
 
+// The answer to a "Post" that may not be made (a topic the user may not
+// see): an error reply, nothing stored.
+class Error : public MessagesRequest {
+public:
+    explicit Error(MessagesSession* session) : MessagesRequest(session) {}
+    void Begin() override;
+
+private:
+    void TaskComplete(ITask*) override {}
+    void TaskFailed(ITask*) override {}
+};
+
 // "DatabaseReset": drops the tables and declares them again, empty. The
 // tables are declared again also when the drop fails or the client has
 // gone; the reply waits for that.

@@ -1,6 +1,7 @@
 // A whole instance in the test process, on the real plugin link against a
 // fake webserver and on the test database: the keys by which HTTP file
-// requests find their session, and the user sessions of an app object.
+// requests find their session, the user sessions of an app object, and what
+// a session refuses.
 #include "database/database.h"
 #include "dbfiles/dbfiles.h"
 #include "messages/messages.h"
@@ -22,7 +23,7 @@ namespace {
 const unsigned TEXT = 0x8000u << 16;
 const unsigned RECV_ANY = 65535u << 16 | 5;
 
-class session_keys : public web_test::WebTest {
+class instance_sessions : public web_test::WebTest {
 protected:
     void SetUp() override
     {
@@ -125,7 +126,7 @@ protected:
 
 }  // namespace
 
-TEST_F(session_keys, file_requests_find_their_session_by_key_and_user_session_keys_are_the_app_objects)
+TEST_F(instance_sessions, file_requests_find_their_session_by_key_and_user_session_keys_are_the_app_objects)
 {
     MessagesSession* object = Connect(7, "svc", R"({"appobj":"svc"})");
     MessagesSession* user = Connect(9, "ann", "");
@@ -165,4 +166,19 @@ TEST_F(session_keys, file_requests_find_their_session_by_key_and_user_session_ke
     EXPECT_EQ(ws->Expect(17).gp, RECV_ANY);
     EXPECT_EQ(object->CheckUserSession(5, "bob", ignored), 0u);
     EXPECT_EQ(instance->findSession(object->SessionId(), 5, second), nullptr);
+}
+
+TEST_F(instance_sessions, a_post_to_a_topic_the_user_may_not_see_is_refused_with_an_error_and_stores_nothing)
+{
+    Connect(7, "ann", R"({"apps":[{"name":"team"}]})");
+    EXPECT_EQ(SessionRequest(7, R"({"mt":"Post","src":"p1","topic":"elsewhere","text":"x"})"),
+              (std::map<std::string, std::string>{{"mt", "PostResult"}, {"src", "p1"}, {"error", "true"}}));
+    EXPECT_EQ(SessionRequest(7, R"({"mt":"Post","text":"no topic"})"),
+              (std::map<std::string, std::string>{{"mt", "PostResult"}, {"error", "true"}}));
+    // An app object may post anywhere: no refusal.
+    Connect(9, "svc", R"({"appobj":"svc"})");
+    ws->Send(9, 17, TEXT | 6, R"({"mt":"Post","src":"p2","topic":"elsewhere","text":"x"})");
+    web_test::Frame next = ws->Expect(17);
+    EXPECT_EQ(next.gp, RECV_ANY) << next.body;
+    EXPECT_EQ(db.Value("SELECT count(*) FROM messages"), "0");
 }
