@@ -4,6 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "runtime/assert.h"
 #include "runtime/instance_log.h"
 
@@ -12,6 +14,8 @@ namespace {
 void* const EXEC_READ = (void*)1;
 void* const EXEC_CONNECTED = (void*)2;
 void* const EXEC_SHUTDOWN = (void*)3;
+// Enough for a burst of small frames; larger receives bypass it.
+const size_t READ_AHEAD_SIZE = 16384;
 }  // namespace
 
 const char* SocketShutdownReasonName(shutdownreason_t reason)
@@ -118,7 +122,9 @@ void StreamSocket::Send(const void* data, size_t len)
         sendOffset = 0;
     }
     const char* p = (const char*)data;
-    if (state == CONNECTED && SendQueueSize() == 0) {
+    // Inside the read loop the answers to a burst of input are gathered and
+    // go out together when the loop ends.
+    if (state == CONNECTED && SendQueueSize() == 0 && !reading) {
         while (len > 0) {
             ssize_t n = send(fd, p, len, MSG_NOSIGNAL);
             if (n > 0) {
@@ -197,23 +203,40 @@ void StreamSocket::TryRead()
 {
     reading = true;
     while (recvPending && (state == CONNECTED || state == CLOSING)) {
-        ssize_t n = read(fd, recvBuf + recvGot, recvLen - recvGot);
-        if (n > 0) {
-            if (log && (log->logFlags & logFlag) && logFlag == LOG_LOCAL_SOCKETS)
-                log->HexDump(logFlag, recvBuf + recvGot, (unsigned)n);
-            recvGot += n;
-            if (recvPartial || recvGot == recvLen) {
-                recvPending = false;
-                // The owner may issue the next Recv from here; the loop goes on with it.
-                user->SocketRecvResult(this, recvBuf, recvGot);
+        if (aheadStart == aheadEnd) {
+            // A large receive goes straight into the owner's buffer.
+            size_t wanted = recvLen - recvGot;
+            bool direct = wanted >= READ_AHEAD_SIZE;
+            if (!direct && ahead.empty()) ahead.resize(READ_AHEAD_SIZE);
+            char* into = direct ? recvBuf + recvGot : ahead.data();
+            ssize_t n = read(fd, into, direct ? wanted : ahead.size());
+            if (n <= 0) {
+                if (n == 0) Fail(SOCKET_SHUTDOWN_PEER_CLOSED);
+                else if (errno == EINTR) continue;
+                else if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+                else Fail(errno == ECONNRESET ? SOCKET_SHUTDOWN_PEER_CLOSED : SOCKET_SHUTDOWN_IO_ERROR);
+                continue;
             }
+            if (log && (log->logFlags & logFlag) && logFlag == LOG_LOCAL_SOCKETS) log->HexDump(logFlag, into, (unsigned)n);
+            if (direct) recvGot += n;
+            else aheadStart = 0, aheadEnd = n;
         }
-        else if (n == 0) Fail(SOCKET_SHUTDOWN_PEER_CLOSED);
-        else if (errno == EINTR) continue;
-        else if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        else Fail(errno == ECONNRESET ? SOCKET_SHUTDOWN_PEER_CLOSED : SOCKET_SHUTDOWN_IO_ERROR);
+        size_t n = std::min(recvLen - recvGot, aheadEnd - aheadStart);
+        if (n) memcpy(recvBuf + recvGot, ahead.data() + aheadStart, n);
+        aheadStart += n;
+        recvGot += n;
+        if (recvPartial || recvGot == recvLen) {
+            recvPending = false;
+            // The owner may issue the next Recv from here; the loop goes on with it.
+            user->SocketRecvResult(this, recvBuf, recvGot);
+        }
     }
     reading = false;
+    // What the burst's handlers sent goes out in one write.
+    if ((state == CONNECTED || state == CLOSING) && SendQueueSize() > 0) {
+        if (Flush() && state == CONNECTED) user->SocketSendResult(this);
+        if (state == CLOSING && SendQueueSize() == 0) Fail(SOCKET_SHUTDOWN_NORMAL);
+    }
 }
 
 void StreamSocket::IoContextNotify(bool in, bool out)

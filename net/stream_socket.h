@@ -56,4 +56,9 @@ private:
     bool recvPartial = false;
     bool recvPending = false;
     bool reading = false;
+    // Small receives (a frame header, then its body) are served from one
+    // read of what the kernel holds, instead of a system call each.
+    std::vector<char> ahead;
+    size_t aheadStart = 0;
+    size_t aheadEnd = 0;
 };

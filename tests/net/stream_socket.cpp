@@ -80,6 +80,7 @@ public:
     bool ended = false;
     shutdownreason_t reason = SOCKET_SHUTDOWN_NORMAL;
     std::string received;
+    size_t consumed = 0;
     char chunk[7000];
     std::function<void(Peer*)> onConnect, onRecv, onEnd;
 };
@@ -184,6 +185,55 @@ TEST_F(stream_socket, exact_receives_wait_for_the_whole_length)
     client.socket->Connect(path.c_str());
     Run();
     EXPECT_EQ(pieces, (std::vector<std::string>{"abcd", "efgh"}));
+}
+
+TEST_F(stream_socket, a_burst_of_records_is_served_in_order_to_small_and_large_exact_receives)
+{
+    std::unique_ptr<ISocketProvider> local(CreateLocalSocketProvider());
+    std::string path = dir + "/s";
+    Listener listener(iomux, local.get());
+    ASSERT_TRUE(listener.socket->Listen(path.c_str()));
+    // Length-prefixed records as a link frames them: empty, tiny, around the
+    // read-ahead size and beyond it, all written at once.
+    std::vector<size_t> sizes = {0, 5, 12, 16383, 16384, 16385, 40000, 3, 0, 65535, 1};
+    std::string wire;
+    for (size_t i = 0; i < sizes.size(); i++) {
+        uint32_t n = htonl((uint32_t)sizes[i]);
+        wire.append((char*)&n, 4);
+        wire += Pattern(sizes[i] + i).substr(i);
+    }
+    Peer client(iomux, local.get());
+    client.onConnect = [&](Peer* p) {
+        p->socket->Send(wire.data(), wire.size());
+        p->socket->Shutdown();
+    };
+    std::vector<std::string> records;
+    std::vector<char> buf(70000);
+    bool header = true;
+    listener.onAccept = [&](Peer* p) {
+        p->onRecv = [&](Peer* s) {
+            size_t len = 0;
+            if (header) {
+                uint32_t n;
+                memcpy(&n, buf.data(), 4);
+                len = ntohl(n);
+            }
+            else records.push_back(std::string(buf.data(), s->received.size() - s->consumed));
+            s->consumed = s->received.size();
+            if (header && len == 0) records.push_back("");
+            header = !header || len == 0;
+            if (header) s->socket->Recv(buf.data(), 4);
+            else s->socket->Recv(buf.data(), len);
+        };
+        p->onEnd = [&](Peer*) { iomux->Shutdown(); };
+        p->socket->Recv(buf.data(), 4);
+    };
+    client.socket->Connect(path.c_str());
+    Run();
+    ASSERT_EQ(records.size(), sizes.size());
+    for (size_t i = 0; i < sizes.size(); i++) EXPECT_TRUE(records[i] == Pattern(sizes[i] + i).substr(i)) << "record " << i;
+    ASSERT_EQ(listener.accepted.size(), 1u);
+    EXPECT_EQ(listener.accepted[0]->reason, SOCKET_SHUTDOWN_PEER_CLOSED);
 }
 
 TEST_F(stream_socket, unusable_addresses_end_the_socket_with_a_reason)
