@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/driver_options.h"
+
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
@@ -31,14 +33,6 @@ using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-const char* Option(int argc, char** argv, const char* name, const char* fallback)
-{
-    size_t n = strlen(name);
-    for (int i = 2; i < argc; i++)
-        if (!strncmp(argv[i], "--", 2) && !strncmp(argv[i] + 2, name, n) && argv[i][2 + n] == '=') return argv[i] + 3 + n;
-    return fallback;
-}
 
 class EchoSession : public std::enable_shared_from_this<EchoSession> {
 public:
