@@ -19,8 +19,8 @@
 
 #include "json/json_io.h"
 #include "messages/message_content.h"
-#include "messages/messages_filter.h"
-#include "messages/messages_update.h"
+#include "messages/updates/message_update_filter.h"
+#include "messages/updates/message_update.h"
 #include "runtime/instance_log.h"
 #include "runtime/io_mux.h"
 #include "web/app_updates.h"

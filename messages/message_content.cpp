@@ -5,6 +5,8 @@
 
 #include <initializer_list>
 
+#include "runtime/assert.h"
+
 namespace {
 
 char* Copy(const char* s)
@@ -25,4 +27,17 @@ MessageContent::MessageContent(unsigned type, unsigned long long addsTo, unsigne
 MessageContent::~MessageContent()
 {
     for (char* s : {author, topic, tdn, text, guid}) free(s);
+}
+
+MessageContent* MessageContentShare(MessageContent* content)
+{
+    ASSERT(content, "MessageContent shared without content");
+    content->useCount++;
+    return content;
+}
+
+void MessageContentRelease(MessageContent* content)
+{
+    ASSERT(content->useCount > 0, "MessageContent released without a share");
+    if (--content->useCount == 0) delete content;
 }

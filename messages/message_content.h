@@ -31,3 +31,10 @@ public:
     // Pending updates that refer to this content.
     int useCount = 0;
 };
+
+// Updates share their message instead of copying it per session: each takes
+// a share (useCount) and whoever gives up the last share deletes the
+// content. A creator that hands content to updates therefore lets go of it
+// and does not delete it; one that keeps using it holds a share of its own.
+MessageContent* MessageContentShare(MessageContent* content);
+void MessageContentRelease(MessageContent* content);

@@ -5,10 +5,11 @@
 
 #include "dbfiles/dbfiles.h"
 #include "messages/messages_options.h"
+#include "database/db_error.h"
 #include "messages/messages_session.h"
-#include "messages/task_database_fix.h"
-#include "messages/task_database_init.h"
-#include "messages/task_database_update.h"
+#include "messages/schema/task_database_fix.h"
+#include "messages/schema/task_database_init.h"
+#include "messages/schema/task_database_update.h"
 #include "runtime/build_info.h"
 #include "service/app_args.h"
 #include "service/app_service.h"
@@ -16,6 +17,9 @@
 namespace {
 // How attachments refer to their message: the file store's rows go with it.
 const char* const FILES_FOLDER_DEFINITION = "BIGINT REFERENCES messages(id) ON DELETE CASCADE";
+// The manager's alarm codes of an instance.
+const unsigned ALARM_START_UP = 1;
+const unsigned ALARM_DATABASE = 2;
 const char* const startStepNames[] = {"none", "database fix", "database init", "database update", "file store",
                                       "done"};
 }  // namespace
@@ -24,8 +28,9 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
                    ISocketProvider* localSocketProvider, ISocketProvider* tcpSocketProvider,
                    IDatabaseProvider* databaseProvider, IDbFilesProvider* dbFilesProvider, AppService* service,
                    AppInstanceArgs* args)
-    : AppInstance(service, args), AppUpdates(iomux), MessagesCommon(databaseProvider->CreateDatabase(iomux, this, this)),
-      iomux(iomux), tcpSocketProvider(tcpSocketProvider)
+    : AppInstance(service, args), AppUpdates(iomux), MessagesCommon(nullptr), iomux(iomux),
+      tcpSocketProvider(tcpSocketProvider), databaseProvider(databaseProvider), dbFilesProvider(dbFilesProvider),
+      reconnect(iomux, this)
 {
     // Longer passwords cannot match a login anyway; they are cut, and said so.
     const char* pwd = args->appPassword ? args->appPassword : "";
@@ -35,8 +40,7 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
     plugin = webserverPluginProvider->CreateWebserverPlugin(iomux, localSocketProvider, this, args->webserver,
                                                             args->webserverPath, this);
     plugin->HttpListen(nullptr, nullptr, nullptr, nullptr, messagesBuild);
-    database->Connect(args->dbHost, args->dbName, args->dbUser, args->dbPassword);
-    dbFiles = dbFilesProvider->CreateDbFiles(iomux, this, nullptr);
+    ConnectDatabase();
     path = strdup(args->webserverPath ? args->webserverPath : "");
     Log("App instance started");
     logFlags |= LOG_APP_WEBSOCKET | LOG_DATABASE;
@@ -52,11 +56,26 @@ Messages::~Messages()
     free(path);
 }
 
+void Messages::ConnectDatabase()
+{
+    database = databaseProvider->CreateDatabase(iomux, this, this);
+    database->Connect(dbHost, dbName, dbUser, dbPassword);
+    dbFiles = dbFilesProvider->CreateDbFiles(iomux, this, nullptr);
+}
+
+void Messages::TimerOnTimeout(ITimer*)
+{
+    if (stopping || database) return;
+    Log("Messages reconnecting to the database");
+    ConnectDatabase();
+}
+
 void Messages::Stop()
 {
     if (stopping) return;
     Log("App instance stopping");
     stopping = true;
+    reconnect.Cancel();
     if (database) database->Shutdown();
     if (plugin) plugin->Close();
     else TryStop();
@@ -133,7 +152,8 @@ MessagesSession* Messages::findSession(unsigned long long sessionId, unsigned lo
 
 void Messages::DatabaseConnectComplete(IDatabase*)
 {
-    // A reconnect does not restart a chain that has already run.
+    // Every new connection completes the schema again: the database may have
+    // been restored or replaced meanwhile.
     if (startStep != START_NONE) return;
     StartNext(new TaskDatabaseFix(database), START_FIX);
 }
@@ -170,7 +190,11 @@ void Messages::TaskComplete(ITask* task)
     case START_FILES:
         StartNext(nullptr, START_DONE);
         Log("App instance ready");
-        if (plugin && !stopping) {
+        databaseReady = true;
+        backoff.Reset();
+        if (databaseAlarm) ClearAlarm(ALARM_DATABASE, "major", "database unavailable", nullptr);
+        databaseAlarm = false;
+        if (plugin && !stopping && !listening) {
             plugin->WebsocketListen(nullptr, nullptr);
             listening = true;
         }
@@ -185,20 +209,28 @@ void Messages::TaskFailed(ITask* task)
     // Without its schema the instance must not take clients; it keeps
     // answering HTTP and waits for the next start.
     Log("App instance start-up failed at the %s step", startStepNames[startStep]);
-    SetAlarm(1, "major", "start-up failed", startStepNames[startStep]);
+    SetAlarm(ALARM_START_UP, "major", "start-up failed", startStepNames[startStep]);
     StartNext(nullptr, START_DONE);
 }
 
 void Messages::DatabaseShutdown(IDatabase*, db_error_t error)
 {
     Log("Messages::DatabaseShutdown error %d", (int)error);
+    databaseReady = false;
     // Tasks still running would touch the database we are about to delete.
     if (startStep != START_DONE) StartNext(nullptr, START_DONE);
     delete dbFiles;
     dbFiles = nullptr;
     delete database;
     database = nullptr;
-    TryStop();
+    if (stopping) return TryStop();
+    // Requests fail at once until the database is back and complete again.
+    startStep = START_NONE;
+    if (!databaseAlarm) SetAlarm(ALARM_DATABASE, "major", "database unavailable", DbErrorName(error));
+    databaseAlarm = true;
+    unsigned delay = backoff.Next();
+    Log("Messages database lost, next attempt in %u ms", delay);
+    reconnect.Start(delay);
 }
 
 void Messages::DatabaseError(IDatabase*, db_error_t error)

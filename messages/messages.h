@@ -1,9 +1,11 @@
 #pragma once
 
 #include "database/database.h"
+#include "database/reconnect_backoff.h"
 #include "messages/messages_common.h"
 #include "runtime/btree.h"
 #include "runtime/task.h"
+#include "runtime/timer.h"
 #include "service/app_instance.h"
 #include "web/app_updates.h"
 #include "web/json_api.h"
@@ -28,7 +30,8 @@ class Messages : public UWebserverPlugin,
                  public AppUpdates,
                  public JsonApiContext,
                  public MessagesCommon,
-                 public UTask {
+                 public UTask,
+                 public UTimer {
 public:
     Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider, ISocketProvider* localSocketProvider,
              ISocketProvider* tcpSocketProvider, IDatabaseProvider* databaseProvider,
@@ -43,6 +46,10 @@ public:
     bool AcceptsWebsockets() const { return listening; }
     const char* AppWebsocketPassword() const { return password; }
     IDatabase* GetDatabase() const { return database; }
+    // The database while it is connected and its schema complete, else null:
+    // requests fail at once then rather than wait for a database that may
+    // take long to come back.
+    IDatabase* UsableDatabase() const { return databaseReady ? database : nullptr; }
     IDbFiles* GetDbFiles() const { return dbFiles; }
     IIoMux* GetIoMux() const { return iomux; }
 
@@ -68,13 +75,25 @@ public:
     void TaskComplete(ITask* task) override;
     void TaskFailed(ITask* task) override;
     void TaskProgress(ITask* task, unsigned progress) override;
+    // The next attempt to reach a lost database.
+    void TimerOnTimeout(ITimer* timer) override;
 
 private:
     enum StartStep { START_NONE, START_FIX, START_INIT, START_UPDATE, START_FILES, START_DONE };
     void StartNext(ITask* next, StartStep step);
+    // A new connection (and file store on it) to the instance's database.
+    void ConnectDatabase();
 
     IIoMux* iomux;
     ISocketProvider* tcpSocketProvider;
+    IDatabaseProvider* databaseProvider;
+    IDbFilesProvider* dbFilesProvider;
+    // A lost database is reached again after a back-off; the start-up
+    // chain runs again on every new connection.
+    ITimer reconnect;
+    ReconnectBackoff backoff;
+    bool databaseReady = false;
+    bool databaseAlarm = false;
     IWebserverPlugin* plugin = nullptr;
     IDbFiles* dbFiles = nullptr;
     ITask* startTask = nullptr;

@@ -9,8 +9,9 @@
 
 #include "json/json_io.h"
 #include "messages/messages.h"
-#include "messages/messages_request.h"
-#include "messages/session_requests.h"
+#include "messages/requests/dispatch.h"
+#include "messages/requests/messages_request.h"
+#include "messages/requests/session.h"
 #include "runtime/assert.h"
 
 namespace {
@@ -164,7 +165,7 @@ bool MessagesSession::AppWebsocketConnectComplete(json_io& msg, unsigned short i
     for (const char* group; groups != json_io::NONE && (group = msg.get_string(groups, last));) AddGroup(group);
 
     // Messages wait until the user's topics are complete.
-    Begin(new InitSession(this));
+    Begin(new InitSession(this, this));
     return false;
 }
 
@@ -179,23 +180,11 @@ void MessagesSession::AppWebsocketMessage(json_io& msg, unsigned short base, con
 {
     free(src);
     src = Copy(msgSrc);
-    if (!strcmp(mt, "Post")) {
-        // Posts are not stored yet; only the refusal of a topic the user may not see is answered.
-        if (!isAppObject && !FindTopic(msg.get_string(base, "topic"))) return Begin(new ::Error(this));
-        return AppWebsocketMessageComplete();
-    }
-    if (!strcmp(mt, "ReadTopics")) return Begin(new ReadTopics(this));
-    if (!strcmp(mt, "Session")) {
-        const char* dn = msg.get_string(base, "dn");
-        return Begin(new Session(this, msg.get_unsigned(base, "session"), msg.get_string(base, "user"), dn));
-    }
-    if (!strcmp(mt, "SessionClose")) {
-        RemoveUserSession(msg.get_unsigned(base, "session"));
-        return AppWebsocketMessageComplete();
-    }
-    if (admin && !strcmp(mt, "DatabaseReset")) return Begin(new DatabaseReset(this));
-    // Unknown, refused or not for us: no reply, and the next message may come.
-    AppWebsocketMessageComplete();
+    const MessagesDispatchRow* row = MessagesDispatchFind(mt, admin);
+    MessagesRequest* request = row ? row->create(*this, msg, base) : nullptr;
+    // Unknown, refused or done already: no reply, and the next message may come.
+    if (!request) return AppWebsocketMessageComplete();
+    Begin(request);
 }
 
 void MessagesSession::ResponseSent()
@@ -203,13 +192,33 @@ void MessagesSession::ResponseSent()
     if (current) current->ResponseSent();
 }
 
-void MessagesSession::EndRequest(MessagesRequest* request)
+void MessagesSession::RequestSend(json_io& msg)
 {
-    ASSERT(request == current, "MessagesSession::EndRequest of a request that is not current");
+    SendResponse(msg);
+}
+
+void MessagesSession::RequestEnded(MessagesRequest* request)
+{
+    ASSERT(request == current, "MessagesSession::RequestEnded of a request that is not current");
     current = nullptr;
     delete request;
     if (closed) return Destroy();
     AppWebsocketMessageComplete();
+}
+
+IDatabase* MessagesSession::RequestDatabase() const
+{
+    return instance->UsableDatabase();
+}
+
+MessagesCommon* MessagesSession::RequestCommon()
+{
+    return instance;
+}
+
+IIoMux* MessagesSession::RequestIoMux()
+{
+    return instance->GetIoMux();
 }
 
 void MessagesSession::Destroy()

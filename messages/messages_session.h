@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messages/messages_user.h"
+#include "messages/requests/request_context.h"
 #include "runtime/btree.h"
 #include "web/app_updates_session.h"
 
@@ -29,7 +30,7 @@ unsigned long long MessagesRandomKey();
 // identity and topics, and one request at a time for each message. The
 // session deletes itself once its websocket has closed and no request is
 // current; a request that ends after the close deletes it.
-class MessagesSession : public AppUpdatesSession, public MessagesUser, public btree {
+class MessagesSession : public AppUpdatesSession, public MessagesUser, public btree, public MessagesRequestContext {
 public:
     // Accepts the websocket the instance is being offered right now.
     MessagesSession(Messages* instance, IWebserverPlugin* plugin, const char* host);
@@ -55,11 +56,25 @@ public:
     void PutUserSession(MessagesUserSession* userSession);
     void RemoveUserSession(unsigned long long number);
 
-    // For requests. EndRequest deletes the request and, after a close, the
-    // session too; the caller returns at once.
-    void EndRequest(MessagesRequest* request);
     // The reply's "src": the one of the message being handled, or null.
     const char* Src() const { return src; }
+    const char* Sip() const { return MessagesUser::sip; }
+
+    // What requests reach (MessagesRequestContext).
+    void RequestSend(json_io& msg) override;
+    unsigned RequestResponsesInFlight() const override { return ResponsesInFlight(); }
+    // Deletes the request and, after a close, the session too.
+    void RequestEnded(MessagesRequest* request) override;
+    bool RequestSessionClosed() const override { return closed; }
+    IDatabase* RequestDatabase() const override;
+    MessagesUser* RequestUser() override { return this; }
+    MessagesCommon* RequestCommon() override;
+    AppUpdates* RequestUpdates() override { return Updates(); }
+    AppUpdatesSession* RequestUpdatesSession() override { return this; }
+    IIoMux* RequestIoMux() override;
+    const char* RequestSrc() const override { return src; }
+    unsigned long long RequestSessionNumber() const override { return SessionId(); }
+    unsigned long long RequestKey() const override { return key; }
 
     Messages* const instance;
     // Goes with the session's HTTP file requests; never sent except in replies to this session.
@@ -73,8 +88,6 @@ public:
 private:
     void Begin(MessagesRequest* request);
     void Destroy();
-    void SessionAnnounce(json_io& msg, unsigned short base);
-    void SessionClose(json_io& msg, unsigned short base);
 
     MessagesRequest* current = nullptr;
     char* src = nullptr;

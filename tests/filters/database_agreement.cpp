@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "messages/message_content.h"
-#include "messages/message_filter.h"
-#include "messages/task_database_init.h"
+#include "messages/filter_expression.h"
+#include "messages/schema/task_database_init.h"
 #include "tests/schema/schema_test.h"
 
 namespace {

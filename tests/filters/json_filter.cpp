@@ -1,4 +1,4 @@
-#include "messages/json_filter.h"
+#include "messages/filter_from_json.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "json/json_io.h"
-#include "messages/message_filter.h"
+#include "messages/filter_expression.h"
 #include "messages/messages_user.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "messages/message_filter.h"
+#include "messages/filter_expression.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -1,10 +1,10 @@
 #include <algorithm>
 
-#include "messages/task_database_fix.h"
-#include "messages/task_database_init.h"
-#include "messages/task_database_reset.h"
-#include "messages/task_database_update.h"
-#include "messages/task_remove_unused_entities.h"
+#include "messages/schema/task_database_fix.h"
+#include "messages/schema/task_database_init.h"
+#include "messages/schema/task_database_reset.h"
+#include "messages/schema/task_database_update.h"
+#include "messages/tasks/task_remove_unused_entities.h"
 #include "tests/schema/schema_test.h"
 
 using Strings = std::vector<std::string>;

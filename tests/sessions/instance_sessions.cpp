@@ -175,10 +175,5 @@ TEST_F(instance_sessions, a_post_to_a_topic_the_user_may_not_see_is_refused_with
               (std::map<std::string, std::string>{{"mt", "PostResult"}, {"src", "p1"}, {"error", "true"}}));
     EXPECT_EQ(SessionRequest(7, R"({"mt":"Post","text":"no topic"})"),
               (std::map<std::string, std::string>{{"mt", "PostResult"}, {"error", "true"}}));
-    // An app object may post anywhere: no refusal.
-    Connect(9, "svc", R"({"appobj":"svc"})");
-    ws->Send(9, 17, TEXT | 6, R"({"mt":"Post","src":"p2","topic":"elsewhere","text":"x"})");
-    web_test::Frame next = ws->Expect(17);
-    EXPECT_EQ(next.gp, RECV_ANY) << next.body;
     EXPECT_EQ(db.Value("SELECT count(*) FROM messages"), "0");
 }

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "messages/messages_user.h"
-#include "messages/task_database_init.h"
-#include "messages/task_user_init.h"
+#include "messages/schema/task_database_init.h"
+#include "messages/tasks/task_user_init.h"
 #include "tests/schema/schema_test.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "messages/message_content.h"
-#include "messages/messages_filter.h"
-#include "messages/messages_update.h"
-#include "messages/task_database_init.h"
+#include "messages/updates/message_update_filter.h"
+#include "messages/updates/message_update.h"
+#include "messages/schema/task_database_init.h"
 #include "tests/schema/schema_test.h"
 #include "tests/updates/updates_test.h"
 

@@ -1,7 +1,8 @@
 #include "messages/message_content.h"
-#include "messages/messages_filter.h"
-#include "messages/messages_update.h"
-#include "messages/messages_update_read_chat.h"
+#include "messages/updates/message_update_filter.h"
+#include "messages/updates/read_update_filter.h"
+#include "messages/updates/message_update.h"
+#include "messages/updates/read_chat_update.h"
 #include "tests/updates/updates_test.h"
 
 using namespace updates_test;

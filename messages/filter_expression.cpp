@@ -1,0 +1,80 @@
+#include "messages/filter_expression.h"
+
+#include <strings.h>
+
+#include "messages/message_content.h"
+
+MessageFilter::MessageFilter(opType op) : op(op) {}
+
+MessageFilter::~MessageFilter()
+{
+    while (MessageFilter* f = filters) {
+        filters = f->next;
+        delete f;
+    }
+}
+
+void MessageFilter::AddTopic(const char* topic)
+{
+    topics.Add(topic);
+}
+
+void MessageFilter::AddAuthor(const char* author)
+{
+    authors.Add(author);
+}
+
+void MessageFilter::AddTag(const char* tag)
+{
+    tags.Add(tag);
+}
+
+void MessageFilter::AddNotification(const char* notification)
+{
+    notifications.Add(notification);
+}
+
+MessageFilter* MessageFilter::AddFilter(opType nestedOp)
+{
+    MessageFilter* f = new MessageFilter(nestedOp);
+    if (lastFilter) lastFilter->next = f;
+    else filters = f;
+    lastFilter = f;
+    return f;
+}
+
+bool MessageFilter::FilterEmpty() const
+{
+    return topics.Empty() && authors.Empty() && tags.Empty() && notifications.Empty() && !filters;
+}
+
+namespace {
+
+bool Same(const char* term, const char* value)
+{
+    return value && !strcasecmp(term, value);
+}
+
+bool Notifies(const char* term, const MessageContent* content)
+{
+    return *term ? content->notifications.ContainsCaseless(term) : !content->notifications.Empty();
+}
+
+}  // namespace
+
+bool MessageFilter::check(const MessageContent* content) const
+{
+    // Under AND a false term decides, under OR a true one.
+    const bool decisive = op == OR;
+    for (MessageString* t = topics.First(); t; t = t->Next())
+        if (Same(t->value, content->topic) == decisive) return decisive;
+    for (MessageString* a = authors.First(); a; a = a->Next())
+        if (Same(a->value, content->author) == decisive) return decisive;
+    for (MessageString* t = tags.First(); t; t = t->Next())
+        if (content->tags.ContainsCaseless(t->value) == decisive) return decisive;
+    for (MessageString* n = notifications.First(); n; n = n->Next())
+        if (Notifies(n->value, content) == decisive) return decisive;
+    for (MessageFilter* f = filters; f; f = f->next)
+        if (f->check(content) == decisive) return decisive;
+    return !decisive;
+}

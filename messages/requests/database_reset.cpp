@@ -1,0 +1,46 @@
+#include "messages/requests/database_reset.h"
+
+#include "messages/requests/messages_reply.h"
+#include "messages/schema/task_database_init.h"
+#include "messages/schema/task_database_reset.h"
+
+DatabaseReset::~DatabaseReset()
+{
+    delete reset;
+    delete init;
+}
+
+void DatabaseReset::Begin()
+{
+    if (!Database()) return Ended(nullptr);
+    Working();
+    reset = new TaskDatabaseReset(Database());
+    reset->Start(this);
+}
+
+void DatabaseReset::TaskComplete(ITask* task)
+{
+    Ended(task);
+}
+
+void DatabaseReset::TaskFailed(ITask* task)
+{
+    Ended(task);
+}
+
+void DatabaseReset::Ended(ITask* task)
+{
+    if (task && task == reset) {
+        delete reset;
+        reset = nullptr;
+        // A failed drop may have dropped some tables; they must come back.
+        if (Database()) {
+            init = new TaskDatabaseInit(Database());
+            init->Start(this);
+            return;
+        }
+    }
+    if (task && WorkEnded()) return;
+    MessagesReply reply("DatabaseResetResult", Src());
+    Reply(reply.Json());
+}

@@ -1,0 +1,195 @@
+#include "messages/requests/dispatch.h"
+
+#include <string.h>
+
+#include "json/json_io.h"
+#include "messages/filter_from_json.h"
+#include "messages/message_content.h"
+#include "messages/messages_common.h"
+#include "messages/messages_session.h"
+#include "messages/requests/database_reset.h"
+#include "messages/requests/likes.h"
+#include "messages/requests/post.h"
+#include "messages/requests/read.h"
+#include "messages/requests/read_marks.h"
+#include "messages/requests/session.h"
+#include "messages/tasks/task_read_messages.h"
+#include "messages/tasks/task_store_message.h"
+#include "messages/tasks/task_update_message.h"
+#include "messages/updates/message_update_filter.h"
+#include "messages/updates/read_update_filter.h"
+
+namespace {
+
+// Each string of the array `name`, skipping members of other types.
+template <class Add>
+void EachString(json_io& msg, unsigned short base, const char* name, Add add)
+{
+    unsigned short array = msg.get_array(base, name);
+    if (array == json_io::NONE) return;
+    for (unsigned short last = 0;;) {
+        const char* value = msg.get_string(array, last);
+        if (last == json_io::NONE) break;
+        if (value) add(value);
+    }
+}
+
+MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    const char* topic = msg.get_string(base, "topic");
+    if (!s.IsAppObject() && !s.FindTopic(topic)) return new Error(&s, "PostResult");
+    // Only the app object posts on behalf of others.
+    const char* author = s.Sip();
+    if (s.Sip() && s.AppObject() && !strcmp(s.Sip(), s.AppObject())) author = msg.get_string(base, "author");
+    auto* store = new TaskStoreMessage(s.RequestDatabase(), msg.get_unsigned(base, "type"),
+                                       msg.get_ulong64(base, "addsTo"), msg.get_ulong64(base, "repliesTo"), author,
+                                       topic, msg.get_string(base, "tdn"), msg.get_string(base, "text"),
+                                       msg.get_string(base, "guid"), msg.get_string(base, "filterSrc"),
+                                       msg.get_string(base, "attach"));
+    EachString(msg, base, "notify", [&](const char* v) { store->AddNotification(v); });
+    EachString(msg, base, "tags", [&](const char* v) { store->AddTag(v); });
+    return new Post(&s, store);
+}
+
+MessagesRequest* CreateUpdate(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    unsigned long long id = msg.get_ulong64(base, "id");
+    auto* update = new TaskUpdateMessage(s.RequestDatabase(), id, s.Sip(), msg.get_string(base, "text"));
+    EachString(msg, base, "notify", [&](const char* v) { update->AddNotification(v); });
+    EachString(msg, base, "tags", [&](const char* v) { update->AddTag(v); });
+    return new Update(&s, id, update);
+}
+
+MessagesRequest* CreateDelete(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    return new Delete(&s, msg.get_ulong64(base, "id"));
+}
+
+MessagesRequest* CreateDiscussion(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    return new Discussion(&s, new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
+                                                   msg.get_ulong64(base, "discussion"), true, false, s.Sip(),
+                                                   nullptr, 0, 0));
+}
+
+// What "SetFilter" and "GetMore" read alike.
+TaskReadMessages* ReadPage(MessagesSession& s, json_io& msg, unsigned short base, const MessageFilter* filter,
+                           unsigned long long timestamp, unsigned long long lastId)
+{
+    return new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
+                                (unsigned long long)msg.get_long64(base, "addsTo"), msg.get_bool(base, "discussion"),
+                                msg.get_bool(base, "liked"), msg.get_bool(base, "read") ? s.Sip() : nullptr, filter,
+                                timestamp, lastId);
+}
+
+MessagesRequest* CreateSetFilter(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    // Registered before the first page is read, so that nothing posted
+    // meanwhile is missed; it replaces the session's filter of that name.
+    auto* filter = new MessagesFilter(&s.RequestCommon()->messageFilters, &s, s.Src(), msg.get_bool(base, "liked"),
+                                      (unsigned long long)msg.get_long64(base, "addsTo"));
+    unsigned short expression = msg.get_object(base, "filter");
+    if (expression != json_io::NONE) jsonFilter(filter, msg, expression, &s);
+    return new SetFilter(&s, ReadPage(s, msg, base, filter, 0, 0));
+}
+
+MessagesRequest* CreateGetMore(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    auto* filter = static_cast<MessagesFilter*>(s.AppFilterGet(&s.RequestCommon()->messageFilters, s.Src()));
+    return new GetMore(&s, ReadPage(s, msg, base, filter, msg.get_ulong64(base, "timestamp"),
+                                    msg.get_ulong64(base, "id")));
+}
+
+MessagesRequest* CreateSetUnreadFilter(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    auto* filter = new MessagesFilterRead(&s.RequestCommon()->readFilters, &s, s.Src(), s.Sip());
+    // Without a "filter" the count covers the user's topics.
+    jsonFilter(filter, msg, msg.get_object(base, "filter"), &s);
+    return new SetUnreadFilter(&s, filter);
+}
+
+MessagesRequest* CreateSetRead(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    return new SetRead(&s, msg.get_ulong64(base, "id"));
+}
+
+MessagesRequest* CreateLike(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    unsigned long long id = msg.get_ulong64(base, "id");
+    // The announcement shows the message as the client described it.
+    auto* content = new MessageContent(msg.get_unsigned(base, "type"), msg.get_ulong64(base, "addsTo"),
+                                       msg.get_ulong64(base, "repliesTo"), msg.get_string(base, "author"),
+                                       msg.get_string(base, "topic"), nullptr, msg.get_string(base, "text"), nullptr);
+    content->id = id;
+    return new Like(&s, id, content);
+}
+
+MessagesRequest* CreateUnLike(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    return new UnLike(&s, msg.get_ulong64(base, "id"));
+}
+
+MessagesRequest* CreateLikes(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    return new Likes(&s, (unsigned long long)(long long)msg.get_int(base, "id"));
+}
+
+MessagesRequest* CreateNothing(MessagesSession&, json_io&, unsigned short)
+{
+    return nullptr;
+}
+
+MessagesRequest* CreateReadTopics(MessagesSession& s, json_io&, unsigned short)
+{
+    return new ReadTopics(&s);
+}
+
+MessagesRequest* CreateSession(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    unsigned number = msg.get_unsigned(base, "session");
+    const char* user = msg.get_string(base, "user");
+    // A number announced again gets a new user session with a new key.
+    s.PutUserSession(new MessagesUserSession(number, user, MessagesRandomKey()));
+    return new Session(&s, number, user, msg.get_string(base, "dn"));
+}
+
+MessagesRequest* CreateSessionClose(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    s.RemoveUserSession(msg.get_unsigned(base, "session"));
+    return nullptr;
+}
+
+MessagesRequest* CreateDatabaseReset(MessagesSession& s, json_io&, unsigned short)
+{
+    return new DatabaseReset(&s);
+}
+
+// In the order in which the API lists its messages.
+const MessagesDispatchRow rows[] = {
+    {"Post", false, CreatePost},
+    {"Update", false, CreateUpdate},
+    {"Delete", false, CreateDelete},
+    {"Discussion", false, CreateDiscussion},
+    {"SetFilter", false, CreateSetFilter},
+    {"GetMore", false, CreateGetMore},
+    {"SetUnreadFilter", false, CreateSetUnreadFilter},
+    {"SetRead", false, CreateSetRead},
+    {"Like", false, CreateLike},
+    {"UnLike", false, CreateUnLike},
+    {"Likes", false, CreateLikes},
+    {"RegisterResult", false, CreateNothing},
+    {"ReadTopics", false, CreateReadTopics},
+    {"Session", false, CreateSession},
+    {"SessionClose", false, CreateSessionClose},
+    {"DatabaseReset", true, CreateDatabaseReset},
+};
+
+}  // namespace
+
+const MessagesDispatchRow* MessagesDispatchFind(const char* mt, bool admin)
+{
+    if (!mt) return nullptr;
+    for (const MessagesDispatchRow& row : rows)
+        if (!strcmp(row.mt, mt)) return admin || !row.adminOnly ? &row : nullptr;
+    return nullptr;
+}

@@ -1,0 +1,103 @@
+#include "messages/requests/likes.h"
+
+#include "database/data_set.h"
+#include "messages/message_content.h"
+#include "messages/messages_common.h"
+#include "messages/messages_user.h"
+#include "messages/requests/messages_reply.h"
+#include "messages/requests/request_context.h"
+#include "messages/tasks/task_likes.h"
+#include "messages/updates/message_update.h"
+#include "web/app_updates.h"
+
+Like::Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content, bool like)
+    : MessagesRequest(context), id(id), content(content ? MessageContentShare(content) : nullptr), like(like)
+{
+}
+
+Like::~Like()
+{
+    delete task;
+    if (content) MessageContentRelease(content);
+}
+
+void Like::Begin()
+{
+    if (!Database()) return Done();
+    Working();
+    if (like) task = new TaskLike(Database(), id, context->RequestUser()->sip);
+    else task = new TaskUnLike(Database(), id, context->RequestUser()->sip);
+    task->Start(this);
+}
+
+void Like::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void Like::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void Like::Done()
+{
+    MessagesReply reply(like ? "LikeResult" : "UnLikeResult", Src());
+    if (like) reply.Ulong64("id", id);
+    Reply(reply.Json());
+}
+
+void Like::AfterReply()
+{
+    // Nothing was liked without a database.
+    if (!like || !task || !content) return;
+    MessagesCommon* common = context->RequestCommon();
+    context->RequestUpdates()->StartUpdate(new MessagesUpdateMessage(
+        &common->messageFilters, context->RequestSessionNumber(), nullptr, 0, content, true));
+}
+
+Likes::Likes(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
+
+Likes::~Likes()
+{
+    delete list;
+}
+
+void Likes::Begin()
+{
+    if (!Database()) return Done();
+    Working();
+    list = new TaskLikes(Database(), id, PAGE_SIZE);
+    list->Start(this);
+}
+
+void Likes::TaskProgress(ITask*, unsigned)
+{
+    if (context->RequestSessionClosed()) {
+        list->Stop();
+        return list->Next();
+    }
+    IDataSet* row = list->Row();
+    MessagesReply like("Like", Src());
+    like.Ulong64("id", id);
+    like.String("sip", row->GetStringValue("sip"));
+    like.Ulong64("time", row->GetULong64Value("time"));
+    SendRow(like.Json());
+    list->Next();
+}
+
+void Likes::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void Likes::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void Likes::Done()
+{
+    MessagesReply reply("LikesResult", Src());
+    Reply(reply.Json());
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "messages/requests/messages_request.h"
+
+class MessageContent;
+class TaskLike;
+class TaskLikes;
+
+// "Like" and "UnLike": the session's user likes a message or takes the like
+// back. A like is announced to the liked-message filters of every session
+// once its reply has left, with the message as the client described it.
+class Like : public MessagesRequest {
+public:
+    // Takes a share of the content to announce.
+    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content)
+        : Like(context, id, content, true)
+    {
+    }
+    ~Like() override;
+    void Begin() override;
+
+protected:
+    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content, bool like);
+
+private:
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+    void Done();
+    void AfterReply() override;
+
+    unsigned long long id;
+    MessageContent* content;
+    bool like;
+    TaskLike* task = nullptr;
+};
+
+class UnLike : public Like {
+public:
+    UnLike(MessagesRequestContext* context, unsigned long long id) : Like(context, id, nullptr, false) {}
+};
+
+// "Likes": who liked a message, latest first, one "Like" each, then the reply.
+class Likes : public MessagesRequest {
+public:
+    Likes(MessagesRequestContext* context, unsigned long long id);
+    ~Likes() override;
+    void Begin() override;
+
+    // One page holds at most this many likes.
+    static const unsigned PAGE_SIZE = 100;
+
+private:
+    void TaskProgress(ITask* task, unsigned progress) override;
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+    void Done();
+
+    unsigned long long id;
+    TaskLikes* list = nullptr;
+};

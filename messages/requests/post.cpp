@@ -1,0 +1,138 @@
+#include "messages/requests/post.h"
+
+#include <strings.h>
+
+#include "messages/messages_common.h"
+#include "messages/messages_user.h"
+#include "messages/requests/messages_reply.h"
+#include "messages/requests/request_context.h"
+#include "messages/tasks/task_delete_message.h"
+#include "messages/tasks/task_store_message.h"
+#include "messages/tasks/task_update_message.h"
+#include "messages/updates/message_update.h"
+#include "messages/updates/read_update.h"
+#include "web/app_updates.h"
+
+Post::Post(MessagesRequestContext* context, TaskStoreMessage* store)
+    : MessagesRequest(context), store(static_cast<TaskStoreMessage*>(MessageContentShare(store)))
+{
+}
+
+Post::~Post()
+{
+    MessageContentRelease(store);
+}
+
+void Post::Begin()
+{
+    if (!Database()) return Done(true);
+    Working();
+    store->Start(this);
+}
+
+void Post::TaskComplete(ITask*)
+{
+    stored = true;
+    if (!WorkEnded()) Done(false);
+}
+
+void Post::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done(true);
+}
+
+void Post::Done(bool failed)
+{
+    MessagesReply reply("PostResult", Src());
+    reply.Ulong64("session", context->RequestSessionNumber());
+    reply.Ulong64("key", context->RequestKey());
+    if (store->id) reply.Ulong64("id", store->id);
+    if (store->discussionId) reply.Ulong64("addsTo", store->discussionId);
+    if (failed) reply.Bool("error", true);
+    Reply(reply.Json());
+}
+
+void Post::AfterReply()
+{
+    if (!stored) return;
+    MessagesCommon* common = context->RequestCommon();
+    AppUpdates* hub = context->RequestUpdates();
+    auto* update = new MessagesUpdateMessage(&common->messageFilters, context->RequestSessionNumber(),
+                                             store->FilterSrc(), 0, store, false);
+    store->addsTo = store->discussionId;
+    hub->StartUpdate(new MessagesUpdateRead(&common->readFilters, store, 1));
+    // The author's own session knows the author's display name.
+    const MessagesUser* poster = context->RequestUser();
+    bool own = poster->sip && store->author && !strcasecmp(poster->sip, store->author);
+    update->Start(hub, Database(), own ? (poster->dn ? poster->dn : "") : nullptr);
+}
+
+Update::Update(MessagesRequestContext* context, unsigned long long id, TaskUpdateMessage* update)
+    : MessagesRequest(context), id(id), update(update)
+{
+}
+
+Update::~Update()
+{
+    delete update;
+}
+
+void Update::Begin()
+{
+    if (!id || !Database()) return Done(true);
+    Working();
+    update->Start(this);
+}
+
+void Update::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done(false);
+}
+
+void Update::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done(true);
+}
+
+void Update::Done(bool failed)
+{
+    MessagesReply reply("UpdateResult", Src());
+    reply.Ulong64("session", context->RequestSessionNumber());
+    reply.Ulong64("key", context->RequestKey());
+    reply.Ulong64("id", id);
+    if (failed) reply.Bool("error", true);
+    Reply(reply.Json());
+}
+
+Delete::Delete(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
+
+Delete::~Delete()
+{
+    delete remove;
+}
+
+void Delete::Begin()
+{
+    const char* sip = context->RequestUser()->sip;
+    if (!id || !sip || !Database()) return Done(true);
+    Working();
+    remove = new TaskDeleteMessage(Database(), id, sip);
+    remove->Start(this);
+}
+
+void Delete::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done(false);
+}
+
+void Delete::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done(true);
+}
+
+void Delete::Done(bool failed)
+{
+    MessagesReply reply("DeleteResult", Src());
+    if (failed) reply.Bool("error", true);
+    Reply(reply.Json());
+}

@@ -1,0 +1,101 @@
+#include "messages/requests/read.h"
+
+#include "database/data_set.h"
+#include "messages/messages_user.h"
+#include "messages/requests/messages_reply.h"
+#include "messages/requests/request_context.h"
+#include "messages/tasks/task_read_messages.h"
+
+namespace {
+
+// A guid as clients know it: hex digits in lower case, nothing else.
+void GuidText(const char* value, char* out, size_t size)
+{
+    size_t n = 0;
+    for (const char* c = value; *c && n + 1 < size; c++) {
+        if (*c >= '0' && *c <= '9') out[n++] = *c;
+        else if (*c >= 'a' && *c <= 'f') out[n++] = *c;
+        else if (*c >= 'A' && *c <= 'F') out[n++] = char(*c - 'A' + 'a');
+    }
+    out[n] = 0;
+}
+
+}  // namespace
+
+MessagesReadRequest::MessagesReadRequest(MessagesRequestContext* context, const char* resultMt,
+                                         TaskReadMessages* read)
+    : MessagesRequest(context), resultMt(resultMt), read(read)
+{
+}
+
+MessagesReadRequest::~MessagesReadRequest()
+{
+    delete read;
+}
+
+void MessagesReadRequest::Begin()
+{
+    if (!Database()) return Done();
+    Working();
+    read->Start(this);
+}
+
+void MessagesReadRequest::TaskProgress(ITask*, unsigned)
+{
+    // Rows for a client that has gone are read no further.
+    if (context->RequestSessionClosed()) {
+        read->Stop();
+        return read->Next();
+    }
+    IDataSet* row = read->Row();
+    MessagesReply add("Add", Src());
+    if (read->Initial()) add.Bool("initial", true);
+    unsigned short msg = add.Object("msg");
+    add.Ulong64("id", row->GetULong64Value("id"), msg);
+    add.Ulong64("addsTo", row->GetULong64Value("adds_to"), msg);
+    add.Ulong64("repliesTo", row->GetULong64Value("replies_to"), msg);
+    add.String("author", row->GetStringValue("author"), msg);
+    add.String("dn", row->GetStringValue("dn"), msg);
+    const char* topic = row->GetStringValue("topic");
+    add.String("topic", topic, msg);
+    const char* tdn = row->GetStringValue("tdn");
+    if (!*tdn) {
+        const MessagesTopic* known = context->RequestUser()->FindTopic(topic);
+        if (known && known->dn) tdn = known->dn;
+    }
+    add.String("tdn", tdn, msg);
+    add.String("text", row->GetStringValue("text"), msg);
+    const char* guid = row->GetStringValueWithNull("guid");
+    char guidText[64];
+    if (guid) {
+        GuidText(guid, guidText, sizeof(guidText));
+        add.String("guid", guidText, msg);
+    }
+    add.Ulong64("timestamp", row->GetULong64Value("time"), msg);
+    add.Ulong64("rtimestamp", row->GetULong64Value("rtime"), msg);
+    add.Ulong64("ltimestamp", row->GetULong64Value("ltime"), msg);
+    add.Unsigned("replies", row->GetUIntValue("rcount"), msg);
+    add.Unsigned("likes", row->GetUIntValue("likes"), msg);
+    bool user = read->HasUser();
+    add.Bool("like", user && row->GetBoolValue("like"), msg);
+    add.Ulong64("read", user ? row->GetULong64Value("read") : 0, msg);
+    add.Unsigned("unread", user ? row->GetUIntValue("unread") : 0, msg);
+    SendRow(add.Json());
+    read->Next();
+}
+
+void MessagesReadRequest::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void MessagesReadRequest::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void MessagesReadRequest::Done()
+{
+    MessagesReply reply(resultMt, Src());
+    Reply(reply.Json());
+}

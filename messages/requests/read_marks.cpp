@@ -1,0 +1,90 @@
+#include "messages/requests/read_marks.h"
+
+#include "messages/messages_common.h"
+#include "messages/messages_user.h"
+#include "messages/requests/messages_reply.h"
+#include "messages/requests/request_context.h"
+#include "messages/tasks/task_set_read.h"
+#include "messages/tasks/task_unread_count.h"
+#include "messages/updates/read_update.h"
+#include "messages/updates/read_update_filter.h"
+#include "web/app_updates.h"
+
+SetRead::SetRead(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
+
+SetRead::~SetRead()
+{
+    if (mark) MessageContentRelease(mark);
+}
+
+void SetRead::Begin()
+{
+    if (!Database()) return Done();
+    Working();
+    mark = static_cast<TaskSetReadGetContent*>(
+        MessageContentShare(new TaskSetReadGetContent(Database(), id, context->RequestUser()->sip)));
+    mark->Start(this);
+}
+
+void SetRead::TaskComplete(ITask*)
+{
+    marked = true;
+    if (!WorkEnded()) Done();
+}
+
+void SetRead::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done();
+}
+
+void SetRead::Done()
+{
+    MessagesReply reply("SetReadResult", Src());
+    reply.Ulong64("id", marked ? mark->id : 0);
+    Reply(reply.Json());
+}
+
+void SetRead::AfterReply()
+{
+    if (!marked) return;
+    MessagesCommon* common = context->RequestCommon();
+    context->RequestUpdates()->StartUpdate(
+        new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
+}
+
+SetUnreadFilter::SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter)
+    : MessagesRequest(context), filter(filter)
+{
+}
+
+SetUnreadFilter::~SetUnreadFilter()
+{
+    delete count;
+}
+
+void SetUnreadFilter::Begin()
+{
+    if (!Database()) return Done(true);
+    Working();
+    count = new TaskUnreadCount(Database(), context->RequestUser()->sip, filter);
+    count->Start(this);
+}
+
+void SetUnreadFilter::TaskComplete(ITask*)
+{
+    if (!WorkEnded()) Done(false);
+}
+
+void SetUnreadFilter::TaskFailed(ITask*)
+{
+    if (!WorkEnded()) Done(true);
+}
+
+void SetUnreadFilter::Done(bool failed)
+{
+    MessagesReply reply("SetUnreadFilterResult", Src());
+    // Without a count there is no number to give; a 0 would read as "all read".
+    if (failed) reply.Bool("error", true);
+    else reply.Ulong64("count", count->Get());
+    Reply(reply.Json());
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "messages/requests/messages_request.h"
+
+class MessagesFilterRead;
+class TaskSetReadGetContent;
+class TaskUnreadCount;
+
+// "SetRead": marks a message read for the session's user. Once the reply
+// has left, that user's unread counts that match the message go down by one.
+class SetRead : public MessagesRequest {
+public:
+    SetRead(MessagesRequestContext* context, unsigned long long id);
+    ~SetRead() override;
+    void Begin() override;
+
+private:
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+    void Done();
+    void AfterReply() override;
+
+    unsigned long long id;
+    TaskSetReadGetContent* mark = nullptr;
+    bool marked = false;
+};
+
+// "SetUnreadFilter": the number of the user's unread messages under the
+// filter that the session has just registered for later changes of it.
+class SetUnreadFilter : public MessagesRequest {
+public:
+    // The filter is the session's; it outlives the request.
+    SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter);
+    ~SetUnreadFilter() override;
+    void Begin() override;
+
+private:
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+    void Done(bool failed);
+
+    MessagesFilterRead* filter;
+    TaskUnreadCount* count = nullptr;
+};

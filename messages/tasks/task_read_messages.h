@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "messages/tasks/task_rows.h"
+
+class MessageFilter;
+
+// Reads one page of messages with one statement and hands out its rows one
+// at a time: the messages of a discussion (addsTo), the list of discussions
+// (one root message each), all messages under a filter, or only liked ones.
+// Each page is ordered newest first with the message id breaking ties, and
+// the next page starts strictly after the position the client names
+// (timestamp and id of its last row), so pages neither repeat nor skip a row:
+// - messages of a discussion: message time and message id;
+// - discussion list: the discussion's time ("rtimestamp") and its id ("addsTo");
+// - liked: the time of the latest like ("ltimestamp") and the message id;
+// - other lists, ordered by discussion activity: the discussion's time
+//   ("rtimestamp") and the message id.
+// Rows are handed out one at a time (MessagesTaskRows).
+class TaskReadMessages : public MessagesTaskRows {
+public:
+    // user: the SIP name for whom read marks, likes and unread counts are
+    // read, or null. The filter (not owned, may be null) must outlive the task.
+    TaskReadMessages(IDatabase* database, int count, unsigned long long addsTo, bool discussion, bool liked,
+                     const char* user, const MessageFilter* filter, unsigned long long timestamp,
+                     unsigned long long lastId);
+    void Start(UTask* owner) override;
+    bool HasUser() const { return !reader.empty(); }
+    // Rows of a first page of a list carry "initial".
+    bool Initial() const { return !addsTo && !timestamp; }
+
+    // The statement, into a room of `size` (10000 is always enough).
+    size_t Statement(char* buf, size_t size) const;
+
+private:
+    int count;
+    unsigned long long addsTo;
+    bool discussion;
+    bool liked;
+    std::string reader;
+    const MessageFilter* filter;
+    unsigned long long timestamp;
+    unsigned long long lastId;
+};

@@ -1,0 +1,61 @@
+#include "messages/tasks/task_rows.h"
+
+#include <stdarg.h>
+
+#include "runtime/assert.h"
+
+MessagesTaskRows::~MessagesTaskRows()
+{
+    // A row held at deletion ends the statement; the database drains the rest.
+    if (state == ROW) delete row;
+}
+
+void MessagesTaskRows::SetState(State next)
+{
+    switch (next) {
+    case READING: ASSERT(state == IDLE || state == ROW, "MessagesTaskRows reads out of turn"); break;
+    case ROW: ASSERT(state == READING, "MessagesTaskRows row without a read"); break;
+    case ENDED: ASSERT(state == READING || state == ROW, "MessagesTaskRows ended twice"); break;
+    default: FATAL("MessagesTaskRows: impossible state");
+    }
+    state = next;
+}
+
+void MessagesTaskRows::Query(const char* format, ...)
+{
+    SetState(READING);
+    va_list ap;
+    va_start(ap, format);
+    database->ExecSQLV(this, 0, format, ap);
+    va_end(ap);
+}
+
+void MessagesTaskRows::Next()
+{
+    ASSERT(state == ROW, "MessagesTaskRows::Next without a row");
+    SetState(READING);
+    row->FetchNextRow();
+}
+
+void MessagesTaskRows::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
+{
+    row = dataSet;
+    if (!row || row->Eot() || IsStopRequested()) {
+        delete row;
+        row = nullptr;
+        SetState(ENDED);
+        return Complete();
+    }
+    SetState(ROW);
+    Progress(0);
+}
+
+void MessagesTaskRows::DatabaseError(IDatabase*, db_error_t)
+{
+    // A data set waiting for its next row is deleted by the database; one
+    // that we hold is ours.
+    if (state == ROW) delete row;
+    row = nullptr;
+    SetState(ENDED);
+    Failed();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "database/database.h"
+#include "runtime/task.h"
+
+// A task that streams the rows of one statement to its owner, one at a
+// time, without holding the result: for every row the owner hears
+// TaskProgress(0), reads Row() and calls Next(); after the last row the task
+// completes; a database error fails it (rows already handed out stand).
+// Reports on the loop; the owner may delete the task inside either callback.
+class MessagesTaskRows : public ITask, public UDatabase {
+public:
+    ~MessagesTaskRows() override;
+    // After TaskProgress: the next row. With a stop requested the rest is
+    // dropped and the task completes.
+    void Next();
+    // The current row, valid from TaskProgress until Next.
+    IDataSet* Row() const { return row; }
+
+protected:
+    explicit MessagesTaskRows(IDatabase* database) : database(database) {}
+    // For Start: runs the statement, formatted as by ExecSQL.
+    void Query(const char* format, ...);
+
+    IDatabase* database;
+
+private:
+    enum State { IDLE, READING, ROW, ENDED };
+    void SetState(State next);
+    void DatabaseError(IDatabase* db, db_error_t error) override;
+    void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
+
+    State state = IDLE;
+    IDataSet* row = nullptr;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+
+#include "database/database.h"
+#include "messages/message_content.h"
+#include "runtime/task.h"
+
+class MessagesTaskReadOne;
+
+// Marks a message read for a user. Fails when nothing was marked: the user's
+// own message, an unknown message, or a mark that exists already.
+// Reports on the loop; the owner may delete the task inside either callback.
+class TaskSetRead : public ITask, public UDatabase {
+public:
+    TaskSetRead(IDatabase* database, unsigned long long id, const char* sip);
+    void Start(UTask* owner) override;
+
+private:
+    void DatabaseError(IDatabase* db, db_error_t error) override;
+    void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
+
+    IDatabase* database;
+    unsigned long long id;
+    std::string sip;
+};
+
+// Marks a message read and then reads it, its notifications and its tags
+// into itself, so that the unread counts it changes can be told which
+// filters it matches. Updates may share the content (useCount): the task is
+// deleted by whoever gives up the last share.
+// Reports on the loop; the owner may delete the task inside either callback.
+class TaskSetReadGetContent : public MessageContent, public ITask, public UTask {
+public:
+    TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip);
+    ~TaskSetReadGetContent() override;
+    void Start(UTask* owner) override;
+
+private:
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+
+    IDatabase* database;
+    unsigned long long messageId;
+    TaskSetRead mark;
+    // The read running now: the message, its notifications, its tags.
+    MessagesTaskReadOne* read = nullptr;
+    int step = 0;
+};

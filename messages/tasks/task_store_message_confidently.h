@@ -1,0 +1,38 @@
+#pragma once
+
+#include "database/database.h"
+#include "runtime/task.h"
+
+class MessageContent;
+
+// The quick way to store a message: one transaction that refers to author,
+// topic, notified users and tags by sub-selects, in as few statements as a
+// message needs. Fails (and the driver rolls the transaction back) as soon as
+// a statement fails, for instance because a name does not exist yet.
+// Reports on the loop; the owner may delete the task inside either callback.
+class TaskStoreMessageConfidently : public ITask, public UDatabase {
+public:
+    // The content is the store task's; it outlives this task.
+    TaskStoreMessageConfidently(IDatabase* database, MessageContent* content);
+    void Start(UTask* owner) override;
+
+private:
+    enum State { IDLE, BEGIN, LOOKUP_REPLY, LOOKUP_ROOT, INSERT_DISCUSSION, INSERT_MESSAGE, INSERT_ROOT, TAGS,
+                 NOTIFICATIONS, COMMIT, ENDED };
+
+    void SetState(State next);
+    void InsertMessage();
+    // The next tag or notification insert, or the commit.
+    void NextReference();
+    void DatabaseError(IDatabase* db, db_error_t error) override;
+    void DatabaseBeginTransactionResult(IDatabase* db) override;
+    void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
+    void DatabaseInsertSQLResult(IDatabase* db, unsigned long long id) override;
+    void DatabaseEndTransactionResult(IDatabase* db) override;
+
+    IDatabase* database;
+    MessageContent* content;
+    State state = IDLE;
+    // The tag or notification inserted last.
+    const void* reference = nullptr;
+};

@@ -1,0 +1,59 @@
+#include "messages/tasks/task_unread_count.h"
+
+#include "database/sql_text.h"
+#include "messages/filter_expression.h"
+#include "runtime/assert.h"
+
+namespace {
+const size_t STATEMENT_SIZE = 10000;
+}  // namespace
+
+TaskUnreadCount::TaskUnreadCount(IDatabase* database, const char* sip, const MessageFilter* filter, unsigned type)
+    : database(database), sip(sip ? sip : ""), filter(filter), type(type)
+{
+}
+
+size_t TaskUnreadCount::Statement(char* buf, size_t size) const
+{
+    SqlText sql(buf, size);
+    char typeCondition[32];
+    if (type) database->QueryPrint(typeCondition, sizeof(typeCondition), "type=%u AND", type);
+    else database->QueryPrint(typeCondition, sizeof(typeCondition), "type IS NULL AND");
+    sql.Print("SELECT COUNT(*) AS count FROM messages m JOIN objects AS author ON m.author = author.id JOIN "
+              "discussions AS discussion ON m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = "
+              "topic.id WHERE %q author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND NOT EXISTS (SELECT * "
+              "from message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) "
+              "AND discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000",
+              typeCondition, sip.c_str(), sip.c_str());
+    if (filter && !filter->FilterEmpty()) {
+        sql.Print(" AND (");
+        // The closing parenthesis needs its byte.
+        size_t room = sql.Room() > 2 ? sql.Room() - 2 : 0;
+        sql.Advance(filter->WriteFilters(sql.End(), (int)room));
+        sql.Print(")");
+    }
+    return sql.Full() ? 0 : sql.Length();
+}
+
+void TaskUnreadCount::Start(UTask* owner)
+{
+    user = owner;
+    char sql[STATEMENT_SIZE];
+    size_t len = Statement(sql, sizeof(sql));
+    ASSERT(len, "TaskUnreadCount statement does not fit");
+    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql);
+}
+
+void TaskUnreadCount::DatabaseError(IDatabase*, db_error_t)
+{
+    Failed();
+}
+
+void TaskUnreadCount::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
+{
+    bool counted = dataSet && !dataSet->Eot();
+    if (counted) count = dataSet->GetULong64Value("count");
+    delete dataSet;
+    if (counted) Complete();
+    else Failed();
+}

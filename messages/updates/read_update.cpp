@@ -1,0 +1,19 @@
+#include "messages/updates/read_update.h"
+
+#include "messages/message_content.h"
+
+MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change,
+                                       unsigned count, const char* user)
+    : AppUpdate(readFilters, user), message(MessageContentShare(message)), change(change), count(count), shared(true)
+{
+}
+
+MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, const char* user)
+    : AppUpdate(readFilters, user), message(nullptr), change(0), count(0), shared(false)
+{
+}
+
+MessagesUpdateRead::~MessagesUpdateRead()
+{
+    if (shared) MessageContentRelease(message);
+}

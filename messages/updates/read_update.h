@@ -1,0 +1,33 @@
+#pragma once
+
+#include "web/app_updates.h"
+
+class MessageContent;
+
+// A change of the unread state of a message, for the read filters: change
+// positive for one more unread, negative for one more read, 0 when count is
+// the absolute number that applies.
+class MessagesUpdateRead : public AppUpdate {
+public:
+    // With a user, only that user's read filters hear of it.
+    MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change, unsigned count = 0,
+                       const char* user = nullptr);
+    ~MessagesUpdateRead() override;
+
+    MessageContent* Message() const { return message; }
+    int Change() const { return change; }
+    unsigned Count() const { return count; }
+
+protected:
+    // For an update that is its own message, set afterwards with
+    // SetOwnMessage: no share is taken of it.
+    MessagesUpdateRead(AppUpdatesFilters* readFilters, const char* user);
+    void SetOwnMessage(MessageContent* own) { message = own; }
+    void SetCount(unsigned value) { count = value; }
+
+private:
+    MessageContent* message;
+    int change;
+    unsigned count;
+    bool shared;
+};
