@@ -44,7 +44,8 @@ TEST_F(UserInitTest, sub_topics_come_from_rows_for_the_user_its_groups_or_everyo
 {
     ASSERT_TRUE(pg.Query("INSERT INTO objects (sip, dn) VALUES ('alice', 'Old name'), ('team', 'Team'),"
                          " ('team?mine', 'Mine'), ('team?group', 'Group'), ('team?all', NULL), ('team?theirs', 'Theirs'),"
-                         " ('team?byname', 'By name'), ('teamx?near', 'Near'), ('other?x', 'Other')"));
+                         " ('team?byname', 'By name'), ('teamx?near', 'Near'), ('other?x', 'Other'),"
+                         " ('t_am?under', 'Under'), ('t%?percent', 'Percent')"));
     Grant("team?mine", false, "ALICE", true);
     Grant("team?group", true, "devs", false);
     Grant("team?group", false, "alice", true);
@@ -56,6 +57,8 @@ TEST_F(UserInitTest, sub_topics_come_from_rows_for_the_user_its_groups_or_everyo
     Grant("team?byname", false, "devs", false);
     Grant("teamx?near", false, "", false);
     Grant("other?x", false, "", false);
+    Grant("t_am?under", false, "", false);
+    Grant("t%?percent", false, "", false);
 
     MessagesUser user("alice");
     user.SetDn("Alice");
@@ -71,6 +74,18 @@ TEST_F(UserInitTest, sub_topics_come_from_rows_for_the_user_its_groups_or_everyo
     EXPECT_EQ((Strings{"alice Alice " + Id("alice"), "team Team " + Id("team"), "team?all - " + Id("team?all"),
                        "team?group Group " + Id("team?group") + " admin", "team?mine Mine " + Id("team?mine") + " admin"}),
               Topics(user));
+
+    // Topics named with the LIKE wildcards "_" and "%" get their own
+    // sub-topics only, not those of every topic their names would match.
+    MessagesUser dave("dave");
+    char under[] = "t_am", percent[] = "t%";
+    dave.AddTopic(under, "Under", 0, false);
+    dave.AddTopic(percent, "Percent", 0, false);
+    TaskUserInit wildcards(db, &dave);
+    EXPECT_EQ(Strings{"complete"}, Run(wildcards));
+    EXPECT_EQ((Strings{"t% Percent " + Id("t%"), "t%?percent Percent " + Id("t%?percent"),
+                       "t_am Under " + Id("t_am"), "t_am?under Under " + Id("t_am?under")}),
+              Topics(dave));
 }
 
 TEST_F(UserInitTest, a_topic_unknown_to_the_database_gets_a_row_and_a_failure_keeps_what_was_done)

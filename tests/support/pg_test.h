@@ -31,6 +31,8 @@ public:
     }
     // Stops the private server at once, as a crash would.
     bool Crash() { return Script("crash"); }
+    // Starts a crashed private server again, with its data, on its port.
+    bool Resume() { return Script("resume"); }
     // Stops and removes a private cluster.
     void StopPrivate()
     {

@@ -1,0 +1,568 @@
+// Posting, editing, deleting, reading, read marks, likes and unread counts
+// as people see them: real app clients through platform-webserver against
+// messages on the test PostgreSQL. Every test makes up its own people and
+// topics on the one service of the file.
+#include "tests/e2e/messaging_site.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+using namespace e2e;
+
+namespace {
+
+class e2e_messaging : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { site = new MessagingSite; }
+    static void TearDownTestSuite()
+    {
+        site->Stop();
+        delete site;
+        site = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(site->ready) << site->Output();
+        static int tests;
+        prefix = "t" + std::to_string(++tests) + "-";
+    }
+
+    // A name of this test's own.
+    std::string N(const std::string& name) const { return prefix + name; }
+    std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics = {},
+                                  const std::string& appobj = "")
+    {
+        std::vector<std::string> own;
+        for (auto& t : topics) own.push_back(N(t));
+        return site->Login(N(sip), own, appobj.empty() ? "" : N(appobj));
+    }
+    std::string Value(const std::string& sql) { return site->Value(sql); }
+
+    // A post's reply; `extra` adds members (compact JSON without braces).
+    JsonMessage Post(Person& p, const std::string& topic, const std::string& text, const std::string& extra = "",
+                     const std::string& src = "post")
+    {
+        std::string request = "{\"mt\":\"Post\",\"src\":" + Quote(src) + ",\"topic\":" + Quote(topic) +
+                              ",\"text\":" + Quote(text) + (extra.empty() ? "" : "," + extra) + "}";
+        return p.Reply(request, "PostResult");
+    }
+    // A new discussion's id.
+    unsigned long long Open(Person& p, const std::string& topic, const std::string& text)
+    {
+        JsonMessage r = Post(p, topic, text);
+        EXPECT_FALSE(r.Has("error")) << r.text;
+        return r.Number("addsTo");
+    }
+    // The "msg" objects of the rows of a read, in order.
+    static std::vector<JsonMessage> Rows(std::vector<JsonMessage>& got)
+    {
+        std::vector<JsonMessage> rows;
+        for (auto& m : got)
+            if (m.Mt() == "Add" && !m.Has("update")) rows.push_back(std::move(m));
+        return rows;
+    }
+    static unsigned long long MsgNumber(const JsonMessage& m, const char* name)
+    {
+        return m.Number(name, m.Object("msg"));
+    }
+    static std::string MsgString(const JsonMessage& m, const char* name) { return m.String(name, m.Object("msg")); }
+
+    static MessagingSite* site;
+    std::string prefix;
+};
+
+MessagingSite* e2e_messaging::site = nullptr;
+
+}  // namespace
+
+TEST_F(e2e_messaging, a_discussion_is_opened_added_to_and_replied_to)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+
+    JsonMessage opened = Post(*ann, team, "first", "\"guid\":\"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9\"", "p1");
+    ASSERT_EQ(opened.Mt(), "PostResult") << opened.text;
+    EXPECT_FALSE(opened.Has("error")) << opened.text;
+    EXPECT_EQ(opened.String("src"), "p1");
+    EXPECT_TRUE(opened.Has("session") && opened.Has("key")) << opened.text;
+    unsigned long long discussion = opened.Number("addsTo"), root = opened.Number("id");
+    ASSERT_NE(discussion, 0u);
+    ASSERT_NE(root, 0u);
+    EXPECT_EQ(Value("SELECT replies_to IS NULL FROM messages WHERE id=" + std::to_string(root)), "t");
+    std::string openedAt = Value("SELECT time FROM discussions WHERE id=" + std::to_string(discussion));
+
+    // Added to the discussion without naming a message: it answers the root.
+    usleep(5000);
+    JsonMessage added = Post(*bob, team, "second", "\"addsTo\":" + std::to_string(discussion));
+    EXPECT_FALSE(added.Has("error")) << added.text;
+    EXPECT_EQ(added.Number("addsTo"), discussion);
+    EXPECT_EQ(Value("SELECT replies_to FROM messages WHERE id=" + std::to_string(added.Number("id"))),
+              std::to_string(root));
+    std::string addedAt = Value("SELECT time FROM messages WHERE id=" + std::to_string(added.Number("id")));
+    EXPECT_EQ(Value("SELECT time FROM discussions WHERE id=" + std::to_string(discussion)), addedAt);
+    EXPECT_LT(std::stoull(openedAt), std::stoull(addedAt));
+
+    // A reply names the message; the discussion comes from it.
+    JsonMessage reply = Post(*ann, team, "third", "\"repliesTo\":" + std::to_string(added.Number("id")));
+    EXPECT_FALSE(reply.Has("error")) << reply.text;
+    EXPECT_EQ(reply.Number("addsTo"), discussion);
+    EXPECT_EQ(Value("SELECT replies_to FROM messages WHERE id=" + std::to_string(reply.Number("id"))),
+              std::to_string(added.Number("id")));
+
+    // Reading the discussion: the two newest messages after the root, newest first.
+    std::vector<JsonMessage> got =
+        bob->Ask(Json().Str("mt", "Discussion").Str("src", "d").Num("discussion", discussion).Num("count", 2),
+                 "DiscussionResult");
+    std::vector<JsonMessage> rows = Rows(got);
+    ASSERT_EQ(rows.size(), 2u) << Texts(got);
+    EXPECT_EQ(MsgString(rows[0], "text"), "third");
+    EXPECT_EQ(MsgString(rows[1], "text"), "second");
+    EXPECT_FALSE(rows[0].Has("initial"));
+    EXPECT_EQ(MsgString(rows[0], "author"), N("ann"));
+    EXPECT_EQ(MsgString(rows[0], "dn"), "Dn of " + N("ann"));
+    EXPECT_EQ(MsgString(rows[0], "tdn"), "Title of " + team) << rows[0].text;
+    EXPECT_EQ(MsgNumber(rows[0], "replies"), 2u);
+    EXPECT_EQ(MsgNumber(rows[0], "unread"), 2u) << "bob has read neither of ann's messages";
+
+    // The discussion list shows the root with its guid as clients know it.
+    got = ann->Ask(Json()
+                       .Str("mt", "SetFilter")
+                       .Str("src", "list")
+                       .Bool("discussion", true)
+                       .Num("count", 10)
+                       .Raw("filter", Json().Strs("topics", {team})),
+                   "SetFilterResult");
+    rows = Rows(got);
+    ASSERT_EQ(rows.size(), 1u) << Texts(got);
+    EXPECT_TRUE(rows[0].True("initial"));
+    EXPECT_EQ(MsgNumber(rows[0], "id"), root);
+    EXPECT_EQ(MsgString(rows[0], "guid"), "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
+    EXPECT_EQ(std::to_string(MsgNumber(rows[0], "rtimestamp")),
+              Value("SELECT time FROM messages WHERE id=" + std::to_string(reply.Number("id"))));
+
+    // A topic the poster may not see: refused, nothing stored.
+    std::string before = Value("SELECT count(*) FROM messages");
+    JsonMessage refused = Post(*bob, N("elsewhere"), "nope");
+    EXPECT_TRUE(refused.True("error")) << refused.text;
+    EXPECT_EQ(Value("SELECT count(*) FROM messages"), before);
+}
+
+TEST_F(e2e_messaging, names_that_do_not_exist_yet_or_differ_in_letter_case_are_stored_once)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+    // A new tag, a new notified user, repeats and letter-case variants: the
+    // careful way creates what is missing and stores each name once.
+    JsonMessage r = Post(*ann, team, "careful",
+                         "\"tags\":[" + Quote(N("Fresh")) + "," + Quote(N("Fresh")) + "," + Quote(N("fresh")) +
+                             "],\"notify\":[" + Quote(N("carl")) + "," + Quote(N("carl")) + "," + Quote(N("BOB")) +
+                             "," + Quote(N("bob")) + "]");
+    ASSERT_FALSE(r.Has("error")) << r.text;
+    std::string id = std::to_string(r.Number("id"));
+    EXPECT_EQ(Value("SELECT count(*) FROM message_tags WHERE message=" + id), "1");
+    EXPECT_EQ(Value("SELECT string_agg(o.sip, ',' ORDER BY o.sip) FROM message_notifications n JOIN objects o ON "
+                    "o.id=n.object WHERE n.message=" + id),
+              N("bob") + "," + N("carl"));
+    EXPECT_EQ(Value("SELECT dn IS NULL FROM objects WHERE sip=" + SqlText(N("carl"))), "t");
+
+    // Author's topic spelt in other letters still finds the topic's row.
+    std::string upper = team;
+    for (auto& c : upper) c = char(toupper(c));
+    JsonMessage shouted = Post(*bob, upper, "loud", "\"tags\":[" + Quote(N("FRESH")) + "]");
+    ASSERT_FALSE(shouted.Has("error")) << shouted.text;
+    EXPECT_EQ(Value("SELECT o.sip FROM discussions d JOIN objects o ON o.id=d.topic WHERE d.id=" +
+                    std::to_string(shouted.Number("addsTo"))),
+              team);
+    EXPECT_EQ(Value("SELECT count(*) FROM tags WHERE LOWER(name)=LOWER(" + SqlText(N("fresh")) + ")"), "1");
+    // Unknown messages and discussions store nothing.
+    EXPECT_TRUE(Post(*bob, team, "x", "\"repliesTo\":999999999").True("error"));
+    EXPECT_TRUE(Post(*bob, team, "x", "\"addsTo\":999999999").True("error"));
+    // An app object posts for others, in any topic; without an author there is nobody to post as.
+    auto svc = Login("svc", {}, "svc");
+    JsonMessage forCarl = Post(*svc, N("lobby"), "on behalf", "\"author\":" + Quote(N("carl")));
+    ASSERT_FALSE(forCarl.Has("error")) << forCarl.text;
+    EXPECT_EQ(Value("SELECT o.sip FROM messages m JOIN objects o ON o.id=m.author WHERE m.id=" +
+                    std::to_string(forCarl.Number("id"))),
+              N("carl"));
+    EXPECT_TRUE(Post(*svc, N("lobby"), "nobody").True("error"));
+}
+
+TEST_F(e2e_messaging, only_the_author_edits_and_deletes_and_what_nothing_uses_goes)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+    unsigned long long discussion = Open(*ann, team, "root");
+    JsonMessage first = Post(*ann, team, "old text",
+                             "\"addsTo\":" + std::to_string(discussion) + ",\"tags\":[" + Quote(N("gone")) +
+                                 "],\"notify\":[" + Quote(N("ghost")) + "]");
+    std::string id = std::to_string(first.Number("id"));
+    ASSERT_NE(Value("SELECT count(*) FROM objects WHERE sip=" + SqlText(N("ghost"))), "0");
+
+    JsonMessage refused =
+        bob->Reply(Json().Str("mt", "Update").Str("src", "u").Num("id", first.Number("id")).Str("text", "hijacked"),
+                   "UpdateResult");
+    EXPECT_TRUE(refused.True("error")) << refused.text;
+    EXPECT_EQ(Value("SELECT text FROM messages WHERE id=" + id), "old text");
+    EXPECT_EQ(Value("SELECT edited IS NULL FROM messages WHERE id=" + id), "t");
+
+    JsonMessage edited = ann->Reply(Json()
+                                        .Str("mt", "Update")
+                                        .Str("src", "u")
+                                        .Num("id", first.Number("id"))
+                                        .Str("text", "new text")
+                                        .Strs("tags", {N("kept"), N("kept")}),
+                                    "UpdateResult");
+    EXPECT_FALSE(edited.Has("error")) << edited.text;
+    EXPECT_EQ(edited.Number("id"), first.Number("id"));
+    EXPECT_TRUE(edited.Has("session") && edited.Has("key")) << edited.text;
+    EXPECT_EQ(Value("SELECT text FROM messages WHERE id=" + id), "new text");
+    EXPECT_EQ(Value("SELECT o.sip FROM messages m JOIN objects o ON o.id=m.editor WHERE m.id=" + id), N("ann"));
+    EXPECT_EQ(Value("SELECT string_agg(t.name, ',') FROM message_tags mt JOIN tags t ON t.id=mt.tag WHERE message=" + id),
+              N("kept"));
+    // The tag and the nameless user that nothing refers to any more are gone.
+    EXPECT_EQ(Value("SELECT count(*) FROM tags WHERE name=" + SqlText(N("gone"))), "0");
+    EXPECT_EQ(Value("SELECT count(*) FROM objects WHERE sip=" + SqlText(N("ghost"))), "0");
+
+    JsonMessage notYours = bob->Reply(Json().Str("mt", "Delete").Str("src", "d").Num("id", discussion), "DeleteResult");
+    EXPECT_TRUE(notYours.True("error")) << notYours.text;
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE adds_to=" + std::to_string(discussion)), "2");
+    // Deleting the root takes the whole discussion's messages; the discussion row stays.
+    std::string root = Value("SELECT id FROM messages WHERE replies_to IS NULL AND adds_to=" + std::to_string(discussion));
+    JsonMessage deleted =
+        ann->Reply(Json().Str("mt", "Delete").Str("src", "d").Num("id", std::stoull(root)), "DeleteResult");
+    EXPECT_FALSE(deleted.Has("error")) << deleted.text;
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE adds_to=" + std::to_string(discussion)), "0");
+    EXPECT_EQ(Value("SELECT count(*) FROM discussions WHERE id=" + std::to_string(discussion)), "1");
+    EXPECT_EQ(Value("SELECT count(*) FROM tags WHERE name=" + SqlText(N("kept"))), "0");
+    EXPECT_TRUE(ann->Reply(Json().Str("mt", "Delete").Num("id", std::stoull(root)), "DeleteResult").True("error"));
+    EXPECT_TRUE(ann->Reply(Json().Str("mt", "Update").Num("id", 0), "UpdateResult").True("error"));
+}
+
+namespace {
+
+// One reading mode: its members, and the members of a row that name the
+// position of the next page.
+struct Mode {
+    std::string name;
+    std::string members;
+    const char* timeKey;
+    const char* idKey;
+    // The members a page is ordered by, descending.
+    std::vector<const char*> order;
+};
+
+}  // namespace
+
+TEST_F(e2e_messaging, every_reading_mode_pages_without_repeating_or_skipping_a_row)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+    std::vector<unsigned long long> discussions;
+    for (int d = 1; d <= 6; d++) {
+        discussions.push_back(Open(d % 2 ? *ann : *bob, team, "root " + std::to_string(d)));
+        for (int m = 1; m < d; m++)
+            Post(m % 2 ? *bob : *ann, team, "m" + std::to_string(m), "\"addsTo\":" + std::to_string(discussions.back()));
+    }
+    // Times in pairs, so that every page boundary may fall between equal times.
+    std::string topicId = Value("SELECT id FROM objects WHERE sip=" + SqlText(team));
+    std::string ofTopic = "adds_to IN (SELECT id FROM discussions WHERE topic=" + topicId + ")";
+    site->Exec("UPDATE messages m SET time=1700000000000+x.n/2 FROM (SELECT id, row_number() OVER (ORDER BY id) AS n "
+               "FROM messages WHERE " + ofTopic + ") x WHERE m.id=x.id");
+    site->Exec("UPDATE discussions d SET time=(SELECT MAX(time) FROM messages WHERE adds_to=d.id) WHERE topic=" + topicId);
+    // Likes on every other message, their times in pairs too.
+    std::string bobId = Value("SELECT id FROM objects WHERE sip=" + SqlText(N("bob")));
+    site->Exec("INSERT INTO message_likes (message,object,time) SELECT id," + bobId +
+               ",1700000000000+(row_number() OVER (ORDER BY id))/2 FROM messages WHERE " + ofTopic + " AND id%2=0");
+
+    const std::string topics = "\"filter\":{\"topics\":[" + Quote(team) + "]}";
+    std::vector<Mode> modes = {
+        {"discussion list", "\"discussion\":true," + topics, "rtimestamp", "addsTo", {"rtimestamp", "addsTo"}},
+        {"messages of a discussion", "\"addsTo\":" + std::to_string(discussions.back()), "timestamp", "id",
+         {"timestamp", "id"}},
+        {"filtered messages", topics, "rtimestamp", "id", {"rtimestamp", "addsTo", "timestamp", "id"}},
+        {"all messages", "", "rtimestamp", "id", {"rtimestamp", "addsTo", "timestamp", "id"}},
+        {"liked", "\"liked\":true," + topics, "ltimestamp", "id", {"ltimestamp", "id"}},
+    };
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.name);
+        std::string members = mode.members.empty() ? "" : "," + mode.members;
+        auto read = [&](const std::string& mt, unsigned count, const std::string& position) {
+            std::vector<JsonMessage> got = ann->Ask("{\"mt\":\"" + mt + "\",\"src\":\"paging\",\"count\":" +
+                                                        std::to_string(count) + members + position + "}",
+                                                    mt + "Result");
+            return Rows(got);
+        };
+        std::vector<JsonMessage> all = read("SetFilter", 1000, "");
+        std::vector<unsigned long long> reference;
+        for (size_t i = 0; i < all.size(); i++) {
+            reference.push_back(MsgNumber(all[i], "id"));
+            // Only the first page of a list is "initial"; a discussion's messages never are.
+            EXPECT_EQ(all[i].True("initial"), mode.name != "messages of a discussion") << all[i].text;
+            auto key = [&](const JsonMessage& m) {
+                std::vector<unsigned long long> k;
+                for (const char* member : mode.order) k.push_back(MsgNumber(m, member));
+                return k;
+            };
+            if (i) {
+                EXPECT_GT(key(all[i - 1]), key(all[i])) << all[i - 1].text << "\n" << all[i].text;
+            }
+        }
+        EXPECT_GE(reference.size(), 5u);
+        for (unsigned size : {1u, 2u, 5u}) {
+            std::vector<unsigned long long> paged;
+            std::vector<JsonMessage> page = read("SetFilter", size, "");
+            for (int pages = 0; !page.empty() && pages < 200; pages++) {
+                for (auto& row : page) paged.push_back(MsgNumber(row, "id"));
+                const JsonMessage& last = page.back();
+                page = read("GetMore", size,
+                            ",\"timestamp\":" + std::to_string(MsgNumber(last, mode.timeKey)) +
+                                ",\"id\":" + std::to_string(MsgNumber(last, mode.idKey)));
+                for (auto& row : page) EXPECT_FALSE(row.Has("initial")) << row.text;
+            }
+            EXPECT_EQ(paged, reference) << "pages of " << size;
+        }
+    }
+}
+
+TEST_F(e2e_messaging, a_post_reaches_every_session_whose_filter_matches_and_no_other)
+{
+    auto ann = Login("ann", {"team", "diary"});
+    auto annElsewhere = Login("ann", {"team", "diary"});
+    auto bob = Login("bob", {"team"});
+    auto cyd = Login("cyd", {"other"});
+    std::string team = N("team");
+    auto filter = [](const std::string& src, const std::string& topic) {
+        return Json().Str("mt", "SetFilter").Str("src", src).Num("count", 0).Raw("filter", Json().Strs("topics", {topic}));
+    };
+    for (auto* p : {ann.get(), annElsewhere.get(), bob.get()}) p->Ask(filter("f", team), "SetFilterResult");
+    cyd->Ask(filter("f", N("other")), "SetFilterResult");
+
+    // Posting under the name of its own filter, ann's session is answered
+    // by the reply alone; her other session and bob's see it.
+    JsonMessage posted = Post(*ann, team, "hello team", "\"filterSrc\":\"f\"", "f");
+    ASSERT_FALSE(posted.Has("error")) << posted.text;
+    JsonMessage add;
+    for (auto* p : {annElsewhere.get(), bob.get()}) {
+        ASSERT_TRUE(p->WaitFor("Add", add)) << p->sip;
+        EXPECT_TRUE(add.True("update")) << add.text;
+        EXPECT_EQ(add.String("src"), "f");
+        EXPECT_EQ(MsgNumber(add, "id"), posted.Number("id"));
+        EXPECT_EQ(MsgNumber(add, "addsTo"), posted.Number("addsTo"));
+        EXPECT_EQ(MsgString(add, "text"), "hello team");
+        EXPECT_EQ(MsgString(add, "dn"), "Dn of " + N("ann")) << add.text;
+        EXPECT_EQ(MsgString(add, "tdn"), "") << add.text;
+    }
+    EXPECT_EQ(ann->Pushed().size(), 0u);
+    EXPECT_EQ(cyd->Pushed().size(), 0u);
+
+    // A post in a topic only ann has reaches no filter of the others.
+    JsonMessage privately = Post(*ann, N("diary"), "dear diary");
+    ASSERT_FALSE(privately.Has("error"));
+    // A filter on a discussion gets its replies even when its terms would not.
+    bob->Ask(Json()
+                 .Str("mt", "SetFilter")
+                 .Str("src", "thread")
+                 .Num("count", 0)
+                 .Num("addsTo", posted.Number("addsTo"))
+                 .Raw("filter", Json().Strs("tags", {N("never")})),
+             "SetFilterResult");
+    Post(*ann, team, "reply", "\"repliesTo\":" + std::to_string(posted.Number("id")));
+    std::set<std::string> srcs;
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(bob->WaitFor("Add", add));
+        EXPECT_EQ(MsgString(add, "text"), "reply") << add.text;
+        srcs.insert(add.String("src"));
+    }
+    EXPECT_EQ(srcs, (std::set<std::string>{"f", "thread"}));
+    for (auto& m : bob->Pushed()) EXPECT_NE(MsgString(m, "text"), "dear diary") << m.text;
+    EXPECT_EQ(cyd->Pushed().size(), 0u);
+}
+
+TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    auto bobPhone = Login("bob", {"team"});
+    std::string team = N("team");
+    auto unread = [&](Person& p, const std::string& src) {
+        JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", src).Raw("filter", "{}"),
+                                "SetUnreadFilterResult");
+        EXPECT_FALSE(r.Has("error")) << r.text;
+        return r.Number("count");
+    };
+    EXPECT_EQ(unread(*bob, "u"), 0u);
+    EXPECT_EQ(unread(*bobPhone, "u"), 0u);
+    EXPECT_EQ(unread(*ann, "u"), 0u);
+
+    JsonMessage posted = Post(*ann, team, "news");
+    JsonMessage pushed;
+    for (auto* p : {bob.get(), bobPhone.get()}) {
+        ASSERT_TRUE(p->WaitFor("SetUnread", pushed)) << p->sip;
+        EXPECT_EQ(pushed.String("src"), "u");
+    }
+    EXPECT_EQ(unread(*bob, "u"), 1u);
+    // Nobody has unread messages of their own.
+    EXPECT_EQ(ann->Pushed().size(), 0u);
+    EXPECT_EQ(unread(*ann, "u"), 0u);
+
+    // Reading it: both of bob's sessions count one fewer; ann's counts nothing.
+    JsonMessage read =
+        bob->Reply(Json().Str("mt", "SetRead").Str("src", "r").Num("id", posted.Number("id")), "SetReadResult");
+    EXPECT_EQ(read.Number("id"), posted.Number("id")) << read.text;
+    for (auto* p : {bob.get(), bobPhone.get()}) {
+        ASSERT_TRUE(p->WaitFor("SetRead", pushed)) << p->sip;
+        EXPECT_EQ(pushed.String("src"), "u");
+    }
+    EXPECT_EQ(unread(*bob, "u"), 0u);
+    EXPECT_EQ(ann->Pushed().size(), 0u);
+    // Twice, one's own message, an unknown one and none: "id" 0, nothing announced.
+    for (unsigned long long id : {posted.Number("id"), 999999999ull, 0ull})
+        EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", id), "SetReadResult").Number("id"), 0u) << id;
+    EXPECT_EQ(ann->Reply(Json().Str("mt", "SetRead").Num("id", posted.Number("id")), "SetReadResult").Number("id"), 0u);
+    for (auto& m : bobPhone->Pushed()) EXPECT_NE(m.Mt(), "SetRead") << m.text;
+
+    // Discussions quiet for more than 30 days count no more.
+    Post(*ann, team, "old news");
+    EXPECT_EQ(unread(*bob, "u"), 1u);
+    site->Exec("UPDATE discussions SET time=time-31*24*3600*1000::bigint WHERE topic=(SELECT id FROM objects WHERE "
+               "sip=" + SqlText(team) + ")");
+    EXPECT_EQ(unread(*bob, "u"), 0u);
+}
+
+TEST_F(e2e_messaging, likes_are_kept_once_announced_and_listed_newest_first)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+    JsonMessage posted = Post(*ann, team, "like me");
+    std::string id = std::to_string(posted.Number("id"));
+    ann->Ask(Json().Str("mt", "SetFilter").Str("src", "liked").Num("count", 0).Bool("liked", true).Raw(
+                 "filter", Json().Strs("topics", {team})),
+             "SetFilterResult");
+    std::string like = Json()
+                           .Str("mt", "Like")
+                           .Str("src", "l")
+                           .Num("id", posted.Number("id"))
+                           .Str("author", N("ann"))
+                           .Str("topic", team)
+                           .Str("text", "like me")
+                           .Num("addsTo", posted.Number("addsTo"));
+    for (int i = 0; i < 2; i++) {
+        JsonMessage r = bob->Reply(like, "LikeResult");
+        EXPECT_EQ(r.Number("id"), posted.Number("id")) << r.text;
+    }
+    EXPECT_EQ(Value("SELECT count(*) FROM message_likes WHERE message=" + id), "1");
+    JsonMessage add;
+    ASSERT_TRUE(ann->WaitFor("Add", add));
+    EXPECT_EQ(add.String("src"), "liked");
+    EXPECT_EQ(MsgNumber(add, "id"), posted.Number("id"));
+
+    // 150 more likes, older than bob's: the 100 newest, newest first.
+    site->Exec("INSERT INTO objects (sip) SELECT " + SqlText(N("fan")) + "||n FROM generate_series(1,150) n");
+    site->Exec("INSERT INTO message_likes (message,object,time) SELECT " + id + ",o.id,1700000000000+n FROM objects o "
+               "JOIN generate_series(1,150) n ON o.sip=" + SqlText(N("fan")) + "||n");
+    std::vector<JsonMessage> got = bob->Ask(Json().Str("mt", "Likes").Str("src", "who").Num("id", posted.Number("id")),
+                                            "LikesResult");
+    ASSERT_EQ(got.size(), 101u);
+    EXPECT_EQ(got[0].String("sip"), N("bob"));
+    EXPECT_EQ(got[1].String("sip"), N("fan") + "150");
+    EXPECT_EQ(got[99].String("sip"), N("fan") + "52");
+    for (size_t i = 0; i + 1 < got.size(); i++) {
+        EXPECT_EQ(got[i].Mt(), "Like");
+        EXPECT_EQ(got[i].String("src"), "who");
+        EXPECT_EQ(got[i].Number("id"), posted.Number("id"));
+        if (i) {
+            EXPECT_GE(got[i - 1].Number("time"), got[i].Number("time"));
+        }
+    }
+
+    EXPECT_EQ(bob->Reply(Json().Str("mt", "UnLike").Str("src", "x").Num("id", posted.Number("id")), "UnLikeResult")
+                  .String("src"),
+              "x");
+    EXPECT_EQ(Value("SELECT count(*) FROM message_likes WHERE message=" + id + " AND object=(SELECT id FROM objects "
+                    "WHERE sip=" + SqlText(N("bob")) + ")"),
+              "0");
+}
+
+TEST_F(e2e_messaging, every_string_is_stored_and_read_back_unchanged)
+{
+    const std::vector<std::string> nasty = {
+        "it's \"quoted\" \\ back\\slash",
+        "50% of _all_ 100%_",
+        "'); DROP TABLE messages; --",
+        "emoji \xF0\x9F\x98\x80 clef \xF0\x9D\x84\x9E and \xE2\x82\xAC",
+        "line\nbreak\ttab",
+    };
+    for (size_t i = 0; i < nasty.size(); i++) {
+        SCOPED_TRACE(nasty[i]);
+        std::string topic = N("topic " + nasty[i]);
+        auto ann = site->Login(N("ann") + nasty[i], {topic});
+        JsonMessage r =
+            Post(*ann, topic, nasty[i], Json().Strs("tags", {nasty[i]}).Strs("notify", {N("friend ") + nasty[i]}).Members());
+        ASSERT_FALSE(r.Has("error")) << r.text;
+        std::string id = std::to_string(r.Number("id"));
+        EXPECT_EQ(Value("SELECT text FROM messages WHERE id=" + id), nasty[i]);
+        EXPECT_EQ(Value("SELECT t.name FROM message_tags mt JOIN tags t ON t.id=mt.tag WHERE mt.message=" + id), nasty[i]);
+        // Read back under a filter on the tag: the SQL text and the match agree.
+        std::vector<JsonMessage> got = ann->Ask(Json()
+                                                    .Str("mt", "SetFilter")
+                                                    .Str("src", nasty[i])
+                                                    .Num("count", 10)
+                                                    .Raw("filter", Json().Strs("topics", {topic}).Strs("tags", {nasty[i]})),
+                                                "SetFilterResult");
+        std::vector<JsonMessage> rows = Rows(got);
+        ASSERT_EQ(rows.size(), 1u) << Texts(got);
+        EXPECT_EQ(rows[0].String("src"), nasty[i]);
+        EXPECT_EQ(MsgString(rows[0], "text"), nasty[i]);
+        EXPECT_EQ(MsgString(rows[0], "topic"), topic);
+        EXPECT_EQ(MsgString(rows[0], "author"), N("ann") + nasty[i]);
+        JsonMessage edited = ann->Reply(Json().Str("mt", "Update").Num("id", r.Number("id")).Str("text", nasty[i] + "!"),
+                                        "UpdateResult");
+        EXPECT_FALSE(edited.Has("error")) << edited.text;
+        EXPECT_EQ(Value("SELECT text FROM messages WHERE id=" + id), nasty[i] + "!");
+    }
+}
+
+TEST_F(e2e_messaging, malformed_requests_get_their_reply_or_none_and_the_session_goes_on)
+{
+    auto ann = Login("ann", {"team"});
+    std::string team = N("team");
+    unsigned long long discussion = Open(*ann, team, "root");
+    struct Case {
+        std::string request, resultMt;
+    };
+    std::vector<Case> cases = {
+        {"{\"mt\":\"Post\",\"src\":1,\"topic\":[\"x\"],\"text\":{}}", "PostResult"},
+        {"{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"text\":1,\"addsTo\":\"7\",\"notify\":\"bob\",\"tags\":[1,null]}",
+         "PostResult"},
+        {"{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"guid\":\"not a uuid\"}", "PostResult"},
+        {"{\"mt\":\"Update\",\"id\":\"abc\",\"text\":\"x\"}", "UpdateResult"},
+        {"{\"mt\":\"Delete\"}", "DeleteResult"},
+        {"{\"mt\":\"Discussion\",\"discussion\":-1,\"count\":\"x\"}", "DiscussionResult"},
+        {"{\"mt\":\"Discussion\",\"discussion\":" + std::to_string(discussion) + ",\"count\":4294967295}",
+         "DiscussionResult"},
+        {"{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":-1,\"filter\":\"all\",\"discussion\":\"yes\"}", "SetFilterResult"},
+        {"{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":99999999999,\"filter\":{\"topics\":7,\"filters\":[1,{}]}}",
+         "SetFilterResult"},
+        {"{\"mt\":\"GetMore\",\"src\":\"nothing registered\",\"count\":1,\"timestamp\":-5,\"id\":[]}", "GetMoreResult"},
+        {"{\"mt\":\"SetUnreadFilter\",\"filter\":[]}", "SetUnreadFilterResult"},
+        {"{\"mt\":\"SetRead\",\"id\":-1}", "SetReadResult"},
+        {"{\"mt\":\"Like\",\"id\":0}", "LikeResult"},
+        {"{\"mt\":\"UnLike\"}", "UnLikeResult"},
+        {"{\"mt\":\"Likes\",\"id\":99999999999999}", "LikesResult"},
+    };
+    for (const Case& c : cases) {
+        std::vector<JsonMessage> got = ann->Ask(c.request, c.resultMt);
+        ASSERT_FALSE(got.empty()) << c.request;
+    }
+    // Unknown and refused messages get nothing; the session still answers.
+    for (std::string quiet : {"{\"mt\":\"DatabaseReset\"}", "{\"mt\":\"NoSuchThing\"}", "{\"mt\":\"PbxInfoX\"}"})
+        ASSERT_TRUE(ann->Send(quiet));
+    std::vector<JsonMessage> topics = ann->Ask("{\"mt\":\"ReadTopics\",\"src\":\"still\"}", "ReadTopicsResult");
+    EXPECT_EQ(topics.size(), 3u) << Texts(topics);
+}
