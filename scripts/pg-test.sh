@@ -56,15 +56,16 @@ start)
     rm -rf "$cluster"
     exit 1
   fi
-  # Durability is of no use to a cluster that lives for one run.
   cat >>"$cluster/data/postgresql.conf" <<CONF
 listen_addresses = '127.0.0.1'
 unix_socket_directories = '$cluster'
 max_connections = 200
-fsync = off
-synchronous_commit = off
-full_page_writes = off
 CONF
+  # Durability is of no use to a cluster that lives for one run, unless the
+  # run crashes the server and counts what was committed (PG_TEST_DURABLE=1).
+  if [ -z "${PG_TEST_DURABLE:-}" ]; then
+    printf 'fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n' >>"$cluster/data/postgresql.conf"
+  fi
   started=""
   for _ in $(seq 1 20); do
     port=$((20000 + RANDOM % 30000))

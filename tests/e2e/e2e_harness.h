@@ -281,20 +281,26 @@ class Service {
 public:
     Service(const std::string& socketPath, PgTestDatabase& db, const std::string& dbAddress = "",
             const std::vector<std::string>& extra = {})
-        : process(Arguments(socketPath, db, dbAddress, extra))
+        : Service(socketPath, dbAddress.empty() ? std::string(db.Address()) : dbAddress, db.Name(), db.User(),
+                  db.Password(), extra)
+    {
+    }
+    // On any database, such as the one of a private cluster.
+    Service(const std::string& socketPath, const std::string& dbAddress, const std::string& dbName,
+            const std::string& dbUser, const std::string& dbPassword, const std::vector<std::string>& extra)
+        : process(Arguments(socketPath, dbAddress, dbName, dbUser, dbPassword, extra))
     {
     }
     Process process;
 
 private:
-    static std::vector<std::string> Arguments(const std::string& socketPath, PgTestDatabase& db,
-                                              const std::string& dbAddress, const std::vector<std::string>& extra)
+    static std::vector<std::string> Arguments(const std::string& socketPath, const std::string& dbAddress,
+                                              const std::string& dbName, const std::string& dbUser,
+                                              const std::string& dbPassword, const std::vector<std::string>& extra)
     {
         std::vector<std::string> args = {MESSAGES_BIN, "--app-name=e2e", "--webserver=" + socketPath,
-                                         "--webserver-path=/messages",
-                                         "--db-host=" + (dbAddress.empty() ? std::string(db.Address()) : dbAddress),
-                                         std::string("--db-name=") + db.Name(), std::string("--db-user=") + db.User(),
-                                         std::string("--db-password=") + db.Password()};
+                                         "--webserver-path=/messages", "--db-host=" + dbAddress,
+                                         "--db-name=" + dbName, "--db-user=" + dbUser, "--db-password=" + dbPassword};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }
