@@ -16,6 +16,9 @@ TEST(platform_manager, runs_two_instances_and_stops_both_processes_on_sigterm)
     ASSERT_TRUE(manager.WaitFor("\"mt\":\"AppServiceInitConnection\""));
     ASSERT_TRUE(manager.WaitFor("\"appName\":\"alpha\",\"appDomain\":\"example.local\",\"status\":true"));
     ASSERT_TRUE(manager.WaitFor("\"appName\":\"beta\",\"appDomain\":\"example.local\",\"status\":true"));
+    // No database answers here: each instance says so, and keeps trying.
+    EXPECT_TRUE(manager.WaitFor("\"mt\":\"AppAlarm\""));
+    EXPECT_TRUE(manager.WaitFor("\"text\":\"database unavailable\""));
 
     kill(manager.pid, SIGTERM);
     ASSERT_TRUE(manager.WaitFor("\"appName\":\"alpha\",\"appDomain\":\"example.local\",\"status\":false"));
