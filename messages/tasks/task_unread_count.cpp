@@ -16,15 +16,15 @@ TaskUnreadCount::TaskUnreadCount(IDatabase* database, const char* sip, const Mes
 size_t TaskUnreadCount::Statement(char* buf, size_t size) const
 {
     SqlText sql(buf, size);
-    char typeCondition[32];
-    if (type) database->QueryPrint(typeCondition, sizeof(typeCondition), "type=%u AND", type);
-    else database->QueryPrint(typeCondition, sizeof(typeCondition), "type IS NULL AND");
     sql.Print("SELECT COUNT(*) AS count FROM messages m JOIN objects AS author ON m.author = author.id JOIN "
               "discussions AS discussion ON m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = "
-              "topic.id WHERE %q author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND NOT EXISTS (SELECT * "
-              "from message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) "
-              "AND discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000",
-              typeCondition, sip.c_str(), sip.c_str());
+              "topic.id WHERE ");
+    if (type) sql.Print("type=%u AND", type);
+    else sql.Print("type IS NULL AND");
+    sql.Print(" author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND NOT EXISTS (SELECT * from "
+              "message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) AND "
+              "discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000",
+              sip.c_str(), sip.c_str());
     if (filter && !filter->FilterEmpty()) {
         sql.Print(" AND (");
         // The closing parenthesis needs its byte.
