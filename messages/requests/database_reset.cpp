@@ -18,16 +18,6 @@ void DatabaseReset::Begin()
     reset->Start(this);
 }
 
-void DatabaseReset::TaskComplete(ITask* task)
-{
-    Ended(task);
-}
-
-void DatabaseReset::TaskFailed(ITask* task)
-{
-    Ended(task);
-}
-
 void DatabaseReset::Ended(ITask* task)
 {
     if (task && task == reset) {

@@ -15,8 +15,10 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
+    // The tables come back also after the client has gone: the reset's end
+    // is not a request's end.
+    void TaskComplete(ITask* task) override { Ended(task); }
+    void TaskFailed(ITask* task) override { Ended(task); }
     void Ended(ITask* task);
 
     TaskDatabaseReset* reset = nullptr;

@@ -23,24 +23,14 @@ Like::~Like()
 
 void Like::Begin()
 {
-    if (!Database()) return Done();
+    if (!Database()) return Done(nullptr, true);
     Working();
     if (like) task = new TaskLike(Database(), id, context->RequestUser()->sip);
     else task = new TaskUnLike(Database(), id, context->RequestUser()->sip);
     task->Start(this);
 }
 
-void Like::TaskComplete(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void Like::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void Like::Done()
+void Like::Done(ITask*, bool)
 {
     MessagesReply reply(like ? "LikeResult" : "UnLikeResult", Src());
     if (like) reply.Ulong64("id", id);
@@ -65,7 +55,7 @@ Likes::~Likes()
 
 void Likes::Begin()
 {
-    if (!Database()) return Done();
+    if (!Database()) return Done(nullptr, true);
     Working();
     list = new TaskLikes(Database(), id, PAGE_SIZE);
     list->Start(this);
@@ -86,17 +76,7 @@ void Likes::TaskProgress(ITask*, unsigned)
     list->Next();
 }
 
-void Likes::TaskComplete(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void Likes::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void Likes::Done()
+void Likes::Done(ITask*, bool)
 {
     MessagesReply reply("LikesResult", Src());
     Reply(reply.Json());

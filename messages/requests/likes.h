@@ -23,9 +23,7 @@ protected:
     Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content, bool like);
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done();
+    void Done(ITask* task, bool failed) override;
     void AfterReply() override;
 
     unsigned long long id;
@@ -51,9 +49,7 @@ public:
 
 private:
     void TaskProgress(ITask* task, unsigned progress) override;
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done();
+    void Done(ITask* task, bool failed) override;
 
     unsigned long long id;
     TaskLikes* list = nullptr;

@@ -32,6 +32,10 @@ public:
     void SessionClosed();
 
     void IoExec(void* param) override;
+    // The request's task has ended: when the session has closed meanwhile,
+    // the request ends (its after-reply work done); otherwise Done replies.
+    void TaskComplete(ITask* task) override { Ended(task, false); }
+    void TaskFailed(ITask* task) override { Ended(task, true); }
 
 protected:
     // NEW: created. WORKING: its task runs (rows may leave). SENDING: no
@@ -47,6 +51,9 @@ protected:
     // The work has ended: true when the session closed meanwhile; the request
     // has then done its after-reply work and ended, and the caller returns.
     bool WorkEnded();
+    // The task has ended (task null: the request could not start it) and
+    // the client is still there: send the reply, or start further work.
+    virtual void Done(ITask*, bool) {}
     // A row: a message before the reply.
     void SendRow(json_io& msg);
     // The reply: the last message of the request.
@@ -70,6 +77,10 @@ protected:
 private:
     void SetState(State next);
     void Finish();
+    void Ended(ITask* task, bool failed)
+    {
+        if (!WorkEnded()) Done(task, failed);
+    }
 
     State state = NEW;
 };

@@ -25,23 +25,12 @@ Post::~Post()
 
 void Post::Begin()
 {
-    if (!Database()) return Done(true);
+    if (!Database()) return Done(nullptr, true);
     Working();
     store->Start(this);
 }
 
-void Post::TaskComplete(ITask*)
-{
-    stored = true;
-    if (!WorkEnded()) Done(false);
-}
-
-void Post::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done(true);
-}
-
-void Post::Done(bool failed)
+void Post::Done(ITask*, bool failed)
 {
     MessagesReply reply("PostResult", Src());
     reply.Ulong64("session", context->RequestSessionNumber());
@@ -54,7 +43,8 @@ void Post::Done(bool failed)
 
 void Post::AfterReply()
 {
-    if (!stored) return;
+    // Stored: the store task has completed without failing.
+    if (!store->IsComplete() || store->IsFailed()) return;
     MessagesCommon* common = context->RequestCommon();
     AppUpdates* hub = context->RequestUpdates();
     auto* update = new MessagesUpdateMessage(&common->messageFilters, context->RequestSessionNumber(),
@@ -79,22 +69,12 @@ Update::~Update()
 
 void Update::Begin()
 {
-    if (!id || !Database()) return Done(true);
+    if (!id || !Database()) return Done(nullptr, true);
     Working();
     update->Start(this);
 }
 
-void Update::TaskComplete(ITask*)
-{
-    if (!WorkEnded()) Done(false);
-}
-
-void Update::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done(true);
-}
-
-void Update::Done(bool failed)
+void Update::Done(ITask*, bool failed)
 {
     MessagesReply reply("UpdateResult", Src());
     reply.Ulong64("session", context->RequestSessionNumber());
@@ -114,23 +94,13 @@ Delete::~Delete()
 void Delete::Begin()
 {
     const char* sip = context->RequestUser()->sip;
-    if (!id || !sip || !Database()) return Done(true);
+    if (!id || !sip || !Database()) return Done(nullptr, true);
     Working();
     remove = new TaskDeleteMessage(Database(), id, sip);
     remove->Start(this);
 }
 
-void Delete::TaskComplete(ITask*)
-{
-    if (!WorkEnded()) Done(false);
-}
-
-void Delete::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done(true);
-}
-
-void Delete::Done(bool failed)
+void Delete::Done(ITask*, bool failed)
 {
     MessagesReply reply("DeleteResult", Src());
     if (failed) reply.Bool("error", true);

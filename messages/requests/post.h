@@ -19,13 +19,10 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done(bool failed);
+    void Done(ITask* task, bool failed) override;
     void AfterReply() override;
 
     TaskStoreMessage* store;
-    bool stored = false;
 };
 
 // "Update": new text, notifications and tags, by the author only.
@@ -37,9 +34,7 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done(bool failed);
+    void Done(ITask* task, bool failed) override;
 
     unsigned long long id;
     TaskUpdateMessage* update;
@@ -53,9 +48,7 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done(bool failed);
+    void Done(ITask* task, bool failed) override;
 
     TaskDeleteMessage* remove = nullptr;
     unsigned long long id;

@@ -35,7 +35,7 @@ MessagesReadRequest::~MessagesReadRequest()
 
 void MessagesReadRequest::Begin()
 {
-    if (!Database()) return Done();
+    if (!Database()) return Done(nullptr, true);
     Working();
     read->Start(this);
 }
@@ -84,18 +84,9 @@ void MessagesReadRequest::TaskProgress(ITask*, unsigned)
     read->Next();
 }
 
-void MessagesReadRequest::TaskComplete(ITask*)
+void MessagesReadRequest::Done(ITask*, bool)
 {
-    if (!WorkEnded()) Done();
-}
-
-void MessagesReadRequest::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void MessagesReadRequest::Done()
-{
+    // Rows sent before a database error stand; the reply follows them.
     MessagesReply reply(resultMt, Src());
     Reply(reply.Json());
 }

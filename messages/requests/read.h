@@ -18,9 +18,7 @@ public:
 
 private:
     void TaskProgress(ITask* task, unsigned progress) override;
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done();
+    void Done(ITask* task, bool failed) override;
 
     const char* resultMt;
     TaskReadMessages* read;

@@ -19,34 +19,28 @@ SetRead::~SetRead()
 
 void SetRead::Begin()
 {
-    if (!Database()) return Done();
+    if (!Database()) return Done(nullptr, true);
     Working();
     mark = static_cast<TaskSetReadGetContent*>(
         MessageContentShare(new TaskSetReadGetContent(Database(), id, context->RequestUser()->sip)));
     mark->Start(this);
 }
 
-void SetRead::TaskComplete(ITask*)
+bool SetRead::Marked() const
 {
-    marked = true;
-    if (!WorkEnded()) Done();
+    return mark && mark->IsComplete() && !mark->IsFailed();
 }
 
-void SetRead::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done();
-}
-
-void SetRead::Done()
+void SetRead::Done(ITask*, bool)
 {
     MessagesReply reply("SetReadResult", Src());
-    reply.Ulong64("id", marked ? mark->id : 0);
+    reply.Ulong64("id", Marked() ? mark->id : 0);
     Reply(reply.Json());
 }
 
 void SetRead::AfterReply()
 {
-    if (!marked) return;
+    if (!Marked()) return;
     MessagesCommon* common = context->RequestCommon();
     context->RequestUpdates()->StartUpdate(
         new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
@@ -64,23 +58,13 @@ SetUnreadFilter::~SetUnreadFilter()
 
 void SetUnreadFilter::Begin()
 {
-    if (!Database()) return Done(true);
+    if (!Database()) return Done(nullptr, true);
     Working();
     count = new TaskUnreadCount(Database(), context->RequestUser()->sip, filter);
     count->Start(this);
 }
 
-void SetUnreadFilter::TaskComplete(ITask*)
-{
-    if (!WorkEnded()) Done(false);
-}
-
-void SetUnreadFilter::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Done(true);
-}
-
-void SetUnreadFilter::Done(bool failed)
+void SetUnreadFilter::Done(ITask*, bool failed)
 {
     MessagesReply reply("SetUnreadFilterResult", Src());
     // Without a count there is no number to give; a 0 would read as "all read".

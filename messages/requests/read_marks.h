@@ -15,14 +15,12 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done();
+    void Done(ITask* task, bool failed) override;
     void AfterReply() override;
+    bool Marked() const;
 
     unsigned long long id;
     TaskSetReadGetContent* mark = nullptr;
-    bool marked = false;
 };
 
 // "SetUnreadFilter": the number of the user's unread messages under the
@@ -35,9 +33,7 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask* task) override;
-    void TaskFailed(ITask* task) override;
-    void Done(bool failed);
+    void Done(ITask* task, bool failed) override;
 
     MessagesFilterRead* filter;
     TaskUnreadCount* count = nullptr;

@@ -23,15 +23,10 @@ void InitSession::Begin()
     init->Start(this);
 }
 
-void InitSession::TaskComplete(ITask*)
+void InitSession::Done(ITask*, bool)
 {
-    if (!WorkEnded()) End();
-}
-
-void InitSession::TaskFailed(ITask*)
-{
-    // The session goes on with the topics it has.
-    if (!WorkEnded()) End();
+    // After a failure the session goes on with the topics it has.
+    End();
 }
 
 Session::Session(MessagesRequestContext* context, unsigned number, const char* user, const char* dn)
@@ -46,27 +41,18 @@ Session::~Session()
 
 void Session::Begin()
 {
-    if (!storeDn || !Database()) return Reply();
+    if (!storeDn || !Database()) return Done(nullptr, false);
     Working();
     store = new TaskSession(Database(), user.c_str(), dn.c_str());
     store->Start(this);
 }
 
-void Session::TaskComplete(ITask*)
+void Session::Done(ITask*, bool)
 {
-    if (!WorkEnded()) Reply();
-}
-
-void Session::TaskFailed(ITask*)
-{
-    if (!WorkEnded()) Reply();
-}
-
-void Session::Reply()
-{
+    // Also when the name could not be stored.
     MessagesReply reply("SessionResult", Src());
     reply.Unsigned("session", number);
-    MessagesRequest::Reply(reply.Json());
+    Reply(reply.Json());
 }
 
 void ReadTopics::Begin()

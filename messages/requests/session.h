@@ -19,8 +19,7 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask*) override;
-    void TaskFailed(ITask*) override;
+    void Done(ITask*, bool) override;
 
     MessagesUser* login;
     TaskUserInit* init = nullptr;
@@ -36,9 +35,7 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask*) override;
-    void TaskFailed(ITask*) override;
-    void Reply();
+    void Done(ITask*, bool) override;
 
     unsigned number;
     std::string user;
@@ -55,8 +52,6 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask*) override {}
-    void TaskFailed(ITask*) override {}
     void RowSent() override;
 
     MessagesTopic* next = nullptr;
@@ -70,7 +65,5 @@ public:
     void Begin() override;
 
 private:
-    void TaskComplete(ITask*) override {}
-    void TaskFailed(ITask*) override {}
     const char* mt;
 };
