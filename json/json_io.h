@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stddef.h>
+
 // One JSON document in a fixed table of items, either built with add_* and
 // encoded into the caller's buffer, or decoded in place from the caller's
 // NUL-terminated text and read with get_*. Nothing is allocated and no
@@ -69,6 +71,8 @@ public:
     // Only start NONE (the whole subtree) is supported.
     void write(unsigned short id, char*& out, unsigned short start = NONE);
     static unsigned escape(const char* src, unsigned short len, char* dst);
+    // What escape writes for the NUL-terminated src, without writing it.
+    static size_t escaped_length(const char* src);
     static unsigned unescape(char* dst, const char* src);
 
     // Decoding of the buffer given at construction, in place.

@@ -58,6 +58,16 @@ unsigned json_io::escape(const char* src, unsigned short len, char* dst)
     return (unsigned)(d - dst);
 }
 
+size_t json_io::escaped_length(const char* src)
+{
+    size_t n = 0;
+    for (const unsigned char* s = (const unsigned char*)src; s && *s; s++) {
+        unsigned char r = escape_of.c[*s];
+        n += !r ? 1 : r == HEX ? 6 : 2;
+    }
+    return n;
+}
+
 // A single pass over the subtree in table order; the base chain tells which
 // containers end before the next item, so nesting costs no stack.
 void json_io::write(unsigned short id, char*& out, unsigned short start)

@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 
+#include "json/json_io.h"
 #include "runtime/assert.h"
 
 namespace {
@@ -40,4 +41,10 @@ void MessageContentRelease(MessageContent* content)
 {
     ASSERT(content->useCount > 0, "MessageContent released without a share");
     if (--content->useCount == 0) delete content;
+}
+
+bool MessageTextFits(const char* text)
+{
+    // The other members of a row (names, numbers, the "src") take less than the rest.
+    return json_io::escaped_length(text) <= 48 * 1024;
 }

@@ -32,6 +32,11 @@ public:
     int useCount = 0;
 };
 
+// Whether a text may be stored: every row and update that carries it must
+// fit one websocket message (64 KiB) together with the row's other members,
+// or every reader of it would lose its connection. Its JSON form counts.
+bool MessageTextFits(const char* text);
+
 // Updates share their message instead of copying it per session: each takes
 // a share (useCount) and whoever gives up the last share deletes the
 // content. A creator that hands content to updates therefore lets go of it

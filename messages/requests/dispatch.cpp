@@ -38,6 +38,7 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
 {
     const char* topic = msg.get_string(base, "topic");
     if (!s.IsAppObject() && !s.FindTopic(topic)) return new Error(&s, "PostResult");
+    if (!MessageTextFits(msg.get_string(base, "text"))) return new Error(&s, "PostResult");
     // Only the app object posts on behalf of others.
     const char* author = s.Sip();
     if (s.Sip() && s.AppObject() && !strcmp(s.Sip(), s.AppObject())) author = msg.get_string(base, "author");
@@ -54,6 +55,7 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
 MessagesRequest* CreateUpdate(MessagesSession& s, json_io& msg, unsigned short base)
 {
     unsigned long long id = msg.get_ulong64(base, "id");
+    if (!MessageTextFits(msg.get_string(base, "text"))) return new Error(&s, "UpdateResult");
     auto* update = new TaskUpdateMessage(s.RequestDatabase(), id, s.Sip(), msg.get_string(base, "text"));
     EachString(msg, base, "notify", [&](const char* v) { update->AddNotification(v); });
     EachString(msg, base, "tags", [&](const char* v) { update->AddTag(v); });
@@ -117,9 +119,11 @@ MessagesRequest* CreateLike(MessagesSession& s, json_io& msg, unsigned short bas
 {
     unsigned long long id = msg.get_ulong64(base, "id");
     // The announcement shows the message as the client described it.
+    const char* text = msg.get_string(base, "text");
     auto* content = new MessageContent(msg.get_unsigned(base, "type"), msg.get_ulong64(base, "addsTo"),
                                        msg.get_ulong64(base, "repliesTo"), msg.get_string(base, "author"),
-                                       msg.get_string(base, "topic"), nullptr, msg.get_string(base, "text"), nullptr);
+                                       msg.get_string(base, "topic"), nullptr, MessageTextFits(text) ? text : nullptr,
+                                       nullptr);
     content->id = id;
     return new Like(&s, id, content);
 }

@@ -560,6 +560,16 @@ TEST_F(e2e_messaging, malformed_requests_get_their_reply_or_none_and_the_session
         std::vector<JsonMessage> got = ann->Ask(c.request, c.resultMt);
         ASSERT_FALSE(got.empty()) << c.request;
     }
+    // A text whose rows would not fit a websocket message is refused; a long one that fits is read back.
+    std::string control(10000, '\x01'), longText(20000, '"');
+    EXPECT_TRUE(Post(*ann, team, control).True("error"));
+    JsonMessage stored = Post(*ann, team, longText, "\"addsTo\":" + std::to_string(discussion));
+    ASSERT_FALSE(stored.Has("error")) << stored.text;
+    std::vector<JsonMessage> got = ann->Ask(
+        Json().Str("mt", "Discussion").Num("discussion", discussion).Num("count", 1), "DiscussionResult");
+    std::vector<JsonMessage> read = Rows(got);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_TRUE(MsgString(read[0], "text") == longText);
     // Unknown and refused messages get nothing; the session still answers.
     for (std::string quiet : {"{\"mt\":\"DatabaseReset\"}", "{\"mt\":\"NoSuchThing\"}", "{\"mt\":\"PbxInfoX\"}"})
         ASSERT_TRUE(ann->Send(quiet));

@@ -58,9 +58,9 @@ public:
     {
         std::vector<JsonMessage> got;
         if (!Exchange(request, resultMt, got, timeoutMs)) {
-            ADD_FAILURE() << sip << ": no " << resultMt << " for " << request << " (" << ws.error.message()
-                          << "), got:\n"
-                          << Texts(got);
+            ADD_FAILURE() << sip << ": no " << resultMt << " for " << request.substr(0, 300) << " ("
+                          << ws.error.message() << "), got:\n"
+                          << Texts(got).substr(0, 3000);
             got.clear();
         }
         return got;
