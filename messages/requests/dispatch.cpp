@@ -34,6 +34,14 @@ void EachString(json_io& msg, unsigned short base, const char* name, Add add)
     }
 }
 
+// A name that is announced as the client gave it: users, topics and their
+// titles have at most 256 characters where they are stored, and a longer one
+// could make the announcement outgrow a reader's websocket message.
+const char* Announced(const char* name)
+{
+    return json_io::escaped_length(name) <= 6 * 256 ? name : nullptr;
+}
+
 MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short base)
 {
     const char* topic = msg.get_string(base, "topic");
@@ -44,7 +52,7 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
     if (s.Sip() && s.AppObject() && !strcmp(s.Sip(), s.AppObject())) author = msg.get_string(base, "author");
     auto* store = new TaskStoreMessage(s.RequestDatabase(), msg.get_unsigned(base, "type"),
                                        msg.get_ulong64(base, "addsTo"), msg.get_ulong64(base, "repliesTo"), author,
-                                       topic, msg.get_string(base, "tdn"), msg.get_string(base, "text"),
+                                       topic, Announced(msg.get_string(base, "tdn")), msg.get_string(base, "text"),
                                        msg.get_string(base, "guid"), msg.get_string(base, "filterSrc"),
                                        msg.get_string(base, "attach"));
     EachString(msg, base, "notify", [&](const char* v) { store->AddNotification(v); });
@@ -121,8 +129,9 @@ MessagesRequest* CreateLike(MessagesSession& s, json_io& msg, unsigned short bas
     // The announcement shows the message as the client described it.
     const char* text = msg.get_string(base, "text");
     auto* content = new MessageContent(msg.get_unsigned(base, "type"), msg.get_ulong64(base, "addsTo"),
-                                       msg.get_ulong64(base, "repliesTo"), msg.get_string(base, "author"),
-                                       msg.get_string(base, "topic"), nullptr, MessageTextFits(text) ? text : nullptr,
+                                       msg.get_ulong64(base, "repliesTo"), Announced(msg.get_string(base, "author")),
+                                       Announced(msg.get_string(base, "topic")), nullptr,
+                                       MessageTextFits(text) ? text : nullptr,
                                        nullptr);
     content->id = id;
     return new Like(&s, id, content);
