@@ -16,7 +16,6 @@
 //
 // With --echo the far end answers every message with itself: the same three
 // messages go out, and each echo must equal what was sent.
-#include <openssl/sha.h>
 #include <rapidjson/document.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/app_session.h"
 #include "bench/driver_options.h"
 
 namespace asio = boost::asio;
@@ -42,21 +42,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool Flag(int argc, char** argv, const char* name)
-{
-    for (int i = 2; i < argc; i++)
-        if (!strncmp(argv[i], "--", 2) && !strcmp(argv[i] + 2, name)) return true;
-    return false;
-}
-
-std::string Sha256Hex(const std::string& text)
-{
-    unsigned char md[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), md);
-    char hex[2 * SHA256_DIGEST_LENGTH + 1];
-    for (unsigned i = 0; i < SHA256_DIGEST_LENGTH; i++) snprintf(hex + 2 * i, 3, "%02x", md[i]);
-    return hex;
-}
+using bench::Flag;
+using bench::Percentile;
 
 long RssKib(int pid)
 {
@@ -79,7 +66,6 @@ const char kInfo[] = "{\"apps\":[{\"name\":\"bench-topic-1\",\"dn\":\"Topic 1\"}
                      "{\"name\":\"bench-topic-2\",\"dn\":\"Topic 2\"},"
                      "{\"name\":\"bench-topic-3\",\"dn\":\"Topic 3\"}]}";
 const char kTest[] = "{\"mt\":\"Test\",\"src\":\"t\"}";
-const char kChallenge[] = "{\"mt\":\"AppChallenge\"}";
 
 struct Config {
     tcp::endpoint at;
@@ -124,7 +110,7 @@ public:
             self->ws.async_handshake("127.0.0.1", self->config.path, [self](beast::error_code ec) {
                 if (ec) return self->Fail(ec.message());
                 self->ws.text(true);
-                self->Exchange(CHALLENGE, kChallenge);
+                self->Exchange(CHALLENGE, bench::kAppChallenge);
             });
         });
     }
@@ -211,15 +197,9 @@ private:
 
     std::string LoginMessage()
     {
-        char sip[128], guid[33];
-        snprintf(sip, sizeof(sip), "%s%llu", config.prefix.c_str(), n);
-        snprintf(guid, sizeof(guid), "%016llx%016llx", n * 0x9e3779b97f4a7c15ULL, n);
-        std::string dn = std::string("Bench User ") + std::to_string(n);
-        std::string digest = Sha256Hex("messages:" + config.domain + ":" + sip + ":" + guid + ":" + dn + ":" +
-                                       kInfo + ":" + challenge + ":" + config.password);
-        return std::string("{\"mt\":\"AppLogin\",\"app\":\"messages\",\"domain\":\"") + config.domain +
-               "\",\"sip\":\"" + sip + "\",\"guid\":\"" + guid + "\",\"dn\":\"" + dn + "\",\"digest\":\"" + digest +
-               "\",\"info\":" + kInfo + "}";
+        bench::LoginData d{config.domain, config.password, config.prefix + std::to_string(n), bench::GuidOf(n),
+                           "Bench User " + std::to_string(n), kInfo};
+        return bench::AppLoginMessage(d, challenge);
     }
 
     void Fail(const std::string& why)
@@ -262,14 +242,6 @@ bool ReadConfig(int argc, char** argv, Config& config)
     config.password = Option(argc, argv, "password", "kfo");
     config.echo = Flag(argc, argv, "echo");
     return true;
-}
-
-double Percentile(std::vector<double>& v, double p)
-{
-    if (v.empty()) return 0;
-    size_t i = (size_t)(p * (v.size() - 1));
-    std::nth_element(v.begin(), v.begin() + i, v.end());
-    return v[i];
 }
 
 int Logins(int argc, char** argv)

@@ -1,0 +1,352 @@
+#!/usr/bin/env bash
+# The messaging core through platform-webserver, each figure next to pgbench
+# running the service's own statements (taken from the service's database log)
+# on the same throwaway server in the same run:
+#   - reads on a history of 2000 discussions and 100000 messages (tags, likes,
+#     read marks): "SetFilter" for a page of 50 discussions with the reader's
+#     read state, and "SetUnreadFilter", one request at a time, against their
+#     SELECTs by pgbench -c 1; the EXPLAIN ANALYZE of both;
+#   - posts per second with 1 and CONNECTIONS clients, each waiting for its
+#     "PostResult", one in four opening a discussion, the others adding to one
+#     of the history's; against pgbench -c 1 and -c CONNECTIONS running BEGIN,
+#     the same statements, COMMIT;
+#   - the post's message insert and the unread count through the database
+#     driver, as text and prepared;
+#   - fan-out: one post to SESSIONS sessions whose filter matches, FANOUT_ROUNDS
+#     times: at the client, from sending the post to the last "Add"; in the
+#     service's log, from the post's first statement to the stand-in's
+#     confirmation of the last "Add".
+#   scripts/bench-messaging.sh [SECONDS=10] [ROUNDS=3] [CONNECTIONS=16] [SESSIONS=2000] [FANOUT_ROUNDS=5]
+# Rounds alternate the two sides; the best round of each is reported.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-10}
+rounds=${2:-3}
+connections=${3:-16}
+sessions=${4:-2000}
+fanout_rounds=${5:-5}
+build=${BENCH_BUILD:-$top/build/bench-messaging}
+"$top/scripts/deps.sh" bench
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_BENCH=ON -DMESSAGES_TESTS=OFF >/dev/null
+cmake --build "$build" --target messages platform-webserver bench_messaging bench_statements -j2 >/dev/null
+webserver="$build/platform/webserver/platform-webserver"
+driver="$build/bench/bench_messaging"
+statements="$build/bench/bench_statements"
+
+# The driver and the webserver hold a descriptor per session.
+want_fds=$((2 * sessions + 1024))
+if [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -lt "$want_fds" ]; then
+  ulimit -n "$want_fds" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+fi
+
+domain="messaging-$$.bench"
+password="bench-messaging-pw"
+dir=$(mktemp -d /tmp/messages-bench-messaging.XXXXXX)
+# The service logs under /var/log/apps/ in a directory named after its
+# executable: a name of this run keeps its log apart from everyone else's.
+name="messages-bench-messaging-$$"
+cp "$build/service/messages" "$dir/$name"
+logdir="/var/log/apps/$name"
+pids=()
+cleanup() {
+  local rc=$?
+  if [ "$rc" -ne 0 ]; then
+    echo "the service's log lines of this run that tell of trouble:"
+    cat "$logdir"/*.txt 2>/dev/null | grep -a -i -e error -e fail -e assert | tail -n 40 | sed 's/^/  /' || true
+    for f in messages webserver; do
+      echo "standard output and error of $f:"
+      tail -n 20 "$dir/$f.log" 2>/dev/null | sed 's/^/  /'
+    done
+  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  "$top/scripts/pg-test.sh" stop "$dir/pg" >/dev/null 2>&1 || true
+  rm -rf "$dir" "$logdir"
+}
+trap cleanup EXIT
+
+# Waits up to 60 s for a line matching $2 in file $1 and prints it.
+wait_line() {
+  for _ in $(seq 1 600); do
+    if grep -m1 "$2" "$1" 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "bench-messaging.sh: no '$2' in $1" >&2
+  return 1
+}
+
+"$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
+# shellcheck disable=SC1091
+. "$dir/pg/pg.env"
+# psql and pgbench take the password from PGPASSWORD, bench_statements the server from PG_*.
+export PGPASSWORD=$PG_PASSWORD PG_ADDRESS PG_DATABASE PG_USER PG_PASSWORD
+psql_run() { "$PG_BIN/psql" -X -q -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" -d "$PG_DATABASE" -v ON_ERROR_STOP=1 "$@"; }
+pgbench_run() { "$PG_BIN/pgbench" -n -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" -M simple "$@" "$PG_DATABASE" 2>&1; }
+
+"$webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" >"$dir/webserver.log" 2>&1 &
+web_pid=$!
+pids+=("$web_pid")
+web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
+# Log files large enough that every statement and confirmation of the run stays.
+"$dir/$name" --app-domain="$domain" --app-password="$password" --log-size=50000000 \
+  --webserver="$dir/plugins.sock" --webserver-path=/messages --db-host="$PG_ADDRESS" \
+  --db-name="$PG_DATABASE" --db-user="$PG_USER" --db-password="$PG_PASSWORD" >"$dir/messages.log" 2>&1 &
+messages_pid=$!
+pids+=("$messages_pid")
+# The schema is there once the websocket path is registered.
+wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
+
+# The history: 1000 users, 20 tags, 2000 discussions (three in four in "team",
+# the rest in "team-b") active over the last 20 days, 50 messages each a
+# minute apart; one in ten by the reader; tags on one message in five, one to
+# three likes on one in ten; the reader has read everything older than 10 days
+# and every other message since, five other users a third of all.
+psql_run <<'SQL'
+BEGIN;
+INSERT INTO objects (sip, dn) SELECT 'history-user-' || i, 'History User ' || i FROM generate_series(1, 1000) i;
+INSERT INTO objects (sip, dn) VALUES ('team', 'Topic team'), ('team-b', 'Topic team-b'), ('reader', 'Bench reader')
+  ON CONFLICT DO NOTHING;
+INSERT INTO tags (name) SELECT 'tag-' || i FROM generate_series(1, 20) i;
+INSERT INTO discussions (topic, time)
+  SELECT (SELECT id FROM objects WHERE sip = CASE WHEN i % 4 = 0 THEN 'team-b' ELSE 'team' END),
+         (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) * 1000)::bigint - (2000 - i) * 864000
+  FROM generate_series(1, 2000) i;
+INSERT INTO messages (adds_to, author, text, time)
+  SELECT d.id, u.id, 'History discussion ' || d.id, d.time - 49 * 60000
+  FROM discussions d JOIN objects u ON u.sip = 'history-user-' || (d.id % 1000 + 1);
+INSERT INTO messages (adds_to, replies_to, author, text, time)
+  SELECT r.adds_to, r.id, CASE WHEN j % 10 = 3 THEN me.id ELSE u.id END,
+         'History message ' || j || ' of discussion ' || r.adds_to || ': lorem ipsum dolor sit amet', r.time + j * 60000
+  FROM messages r CROSS JOIN generate_series(1, 49) j
+  JOIN objects u ON u.sip = 'history-user-' || ((r.adds_to * 7 + j) % 1000 + 1)
+  CROSS JOIN (SELECT id FROM objects WHERE sip = 'reader') me
+  WHERE r.replies_to IS NULL;
+INSERT INTO message_tags (message, tag)
+  SELECT m.id, t.id FROM messages m JOIN tags t ON t.name = 'tag-' || (m.id % 20 + 1) WHERE m.id % 5 = 0;
+INSERT INTO message_likes (message, object, time)
+  SELECT m.id, u.id, m.time + k * 1000 FROM messages m CROSS JOIN generate_series(1, 3) k
+  JOIN objects u ON u.sip = 'history-user-' || k WHERE m.id % 10 = 0 AND k <= m.id % 3 + 1;
+INSERT INTO message_read (message, object, time)
+  SELECT m.id, me.id, m.time + 60000 FROM messages m, (SELECT id FROM objects WHERE sip = 'reader') me
+  WHERE m.author <> me.id AND (m.time < (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - 10 * 86400) * 1000 OR m.id % 2 = 0);
+INSERT INTO message_read (message, object, time)
+  SELECT m.id, u.id, m.time + 60000 FROM messages m
+  JOIN objects u ON u.sip IN ('history-user-1', 'history-user-2', 'history-user-3', 'history-user-4', 'history-user-5')
+  WHERE m.id % 3 = 0 AND m.author <> u.id;
+COMMIT;
+VACUUM ANALYZE objects, tags, discussions, messages, message_tags, message_likes, message_read;
+SQL
+history=$(psql_run -A -t -F ' ' -c "SELECT (SELECT COUNT(*) FROM discussions), (SELECT COUNT(*) FROM messages),
+  (SELECT COUNT(*) FROM message_tags), (SELECT COUNT(*) FROM message_likes), (SELECT COUNT(*) FROM message_read),
+  (SELECT MIN(id) FROM discussions), (SELECT MAX(id) FROM discussions)")
+read -r n_discussions n_messages n_tags n_likes n_read first_discussion last_discussion <<<"$history"
+
+common=(--port="$web_port" --domain="$domain" --password="$password")
+# Runs the driver; a failed run keeps its output and marks the whole result
+# (in a file: the driver runs in command substitutions).
+drive() {
+  local out
+  if ! out=$("$@" 2>"$dir/driver.err"); then
+    touch "$dir/failed"
+    echo "bench-messaging.sh: $* failed:" >&2
+    cat "$dir/driver.err" >&2
+  fi
+  echo "$out"
+}
+field() { sed -n "s/.*\b$1=\([0-9.]*\).*/\1/p" <<<"$2" | tail -n 1; }
+pgbench_field() { sed -n "s/^$1 = \([0-9.]*\).*/\1/p" <<<"$2" | tail -n 1; }
+service_log() { cat $(ls -tr "$logdir"/*.txt); }
+# The text of the last statement the service logged that starts with $1.
+logged_statement() { service_log | grep -a "sqlCmd:$1" | tail -n 1 | sed 's/.*sqlCmd://'; }
+
+# CPU time (clock ticks, user and system) of the service, the webserver and the
+# database server. The postmaster's share includes that of the backends it has
+# reaped, so backends that live only for one pgbench run are counted too.
+ticks() {
+  local p sum=0
+  for p in "$@"; do
+    [ -r "/proc/$p/stat" ] && sum=$((sum + $(sed 's/.*) //' "/proc/$p/stat" | awk '{ print $12 + $13 }')))
+  done
+  echo "$sum"
+}
+cpu_now() {
+  local postmaster reaped
+  # A backend that has just ended is in the postmaster's share once reaped.
+  sleep 0.2
+  postmaster=$(head -n 1 "$PG_CLUSTER/data/postmaster.pid")
+  reaped=$(sed 's/.*) //' "/proc/$postmaster/stat" | awk '{ print $14 + $15 }')
+  # shellcheck disable=SC2046
+  echo "$(ticks "$messages_pid") $(ticks "$web_pid") $((reaped + $(ticks "$postmaster" $(pgrep -P "$postmaster" | tr '\n' ' '))))"
+}
+# CPU milliseconds per operation between two cpu_now readings, for $3 operations.
+cpu_per_op() {
+  awk -v a="$1" -v b="$2" -v n="$3" -v hz="$(getconf CLK_TCK)" 'BEGIN { split(a, x, " "); split(b, y, " ");
+    if (n > 0) printf "%.2f/%.2f/%.2f", (y[1] - x[1]) * 1000 / hz / n, (y[2] - x[2]) * 1000 / hz / n, (y[3] - x[3]) * 1000 / hz / n }'
+}
+# Keeps the smaller (lower=1) or larger value of a round and the CPU split of that round.
+keep() {
+  local var=$1 lower=$2 value=$3 cpu=$4 old
+  old=${!var:-}
+  if [ -z "$old" ] || awk -v a="$value" -v b="${old%% *}" -v l="$lower" 'BEGIN { exit !(l ? a < b : a > b) }'; then
+    printf -v "$var" '%s %s' "$value" "$cpu"
+  fi
+}
+# The database's CPU share of a kept pgbench round (pgbench's own is not counted).
+pg_share() { cut -d/ -f3 <<<"${1#* }"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+# Reads: one warm-up of each request gives the statements as the service sends them.
+read_args=("${common[@]}" --topics=team,team-b --sip=reader --count=50)
+drive "$driver" read "${read_args[@]}" --request=discussions --seconds=1 >/dev/null
+drive "$driver" read "${read_args[@]}" --request=unread --seconds=1 >/dev/null
+# The page's statement starts with "SELECT" and a line break.
+service_log | grep -a -A1 "sqlCmd:SELECT$" | tail -n 1 | sed '1s/^/SELECT\n/' >"$dir/discussions.stmt"
+logged_statement "SELECT COUNT(\*) AS count" >"$dir/unread.stmt"
+for q in discussions unread; do
+  { cat "$dir/$q.stmt"; echo ";"; } >"$dir/$q.sql"
+  { echo "EXPLAIN (ANALYZE, COSTS OFF)"; cat "$dir/$q.stmt"; } | psql_run >"$dir/$q.explain"
+done
+# The prepared-statement figures below use their own copy of the count.
+if [ "$("$statements" count-text reader team team-b)" != "$(cat "$dir/unread.stmt")" ]; then
+  echo "bench-messaging.sh: the service's unread count differs from bench_statements' copy:" >&2
+  cat "$dir/unread.stmt" >&2
+  touch "$dir/failed"
+fi
+
+best_read_discussions=""; best_pg_discussions=""; best_read_unread=""; best_pg_unread=""
+for _ in $(seq 1 "$rounds"); do
+  for q in discussions unread; do
+    c0=$(cpu_now)
+    out=$(drive "$driver" read "${read_args[@]}" --request=$q --seconds="$seconds")
+    c1=$(cpu_now)
+    echo "service $q: $out" >>"$dir/reads.out"
+    keep best_read_$q 1 "$(field mean_ms "$out")" "$(cpu_per_op "$c0" "$c1" "$(field requests "$out")")"
+    rows=$(field rows "$out")
+    printf -v "rows_$q" '%s' "$rows"
+    c0=$(cpu_now)
+    out=$(pgbench_run -c 1 -j 1 -T "$seconds" -f "$dir/$q.sql")
+    c1=$(cpu_now)
+    n=$(sed -n 's/^number of transactions actually processed: \([0-9]*\).*/\1/p' <<<"$out")
+    echo "pgbench $q: latency $(pgbench_field "latency average" "$out") ms, $n runs" >>"$dir/reads.out"
+    keep best_pg_$q 1 "$(pgbench_field "latency average" "$out")" "$(cpu_per_op "$c0" "$c1" "$n")"
+  done
+done
+
+# The driver's two paths for the same statements: text, as the service runs them, and prepared;
+# every count first, on the history as the reads had it (the inserts add unread messages).
+for s in count:20 insert:2000; do
+  for _ in $(seq 1 "$rounds"); do
+    for path in text prepared; do
+      out=$(drive "$statements" "${s%%:*}" "$path" "${s##*:}")
+      echo "$out" >>"$dir/statements.out"
+      keep "best_${s%%:*}_$path" 1 "$(field per_ms "$out")" ""
+    done
+  done
+done
+
+# Posts: a short warm-up run gives the statements of both kinds of post, which
+# become the two pgbench scripts (weights 1 and 3, as the driver's mix).
+post_args=("${common[@]}" --first="$first_discussion" --last="$last_discussion" --new-every=4)
+drive "$driver" posts "${post_args[@]}" --connections=1 --seconds=1 >/dev/null
+{
+  echo "BEGIN;"
+  logged_statement "INSERT INTO discussions" | sed 's/$/ \\gset/'
+  logged_statement "INSERT INTO messages(adds_to" | sed 's/VALUES([0-9]*,/VALUES(:id,/; s/$/;/'
+  echo "COMMIT;"
+} >"$dir/post-new.sql"
+{
+  echo "\\set d random($first_discussion, $last_discussion)"
+  echo "BEGIN;"
+  logged_statement "SELECT id FROM messages WHERE adds_to=" | sed 's/adds_to=[0-9]*/adds_to=:d/; s/$/ \\gset root_/'
+  logged_statement "WITH d AS" | sed 's/WHERE id=[0-9]*)/WHERE id=:d)/; s/VALUES([0-9]*,[0-9]*,/VALUES(:d,:root_id,/; s/$/;/'
+  echo "COMMIT;"
+} >"$dir/post-add.sql"
+
+best_posts_1=""; best_pg_posts_1=""; best_posts_n=""; best_pg_posts_n=""
+for _ in $(seq 1 "$rounds"); do
+  for c in 1 "$connections"; do
+    side=1; [ "$c" = 1 ] || side=n
+    c0=$(cpu_now)
+    out=$(drive "$driver" posts "${post_args[@]}" --connections="$c" --seconds="$seconds")
+    c1=$(cpu_now)
+    echo "service, $c clients: $out" >>"$dir/posts.out"
+    keep best_posts_$side 0 "$(field rate "$out")" "$(cpu_per_op "$c0" "$c1" "$(field posts "$out")")"
+    c0=$(cpu_now)
+    out=$(pgbench_run -c "$c" -j "$((c > 1 ? 2 : 1))" -T "$seconds" -f "$dir/post-new.sql@1" -f "$dir/post-add.sql@3")
+    c1=$(cpu_now)
+    n=$(sed -n 's/^number of transactions actually processed: \([0-9]*\).*/\1/p' <<<"$out")
+    tps=$(pgbench_field tps "$out")
+    failed=$(sed -n 's/^number of failed transactions: \([0-9]*\).*/\1/p' <<<"$out")
+    echo "pgbench, $c clients: tps $tps, $n transactions, ${failed:-?} failed" >>"$dir/posts.out"
+    keep best_pg_posts_$side 0 "${tps%.*}" "$(cpu_per_op "$c0" "$c1" "$n")"
+  done
+done
+
+# Fan-out last: its sessions stay logged in until the driver ends.
+fanout=$(drive "$driver" fanout "${common[@]}" --sessions="$sessions" --rounds="$fanout_rounds" --gap=1 \
+  --pids="$messages_pid,$web_pid")
+# Per round, from the log: the post's first statement (the transaction's BEGIN
+# has just returned) to the last confirmation of a sent message before the next
+# round; stamps are UTC milliseconds of the day.
+service_log | awk -v sends="$(sed -n 's/.*sent_epoch_ms=\([0-9]*\).*/\1/p' <<<"$fanout" | tr '\n' ' ')" '
+  BEGIN { n = split(sends, s, " "); for (i = 1; i <= n; i++) { at[i] = s[i] % 86400000; first[i] = -1; last[i] = -1 } }
+  {
+    split($2, hms, ":"); t = ((hms[1] * 60 + hms[2]) * 60) * 1000 + hms[3] * 1000
+    for (i = n; i >= 1 && t < at[i]; i--);
+    if (i < 1) next
+    if (first[i] < 0 && index($0, "sqlCmd:")) first[i] = t
+    if (index($0, "WebsocketSendResult()")) last[i] = t
+  }
+  END { for (i = 1; i <= n; i++) printf "%d %s\n", i, (first[i] >= 0 && last[i] >= 0) ? last[i] - first[i] : "-" }' \
+  >"$dir/fanout-service.out"
+median_max() { sort -n | awk '{ v[NR] = $1 } END { if (NR) printf "%s %s", v[int((NR + 1) / 2)], v[NR]; else print "- -" }'; }
+read -r service_median service_max <<<"$(awk '$2 != "-" { print $2 }' "$dir/fanout-service.out" | median_max)"
+
+echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); history: $n_discussions discussions," \
+  "$n_messages messages, $n_tags tags, $n_likes likes, $n_read read marks"
+row() { printf '  %-52s %10s   %-34s %10s   %s\n' "$@"; }
+echo "reads, one request at a time, best mean latency of $rounds rounds of ${seconds} s (ms; lower is better):"
+row "measured" "ms" "peer" "ms" "ratio"
+row "SetFilter, 50 discussions with read state" "${best_read_discussions%% *}" "pgbench -c 1, the same SELECT" \
+  "${best_pg_discussions%% *}" "$(ratio "${best_read_discussions%% *}" "${best_pg_discussions%% *}")"
+row "SetUnreadFilter (count $rows_unread)" "${best_read_unread%% *}" "pgbench -c 1, the same SELECT" \
+  "${best_pg_unread%% *}" "$(ratio "${best_read_unread%% *}" "${best_pg_unread%% *}")"
+echo "  rows per page: $rows_discussions; CPU ms per request, service/webserver/PostgreSQL:" \
+  "SetFilter ${best_read_discussions#* }, peer (PostgreSQL) $(pg_share "$best_pg_discussions");" \
+  "SetUnreadFilter ${best_read_unread#* }, peer $(pg_share "$best_pg_unread")"
+echo "posts per second, best of $rounds rounds of ${seconds} s (one in four opens a discussion):"
+row "measured" "per s" "peer" "per s" "ratio"
+row "Post through the webserver, 1 client" "${best_posts_1%% *}" "pgbench -c 1, BEGIN..COMMIT" \
+  "${best_pg_posts_1%% *}" "$(ratio "${best_posts_1%% *}" "${best_pg_posts_1%% *}")"
+row "Post through the webserver, $connections clients" "${best_posts_n%% *}" "pgbench -c $connections -j 2" \
+  "${best_pg_posts_n%% *}" "$(ratio "${best_posts_n%% *}" "${best_pg_posts_n%% *}")"
+echo "  CPU ms per post, service/webserver/PostgreSQL: 1 client ${best_posts_1#* }, peer (PostgreSQL)" \
+  "$(pg_share "$best_pg_posts_1"); $connections clients ${best_posts_n#* }, peer $(pg_share "$best_pg_posts_n")"
+echo "driver statements, one after the other, best of $rounds rounds (ms per statement):"
+row "measured" "ms" "peer" "ms" "ratio"
+row "message insert (adds to a discussion), prepared" "${best_insert_prepared%% *}" "the same as text" \
+  "${best_insert_text%% *}" "$(ratio "${best_insert_prepared%% *}" "${best_insert_text%% *}")"
+row "unread count (user, two topics), prepared" "${best_count_prepared%% *}" "the same as text" \
+  "${best_count_text%% *}" "$(ratio "${best_count_prepared%% *}" "${best_count_text%% *}")"
+echo "fan-out of one post to $sessions sessions, $fanout_rounds rounds (ms; goal: last client under 100 ms):"
+sed -n 's/^round=\([0-9]*\).*post_result_ms=\([0-9.]*\) first_add_ms=\([0-9.]*\) last_add_ms=\([0-9.]*\).*/\1 \2 \3 \4/p' \
+  <<<"$fanout" | while read -r r result firstadd lastadd; do
+  echo "  round $r: PostResult $result, first Add $firstadd, last Add $lastadd at the client;" \
+    "service log, first statement to the last confirmation: $(awk -v r="$r" '$1 == r { print $2 }' "$dir/fanout-service.out")"
+done
+echo "  last Add at the client: median $(field median_last_add_ms "$fanout"), max $(field max_last_add_ms "$fanout");" \
+  "in the service's log: median $service_median, max $service_max; CPU ms per round, service/webserver/driver:" \
+  "$(sed -n 's/.*cpu_ms_per_round=\([0-9.\/]*\).*/\1/p' <<<"$fanout"); $(field watchers "$fanout") watchers" \
+  "logged in and set their filter in $(field login_and_filter_seconds "$fanout") s"
+echo "every round:"
+sed 's/^/  /' "$dir/reads.out" "$dir/posts.out" "$dir/statements.out"
+echo "pgbench scripts of a post:"
+sed 's/^/  /' "$dir/post-new.sql" "$dir/post-add.sql"
+for q in discussions unread; do
+  echo "EXPLAIN ANALYZE of the $q statement:"
+  sed 's/^/  /' "$dir/$q.explain"
+done
+if [ -e "$dir/failed" ]; then
+  echo "some runs failed"
+  exit 1
+fi
