@@ -20,8 +20,8 @@ const char* const FILES_FOLDER_DEFINITION = "BIGINT REFERENCES messages(id) ON D
 // The manager's alarm codes of an instance.
 const unsigned ALARM_START_UP = 1;
 const unsigned ALARM_DATABASE = 2;
-const char* const startStepNames[] = {"none", "database fix", "database init", "database update", "file store",
-                                      "done"};
+const char* const startStepNames[] = {"none",       "database fix",         "database init", "database update",
+                                      "file store", "statement preparation", "done"};
 }  // namespace
 
 Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider,
@@ -175,6 +175,7 @@ void Messages::TaskProgress(ITask* task, unsigned progress)
 
 void Messages::TaskComplete(ITask* task)
 {
+    if (task == &statements) return Ready();
     if (task != startTask) return;
     switch (startStep) {
     case START_FIX: StartNext(new TaskDatabaseInit(database), START_INIT); break;
@@ -188,23 +189,31 @@ void Messages::TaskComplete(ITask* task)
         break;
     }
     case START_FILES:
-        StartNext(nullptr, START_DONE);
-        Log("App instance ready");
-        databaseReady = true;
-        backoff.Reset();
-        if (databaseAlarm) ClearAlarm(ALARM_DATABASE, "major", "database unavailable", nullptr);
-        databaseAlarm = false;
-        if (plugin && !stopping && !listening) {
-            plugin->WebsocketListen(nullptr, nullptr);
-            listening = true;
-        }
+        StartNext(nullptr, START_PREPARE);
+        statements.Prepare(database, this);
         break;
     default: break;
     }
 }
 
+void Messages::Ready()
+{
+    StartNext(nullptr, START_DONE);
+    Log("App instance ready");
+    databaseReady = true;
+    backoff.Reset();
+    if (databaseAlarm) ClearAlarm(ALARM_DATABASE, "major", "database unavailable", nullptr);
+    databaseAlarm = false;
+    if (plugin && !stopping && !listening) {
+        plugin->WebsocketListen(nullptr, nullptr);
+        listening = true;
+    }
+}
+
 void Messages::TaskFailed(ITask* task)
 {
+    // Statements fail to prepare only with the connection, whose loss follows.
+    if (task == &statements) return;
     if (task != startTask) return;
     // Without its schema the instance must not take clients; it keeps
     // answering HTTP and waits for the next start.
@@ -217,6 +226,7 @@ void Messages::DatabaseShutdown(IDatabase*, db_error_t error)
 {
     Log("Messages::DatabaseShutdown error %d", (int)error);
     databaseReady = false;
+    statements.Forget();
     // Tasks still running would touch the database we are about to delete.
     if (startStep != START_DONE) StartNext(nullptr, START_DONE);
     delete dbFiles;

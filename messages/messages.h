@@ -79,10 +79,12 @@ public:
     void TimerOnTimeout(ITimer* timer) override;
 
 private:
-    enum StartStep { START_NONE, START_FIX, START_INIT, START_UPDATE, START_FILES, START_DONE };
+    enum StartStep { START_NONE, START_FIX, START_INIT, START_UPDATE, START_FILES, START_PREPARE, START_DONE };
     void StartNext(ITask* next, StartStep step);
     // A new connection (and file store on it) to the instance's database.
     void ConnectDatabase();
+    // The chain has completed: clients are served.
+    void Ready();
 
     IIoMux* iomux;
     ISocketProvider* tcpSocketProvider;

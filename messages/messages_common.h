@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/tasks/messages_statements.h"
 #include "web/app_updates_filter.h"
 
 class IDatabase;
@@ -20,4 +21,6 @@ public:
     AppUpdatesFilters readFilters;
     // New and liked messages (MessagesUpdateMessage) for message filters.
     AppUpdatesFilters messageFilters;
+    // The hot statements, prepared on the database's current connection.
+    MessagesStatements statements;
 };

@@ -50,7 +50,7 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
     // Only the app object posts on behalf of others.
     const char* author = s.Sip();
     if (s.Sip() && s.AppObject() && !strcmp(s.Sip(), s.AppObject())) author = msg.get_string(base, "author");
-    auto* store = new TaskStoreMessage(s.RequestDatabase(), msg.get_unsigned(base, "type"),
+    auto* store = new TaskStoreMessage(s.RequestDatabase(), &s.RequestCommon()->statements, msg.get_unsigned(base, "type"),
                                        msg.get_ulong64(base, "addsTo"), msg.get_ulong64(base, "repliesTo"), author,
                                        topic, Announced(msg.get_string(base, "tdn")), msg.get_string(base, "text"),
                                        msg.get_string(base, "guid"), msg.get_string(base, "filterSrc"),

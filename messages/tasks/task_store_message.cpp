@@ -4,12 +4,13 @@
 #include "messages/tasks/task_store_message_confidently.h"
 #include "runtime/assert.h"
 
-TaskStoreMessage::TaskStoreMessage(IDatabase* database, unsigned type, unsigned long long addsTo,
+TaskStoreMessage::TaskStoreMessage(IDatabase* database, MessagesStatements* statements, unsigned type,
+                                   unsigned long long addsTo,
                                    unsigned long long repliesTo, const char* author, const char* topic,
                                    const char* tdn, const char* text, const char* guid, const char* filterSrc,
                                    const char* attach)
     : MessageContent(type, addsTo, repliesTo, author, topic, tdn, text, guid), database(database),
-      filterSrc(filterSrc ? filterSrc : ""), attach(attach ? attach : "")
+      statements(statements), filterSrc(filterSrc ? filterSrc : ""), attach(attach ? attach : "")
 {
 }
 
@@ -33,7 +34,7 @@ void TaskStoreMessage::Start(UTask* owner)
 {
     ASSERT(!confident, "TaskStoreMessage started twice");
     user = owner;
-    confident = new TaskStoreMessageConfidently(database, this);
+    confident = new TaskStoreMessageConfidently(database, statements, this);
     confident->Start(this);
 }
 

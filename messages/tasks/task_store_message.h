@@ -6,6 +6,7 @@
 #include "runtime/task.h"
 
 class IDatabase;
+class MessagesStatements;
 class TaskStoreMessageCarefully;
 class TaskStoreMessageConfidently;
 
@@ -21,8 +22,9 @@ class TaskStoreMessageConfidently;
 // (when it holds no share and none is held).
 class TaskStoreMessage : public MessageContent, public ITask, public UTask {
 public:
-    // The database must be connected. filterSrc may be null (read as empty).
-    TaskStoreMessage(IDatabase* database, unsigned type, unsigned long long addsTo, unsigned long long repliesTo,
+    // The database must be connected; statements are those prepared on it.
+    // filterSrc may be null (read as empty).
+    TaskStoreMessage(IDatabase* database, MessagesStatements* statements, unsigned type, unsigned long long addsTo, unsigned long long repliesTo,
                      const char* author, const char* topic, const char* tdn, const char* text, const char* guid,
                      const char* filterSrc, const char* attach);
     ~TaskStoreMessage() override;
@@ -41,6 +43,7 @@ private:
     void TaskFailed(ITask* task) override;
 
     IDatabase* database;
+    MessagesStatements* statements;
     std::string filterSrc;
     std::string attach;
     TaskStoreMessageConfidently* confident = nullptr;

@@ -1,19 +1,13 @@
 #include "messages/tasks/task_store_message_confidently.h"
 
 #include "messages/message_content.h"
+#include "messages/tasks/messages_statements.h"
 #include "runtime/assert.h"
 
-namespace {
-const char* const INSERT_MESSAGE_SQL =
-    "WITH d AS (UPDATE discussions SET time=EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) * 1000 WHERE id=%llu) INSERT INTO "
-    "messages (adds_to,replies_to,author,text,guid) VALUES(%llu,%llu,(SELECT id FROM objects WHERE "
-    "LOWER(sip)=LOWER(%s)),%s,%s)";
-const char* const INSERT_ROOT_SQL =
-    "INSERT INTO messages(adds_to,author,text,guid) VALUES(%llu,(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)),%s,%s)";
-}  // namespace
 
-TaskStoreMessageConfidently::TaskStoreMessageConfidently(IDatabase* database, MessageContent* content)
-    : database(database), content(content)
+TaskStoreMessageConfidently::TaskStoreMessageConfidently(IDatabase* database, MessagesStatements* statements,
+                                                         MessageContent* content)
+    : database(database), statements(statements), content(content)
 {
 }
 
@@ -46,24 +40,17 @@ void TaskStoreMessageConfidently::DatabaseBeginTransactionResult(IDatabase*)
 {
     if (content->repliesTo) {
         SetState(LOOKUP_REPLY);
-        database->ExecSQL(this, DB_EXEC_FETCH_ALL, "SELECT adds_to FROM messages WHERE id=%llu", content->repliesTo);
+        statements->Run(database, this, MessagesStatements::SELECT_REPLIED_DISCUSSION, content->repliesTo);
     }
     else if (content->discussionId) {
         SetState(LOOKUP_ROOT);
-        database->ExecSQL(this, DB_EXEC_FETCH_ALL, "SELECT id FROM messages WHERE adds_to=%llu AND replies_to IS NULL",
-                          content->discussionId);
+        statements->Run(database, this, MessagesStatements::SELECT_DISCUSSION_ROOT, content->discussionId);
     }
     else {
         SetState(INSERT_DISCUSSION);
         if (content->type)
-            database->InsertSQL(this,
-                                "INSERT INTO discussions (topic, type) VALUES((SELECT id FROM objects WHERE "
-                                "LOWER(sip)=LOWER(%s)), %u)",
-                                content->topic, content->type);
-        else
-            database->InsertSQL(this,
-                                "INSERT INTO discussions (topic) VALUES((SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)))",
-                                content->topic);
+            statements->Run(database, this, MessagesStatements::INSERT_TYPED_DISCUSSION, content->topic, content->type);
+        else statements->Run(database, this, MessagesStatements::INSERT_DISCUSSION, content->topic);
     }
 }
 
@@ -86,8 +73,8 @@ void TaskStoreMessageConfidently::DatabaseExecSQLResult(IDatabase*, IDataSet* da
 void TaskStoreMessageConfidently::InsertMessage()
 {
     SetState(INSERT_MESSAGE);
-    database->InsertSQL(this, INSERT_MESSAGE_SQL, content->discussionId, content->discussionId, content->repliesTo,
-                        content->author, content->text, content->guid);
+    statements->Run(database, this, MessagesStatements::INSERT_MESSAGE, content->discussionId, content->discussionId,
+                    content->repliesTo, content->author, content->text, content->guid);
 }
 
 void TaskStoreMessageConfidently::DatabaseInsertSQLResult(IDatabase*, unsigned long long id)
@@ -101,7 +88,8 @@ void TaskStoreMessageConfidently::DatabaseInsertSQLResult(IDatabase*, unsigned l
     if (state == INSERT_DISCUSSION) {
         content->discussionId = id;
         SetState(INSERT_ROOT);
-        database->InsertSQL(this, INSERT_ROOT_SQL, content->discussionId, content->author, content->text, content->guid);
+        statements->Run(database, this, MessagesStatements::INSERT_ROOT_MESSAGE, content->discussionId, content->author,
+                        content->text, content->guid);
         return;
     }
     content->id = id;

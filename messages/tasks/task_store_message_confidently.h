@@ -4,6 +4,7 @@
 #include "runtime/task.h"
 
 class MessageContent;
+class MessagesStatements;
 
 // The quick way to store a message: one transaction that refers to author,
 // topic, notified users and tags by sub-selects, in as few statements as a
@@ -12,8 +13,9 @@ class MessageContent;
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskStoreMessageConfidently : public ITask, public UDatabase {
 public:
-    // The content is the store task's; it outlives this task.
-    TaskStoreMessageConfidently(IDatabase* database, MessageContent* content);
+    // The content is the store task's; it outlives this task. The
+    // statements are those prepared on the database.
+    TaskStoreMessageConfidently(IDatabase* database, MessagesStatements* statements, MessageContent* content);
     void Start(UTask* owner) override;
 
 private:
@@ -31,6 +33,7 @@ private:
     void DatabaseEndTransactionResult(IDatabase* db) override;
 
     IDatabase* database;
+    MessagesStatements* statements;
     MessageContent* content;
     State state = IDLE;
     // The tag or notification inserted last.

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <stdarg.h>
+
+#include <string>
+#include <vector>
+
+#include "database/database.h"
+#include "runtime/task.h"
+
+// The statements that every post runs, prepared once on each new connection
+// so that the server plans them once: prepared, a message insert takes about
+// a third less time than as text. A statement that could not be prepared,
+// or is run before its preparation, runs as text; the outcome is the same.
+class MessagesStatements : public ITask, public UDatabase {
+public:
+    enum Statement {
+        SELECT_REPLIED_DISCUSSION,
+        SELECT_DISCUSSION_ROOT,
+        INSERT_DISCUSSION,
+        INSERT_TYPED_DISCUSSION,
+        INSERT_MESSAGE,
+        INSERT_ROOT_MESSAGE,
+        STATEMENT_COUNT
+    };
+
+    MessagesStatements();
+    ~MessagesStatements() override;
+
+    // Prepares every statement on database, one after the other; completes
+    // also when some could not be prepared. Reports on the loop.
+    void Prepare(IDatabase* database, UTask* owner);
+    // The connection has gone with the statements prepared on it.
+    void Forget();
+
+    // Runs a statement with the arguments of its format on db, which must
+    // be (or stand in front of) the database of the last Prepare. Select
+    // statements deliver their rows whole, insert statements their new id.
+    void Run(IDatabase* db, UDatabase* user, Statement which, ...);
+
+private:
+    struct Entry {
+        // The parameter types of the format, in order.
+        std::vector<unsigned char> types;
+        IPreparedStatement* prepared = nullptr;
+    };
+    void Start(UTask*) override {}
+    void PrepareNext();
+    void DatabaseError(IDatabase* db, db_error_t error) override;
+    void DatabasePrepareStatementResult(IDatabase* db, IPreparedStatement* statement) override;
+
+    Entry entries[STATEMENT_COUNT];
+    IDatabase* preparing = nullptr;
+    int next = 0;
+};
