@@ -301,6 +301,9 @@ void PostgreSQLDatabase::ExecSQL(UDatabase* user, unsigned flags, IPreparedState
     ASSERT(s && s->GetUser() == this, "PostgreSQLDatabase::ExecSQL statement is null after dynamic_cast<>");
     if (Refuse(user, "ExecSQL")) return;
     if (!user) user = owner;
+    if (log)
+        log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::ExecSQL user:%08x statement:%s", logId[0], logId[1],
+                 (unsigned)(uintptr_t)user, s->GetName());
     Queue(user, flags & DB_EXEC_FETCH_ALL, nullptr, s->CreateExecution());
 }
 
@@ -310,6 +313,9 @@ void PostgreSQLDatabase::InsertSQL(UDatabase* user, IPreparedStatement* statemen
     ASSERT(s && s->GetUser() == this, "PostgreSQLDatabase::ExecSQL statement is null after dynamic_cast<>");
     if (Refuse(user, "InsertSQL")) return;
     if (!user) user = owner;
+    if (log)
+        log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::InsertSQL user:%08x statement:%s", logId[0], logId[1],
+                 (unsigned)(uintptr_t)user, s->GetName());
     Queue(user, DB_EXEC_INSERT | DB_EXEC_FETCH_ALL, nullptr, s->CreateExecution());
 }
 

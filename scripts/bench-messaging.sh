@@ -95,6 +95,8 @@ messages_pid=$!
 pids+=("$messages_pid")
 # The schema is there once the websocket path is registered.
 wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
+# The statements prepared at start-up, before the log rotates them away.
+cat "$logdir"/*.txt | grep -a "PrepareStatement" >"$dir/prepared.log" || true
 
 # The history: 1000 users, 20 tags, 2000 discussions (three in four in "team",
 # the rest in "team-b") active over the last 20 days, 50 messages each a
@@ -244,23 +246,37 @@ for s in count:20 insert:2000; do
   done
 done
 
-# Posts: a short warm-up run gives the statements of both kinds of post, which
-# become the two pgbench scripts (weights 1 and 3, as the driver's mix).
+# Posts: the statements the service prepared for both kinds of post become
+# the two pgbench scripts (weights 1 and 3,
+# as the driver's mix), run prepared as the service runs them, with the values
+# of poster-0's first post.
 post_args=("${common[@]}" --first="$first_discussion" --last="$last_discussion" --new-every=4)
 drive "$driver" posts "${post_args[@]}" --connections=1 --seconds=1 >/dev/null
+prepared_statement() { grep -a "PrepareStatement.*_STMT-[0-9]*:$1" "$dir/prepared.log" | tail -n 1 | sed 's/.*_STMT-[0-9]*://'; }
+author="'poster-0'"
+text="'Benchmark post 0 from poster-0: the quick brown fox jumps over the lazy dog.'"
 {
   echo "BEGIN;"
-  logged_statement "INSERT INTO discussions" | sed 's/$/ \\gset/'
-  logged_statement "INSERT INTO messages(adds_to" | sed 's/VALUES([0-9]*,/VALUES(:id,/; s/$/;/'
+  prepared_statement "INSERT INTO discussions (topic) VALUES" | sed "s/\$1/'team'/; s/\$/ \\\\gset/"
+  prepared_statement "INSERT INTO messages(adds_to" |
+    sed "s/\$1/:id/; s/\$2/$author/; s/\$3/$text/; s/\$4/NULL/; s/\$/;/"
   echo "COMMIT;"
 } >"$dir/post-new.sql"
 {
   echo "\\set d random($first_discussion, $last_discussion)"
   echo "BEGIN;"
-  logged_statement "SELECT id FROM messages WHERE adds_to=" | sed 's/adds_to=[0-9]*/adds_to=:d/; s/$/ \\gset root_/'
-  logged_statement "WITH d AS" | sed 's/WHERE id=[0-9]*)/WHERE id=:d)/; s/VALUES([0-9]*,[0-9]*,/VALUES(:d,:root_id,/; s/$/;/'
+  prepared_statement "SELECT id FROM messages WHERE adds_to=" | sed "s/\$1/:d/; s/\$/ \\\\gset root_/"
+  prepared_statement "WITH d AS" |
+    sed "s/\$1/:d/; s/\$2/:d/; s/\$3/:root_id/; s/\$4/$author/; s/\$5/$text/; s/\$6/NULL/; s/\$/;/"
   echo "COMMIT;"
 } >"$dir/post-add.sql"
+for f in post-new post-add; do
+  if grep -q '\$[0-9]' "$dir/$f.sql" || [ "$(grep -c . "$dir/$f.sql")" -lt 4 ]; then
+    echo "bench-messaging.sh: the service's post statements were not found in its log:" >&2
+    cat "$dir/$f.sql" >&2
+    touch "$dir/failed"
+  fi
+done
 
 best_posts_1=""; best_pg_posts_1=""; best_posts_n=""; best_pg_posts_n=""
 for _ in $(seq 1 "$rounds"); do
@@ -272,7 +288,8 @@ for _ in $(seq 1 "$rounds"); do
     echo "service, $c clients: $out" >>"$dir/posts.out"
     keep best_posts_$side 0 "$(field rate "$out")" "$(cpu_per_op "$c0" "$c1" "$(field posts "$out")")"
     c0=$(cpu_now)
-    out=$(pgbench_run -c "$c" -j "$((c > 1 ? 2 : 1))" -T "$seconds" -f "$dir/post-new.sql@1" -f "$dir/post-add.sql@3")
+    out=$(pgbench_run -M prepared -c "$c" -j "$((c > 1 ? 2 : 1))" -T "$seconds" -f "$dir/post-new.sql@1" \
+      -f "$dir/post-add.sql@3")
     c1=$(cpu_now)
     n=$(sed -n 's/^number of transactions actually processed: \([0-9]*\).*/\1/p' <<<"$out")
     tps=$(pgbench_field tps "$out")
@@ -294,7 +311,7 @@ service_log | awk -v sends="$(sed -n 's/.*sent_epoch_ms=\([0-9]*\).*/\1/p' <<<"$
     split($2, hms, ":"); t = ((hms[1] * 60 + hms[2]) * 60) * 1000 + hms[3] * 1000
     for (i = n; i >= 1 && t < at[i]; i--);
     if (i < 1) next
-    if (first[i] < 0 && index($0, "sqlCmd:")) first[i] = t
+    if (first[i] < 0 && (index($0, "sqlCmd:") || index($0, " statement:_STMT"))) first[i] = t
     if (index($0, "WebsocketSendResult()")) last[i] = t
   }
   END { for (i = 1; i <= n; i++) printf "%d %s\n", i, (first[i] >= 0 && last[i] >= 0) ? last[i] - first[i] : "-" }' \
