@@ -52,6 +52,8 @@ public:
     IDatabase* UsableDatabase() const { return databaseReady ? database : nullptr; }
     IDbFiles* GetDbFiles() const { return dbFiles; }
     IIoMux* GetIoMux() const { return iomux; }
+    // The web path the instance is served under, such as "/messages".
+    const char* WebPath() const { return path; }
 
     MessagesSession* FindSession(unsigned long long sessionId) const;
     // The session of that number whose key matches; with a user session

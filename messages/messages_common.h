@@ -4,6 +4,7 @@
 #include "web/app_updates_filter.h"
 
 class IDatabase;
+class IMessagesPbxSignalings;
 
 // What the sessions and requests of one instance share with it: the
 // database and the two groups of update filters. Destroyed after the
@@ -23,4 +24,6 @@ public:
     AppUpdatesFilters messageFilters;
     // The hot statements, prepared on the database's current connection.
     MessagesStatements statements;
+    // Owned; null while no PBX signaling is set up.
+    IMessagesPbxSignalings* pbxSignalings = nullptr;
 };

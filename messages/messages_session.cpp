@@ -206,6 +206,13 @@ void MessagesSession::RequestEnded(MessagesRequest* request)
     AppWebsocketMessageComplete();
 }
 
+std::string MessagesSession::WebAddress() const
+{
+    IWebsocket* socket = AppWebsocketSocket();
+    bool encrypted = socket && socket->IsEncryptedConnection();
+    return std::string(encrypted ? "https://" : "http://") + host + instance->WebPath();
+}
+
 IDatabase* MessagesSession::RequestDatabase() const
 {
     return instance->UsableDatabase();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "messages/messages_user.h"
 #include "messages/requests/request_context.h"
 #include "runtime/btree.h"
@@ -84,6 +86,9 @@ public:
     bool Admin() const { return admin; }
     const char* AppObject() const { return appobj; }
     const char* Host() const { return host; }
+    // Where this session's client reaches the instance over HTTP: "http" or
+    // "https", "://", the host the client used and the instance's web path.
+    std::string WebAddress() const;
 
 private:
     void Begin(MessagesRequest* request);

@@ -109,6 +109,12 @@ MessagesTopic* MessagesUser::FindTopic(const char* name) const
     return name ? static_cast<MessagesTopic*>(btree::btree_find(topics, const_cast<char*>(name))) : nullptr;
 }
 
+void MessagesUser::RemoveTopic(MessagesTopic* topic)
+{
+    topics = btree::btree_get(topics, topic);
+    delete topic;
+}
+
 MessagesGroup* MessagesUser::FindGroup(const char* name) const
 {
     return name ? static_cast<MessagesGroup*>(btree::btree_find(groups, const_cast<char*>(name))) : nullptr;

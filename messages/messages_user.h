@@ -53,6 +53,8 @@ public:
     void AddTopic(char* sip, const char* dn, unsigned long long id, bool admin);
 
     MessagesTopic* FindTopic(const char* sip) const;
+    // Takes the topic out of the tree and deletes it.
+    void RemoveTopic(MessagesTopic* topic);
     MessagesGroup* FindGroup(const char* name) const;
     // Walk in ascending order of names; null after the last.
     MessagesTopic* FirstTopic() const;

@@ -7,12 +7,17 @@
 #include "messages/message_content.h"
 #include "messages/messages_common.h"
 #include "messages/messages_session.h"
+#include "messages/requests/chats.h"
 #include "messages/requests/database_reset.h"
+#include "messages/requests/filters.h"
+#include "messages/requests/groups.h"
 #include "messages/requests/likes.h"
 #include "messages/requests/post.h"
 #include "messages/requests/read.h"
 #include "messages/requests/read_marks.h"
+#include "messages/requests/search.h"
 #include "messages/requests/session.h"
+#include "messages/requests/topics.h"
 #include "messages/tasks/task_read_messages.h"
 #include "messages/tasks/task_store_message.h"
 #include "messages/tasks/task_update_message.h"
@@ -191,10 +196,25 @@ const MessagesDispatchRow rows[] = {
     {"UnLike", false, CreateUnLike},
     {"Likes", false, CreateLikes},
     {"RegisterResult", false, CreateNothing},
+    {"ReadFilters", false, CreateReadFilters},
+    {"WriteFilter", false, CreateWriteFilter},
+    {"ReadTags", false, CreateReadTags},
     {"ReadTopics", false, CreateReadTopics},
+    {"WriteTopic", true, CreateWriteTopic},
+    {"ReadTopicAccess", true, CreateReadTopicAccess},
+    {"WriteTopicAccess", true, CreateWriteTopicAccess},
+    {"ReadChat", false, CreateReadChat},
+    {"DeleteChat", false, CreateDeleteChat},
+    {"ReadChats", false, CreateReadChats},
+    {"WriteGroup", false, CreateWriteGroup},
+    {"ReadGroups", false, CreateReadGroups},
+    {"ReadMembers", false, CreateReadMembers},
+    {"WriteMember", false, CreateWriteMember},
     {"Session", false, CreateSession},
     {"SessionClose", false, CreateSessionClose},
     {"DatabaseReset", true, CreateDatabaseReset},
+    // Beyond the messages of the platform's clients.
+    {"Search", false, CreateSearch},
 };
 
 }  // namespace
