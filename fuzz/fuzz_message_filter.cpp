@@ -6,7 +6,8 @@
 //
 // Byte 0 picks the reading mode (bit 0 a discussion, bit 1 the discussion
 // list, bit 2 liked only, bit 3 with a user, bit 4 a paging position), byte
-// 1 the room for the bare condition; the rest is the JSON text.
+// 1 the room for the bare condition; the rest is the JSON text. Bits 5 and 6
+// give the discussion type counted, bit 7 reads as the app object.
 #include <stdint.h>
 #include <string.h>
 
@@ -18,6 +19,7 @@
 #include "messages/filter_from_json.h"
 #include "messages/message_content.h"
 #include "messages/messages_user.h"
+#include "messages/readable_topics.h"
 #include "messages/tasks/task_read_messages.h"
 #include "messages/tasks/task_unread_count.h"
 
@@ -49,11 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned short base = msg.get_object(json_io::NONE, nullptr);
 
     MessagesUser user("me");
+    unsigned long long id = 0;
     for (const char* name : {"t1", "t2", "T_3%'", "me"}) {
         char copy[16];
         strcpy(copy, name);
-        user.AddTopic(copy, name, 0, false);
+        user.AddTopic(copy, name, ++id, false);
     }
+    // The app object reads every topic, a user only its own.
+    MessagesReadableTopics readable = mode & 0x80 ? MessagesReadableTopics() : MessagesReadableTopics(user);
     MessageFilter filter(MessageFilter::AND);
     jsonFilter(&filter, msg, base, &user);
 
@@ -64,11 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     char sql[10000];
     TaskReadMessages read(nullptr, 50, mode & 1 ? 7 : 0, mode & 2, mode & 4, mode & 8 ? "me'; --" : nullptr, &filter,
-                          mode & 16 ? 1700000000000ull : 0, mode & 16 ? 9 : 0);
+                          mode & 16 ? 1700000000000ull : 0, mode & 16 ? 9 : 0, readable);
     size_t len = read.Statement(sql, sizeof(sql));
     if (!len) __builtin_trap();
     CheckSql(sql, len);
-    TaskUnreadCount count(nullptr, "me'", &filter, mode >> 5);
+    TaskUnreadCount count(nullptr, "me'", &filter, (mode >> 5) & 3, readable);
     len = count.Statement(sql, sizeof(sql));
     if (!len) __builtin_trap();
     CheckSql(sql, len);

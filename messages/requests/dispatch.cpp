@@ -7,6 +7,7 @@
 #include "messages/message_content.h"
 #include "messages/messages_common.h"
 #include "messages/messages_session.h"
+#include "messages/readable_topics.h"
 #include "messages/requests/chats.h"
 #include "messages/requests/database_reset.h"
 #include "messages/requests/filters.h"
@@ -39,6 +40,18 @@ void EachString(json_io& msg, unsigned short base, const char* name, Add add)
     }
 }
 
+// What a session may read and post to: everything for the app object, else
+// its user's topics.
+MessagesReadableTopics Readable(MessagesSession& s)
+{
+    return s.IsAppObject() ? MessagesReadableTopics() : MessagesReadableTopics(s);
+}
+
+const MessagesUser* Reader(MessagesSession& s)
+{
+    return s.IsAppObject() ? nullptr : &s;
+}
+
 // A name that is announced as the client gave it: users, topics and their
 // titles have at most 256 characters where they are stored, and a longer one
 // could make the announcement outgrow a reader's websocket message.
@@ -55,7 +68,8 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
     // Only the app object posts on behalf of others.
     const char* author = s.Sip();
     if (s.Sip() && s.AppObject() && !strcmp(s.Sip(), s.AppObject())) author = msg.get_string(base, "author");
-    auto* store = new TaskStoreMessage(s.RequestDatabase(), &s.RequestCommon()->statements, msg.get_unsigned(base, "type"),
+    auto* store = new TaskStoreMessage(s.RequestDatabase(), &s.RequestCommon()->statements, Reader(s),
+                                       msg.get_unsigned(base, "type"),
                                        msg.get_ulong64(base, "addsTo"), msg.get_ulong64(base, "repliesTo"), author,
                                        topic, Announced(msg.get_string(base, "tdn")), msg.get_string(base, "text"),
                                        msg.get_string(base, "guid"), msg.get_string(base, "filterSrc"),
@@ -84,7 +98,7 @@ MessagesRequest* CreateDiscussion(MessagesSession& s, json_io& msg, unsigned sho
 {
     return new Discussion(&s, new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
                                                    msg.get_ulong64(base, "discussion"), true, false, s.Sip(),
-                                                   nullptr, 0, 0));
+                                                   nullptr, 0, 0, Readable(s)));
 }
 
 // What "SetFilter" and "GetMore" read alike.
@@ -94,7 +108,7 @@ TaskReadMessages* ReadPage(MessagesSession& s, json_io& msg, unsigned short base
     return new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
                                 (unsigned long long)msg.get_long64(base, "addsTo"), msg.get_bool(base, "discussion"),
                                 msg.get_bool(base, "liked"), msg.get_bool(base, "read") ? s.Sip() : nullptr, filter,
-                                timestamp, lastId);
+                                timestamp, lastId, Readable(s));
 }
 
 MessagesRequest* CreateSetFilter(MessagesSession& s, json_io& msg, unsigned short base)
@@ -102,7 +116,7 @@ MessagesRequest* CreateSetFilter(MessagesSession& s, json_io& msg, unsigned shor
     // Registered before the first page is read, so that nothing posted
     // meanwhile is missed; it replaces the session's filter of that name.
     auto* filter = new MessagesFilter(&s.RequestCommon()->messageFilters, &s, s.Src(), msg.get_bool(base, "liked"),
-                                      (unsigned long long)msg.get_long64(base, "addsTo"));
+                                      (unsigned long long)msg.get_long64(base, "addsTo"), Reader(s));
     unsigned short expression = msg.get_object(base, "filter");
     if (expression != json_io::NONE) jsonFilter(filter, msg, expression, &s);
     return new SetFilter(&s, ReadPage(s, msg, base, filter, 0, 0));
@@ -117,15 +131,15 @@ MessagesRequest* CreateGetMore(MessagesSession& s, json_io& msg, unsigned short 
 
 MessagesRequest* CreateSetUnreadFilter(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    auto* filter = new MessagesFilterRead(&s.RequestCommon()->readFilters, &s, s.Src(), s.Sip());
+    auto* filter = new MessagesFilterRead(&s.RequestCommon()->readFilters, &s, s.Src(), s.Sip(), Reader(s));
     // Without a "filter" the count covers the user's topics.
     jsonFilter(filter, msg, msg.get_object(base, "filter"), &s);
-    return new SetUnreadFilter(&s, filter);
+    return new SetUnreadFilter(&s, filter, Readable(s));
 }
 
 MessagesRequest* CreateSetRead(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    return new SetRead(&s, msg.get_ulong64(base, "id"));
+    return new SetRead(&s, msg.get_ulong64(base, "id"), Readable(s));
 }
 
 MessagesRequest* CreateLike(MessagesSession& s, json_io& msg, unsigned short base)
@@ -139,7 +153,12 @@ MessagesRequest* CreateLike(MessagesSession& s, json_io& msg, unsigned short bas
                                        MessageTextFits(text) ? text : nullptr,
                                        nullptr);
     content->id = id;
-    return new Like(&s, id, content);
+    // A like is announced under the topic the client names: one of its own.
+    if (Reader(s) && !s.FindTopic(content->topic)) {
+        delete content;
+        content = nullptr;
+    }
+    return new Like(&s, id, content, Readable(s));
 }
 
 MessagesRequest* CreateUnLike(MessagesSession& s, json_io& msg, unsigned short base)
@@ -149,7 +168,7 @@ MessagesRequest* CreateUnLike(MessagesSession& s, json_io& msg, unsigned short b
 
 MessagesRequest* CreateLikes(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    return new Likes(&s, (unsigned long long)(long long)msg.get_int(base, "id"));
+    return new Likes(&s, (unsigned long long)(long long)msg.get_int(base, "id"), Readable(s));
 }
 
 MessagesRequest* CreateNothing(MessagesSession&, json_io&, unsigned short)

@@ -10,8 +10,10 @@
 #include "messages/updates/message_update.h"
 #include "web/app_updates.h"
 
-Like::Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content, bool like)
-    : MessagesRequest(context), id(id), content(content ? MessageContentShare(content) : nullptr), like(like)
+Like::Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content,
+           const MessagesReadableTopics& readable, bool like)
+    : MessagesRequest(context), id(id), content(content ? MessageContentShare(content) : nullptr), readable(readable),
+      like(like)
 {
 }
 
@@ -25,7 +27,7 @@ void Like::Begin()
 {
     if (!Database()) return Done(nullptr, true);
     Working();
-    if (like) task = new TaskLike(Database(), id, context->RequestUser()->sip);
+    if (like) task = new TaskLike(Database(), id, context->RequestUser()->sip, readable);
     else task = new TaskUnLike(Database(), id, context->RequestUser()->sip);
     task->Start(this);
 }
@@ -39,14 +41,17 @@ void Like::Done(ITask*, bool)
 
 void Like::AfterReply()
 {
-    // Nothing was liked without a database.
-    if (!like || !task || !content) return;
+    // Nothing was liked without a database, nor a message of another topic.
+    if (!like || !task || !content || task->Refused()) return;
     MessagesCommon* common = context->RequestCommon();
     context->RequestUpdates()->StartUpdate(new MessagesUpdateMessage(
         &common->messageFilters, context->RequestSessionNumber(), nullptr, 0, content, true));
 }
 
-Likes::Likes(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
+Likes::Likes(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable)
+    : MessagesRequest(context), id(id), readable(readable)
+{
+}
 
 Likes::~Likes()
 {
@@ -57,7 +62,7 @@ void Likes::Begin()
 {
     if (!Database()) return Done(nullptr, true);
     Working();
-    list = new TaskLikes(Database(), id, PAGE_SIZE);
+    list = new TaskLikes(Database(), id, PAGE_SIZE, readable);
     list->Start(this);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/readable_topics.h"
 #include "messages/requests/messages_request.h"
 
 class MessageContent;
@@ -11,16 +12,19 @@ class TaskLikes;
 // once its reply has left, with the message as the client described it.
 class Like : public MessagesRequest {
 public:
-    // Takes a share of the content to announce.
-    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content)
-        : Like(context, id, content, true)
+    // Takes a share of the content to announce (null: nothing to announce).
+    // Only a message of the readable topics can be liked.
+    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content,
+         const MessagesReadableTopics& readable)
+        : Like(context, id, content, readable, true)
     {
     }
     ~Like() override;
     void Begin() override;
 
 protected:
-    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content, bool like);
+    Like(MessagesRequestContext* context, unsigned long long id, MessageContent* content,
+         const MessagesReadableTopics& readable, bool like);
 
 private:
     void Done(ITask* task, bool failed) override;
@@ -28,19 +32,24 @@ private:
 
     unsigned long long id;
     MessageContent* content;
+    MessagesReadableTopics readable;
     bool like;
     TaskLike* task = nullptr;
 };
 
 class UnLike : public Like {
 public:
-    UnLike(MessagesRequestContext* context, unsigned long long id) : Like(context, id, nullptr, false) {}
+    UnLike(MessagesRequestContext* context, unsigned long long id)
+        : Like(context, id, nullptr, MessagesReadableTopics(), false)
+    {
+    }
 };
 
 // "Likes": who liked a message, latest first, one "Like" each, then the reply.
 class Likes : public MessagesRequest {
 public:
-    Likes(MessagesRequestContext* context, unsigned long long id);
+    // Only likes of a message of the readable topics are listed.
+    Likes(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable);
     ~Likes() override;
     void Begin() override;
 
@@ -52,5 +61,6 @@ private:
     void Done(ITask* task, bool failed) override;
 
     unsigned long long id;
+    MessagesReadableTopics readable;
     TaskLikes* list = nullptr;
 };

@@ -10,7 +10,10 @@
 #include "messages/updates/read_update_filter.h"
 #include "web/app_updates.h"
 
-SetRead::SetRead(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
+SetRead::SetRead(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable)
+    : MessagesRequest(context), id(id), readable(readable)
+{
+}
 
 SetRead::~SetRead()
 {
@@ -22,7 +25,7 @@ void SetRead::Begin()
     if (!Database()) return Done(nullptr, true);
     Working();
     mark = static_cast<TaskSetReadGetContent*>(
-        MessageContentShare(new TaskSetReadGetContent(Database(), id, context->RequestUser()->sip)));
+        MessageContentShare(new TaskSetReadGetContent(Database(), id, context->RequestUser()->sip, readable)));
     mark->Start(this);
 }
 
@@ -46,8 +49,9 @@ void SetRead::AfterReply()
         new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
 }
 
-SetUnreadFilter::SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter)
-    : MessagesRequest(context), filter(filter)
+SetUnreadFilter::SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter,
+                                 const MessagesReadableTopics& readable)
+    : MessagesRequest(context), filter(filter), readable(readable)
 {
 }
 
@@ -60,7 +64,7 @@ void SetUnreadFilter::Begin()
 {
     if (!Database()) return Done(nullptr, true);
     Working();
-    count = new TaskUnreadCount(Database(), context->RequestUser()->sip, filter);
+    count = new TaskUnreadCount(Database(), context->RequestUser()->sip, filter, 0, readable);
     count->Start(this);
 }
 

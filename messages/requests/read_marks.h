@@ -1,5 +1,6 @@
 #pragma once
 
+#include "messages/readable_topics.h"
 #include "messages/requests/messages_request.h"
 
 class MessagesFilterRead;
@@ -10,7 +11,7 @@ class TaskUnreadCount;
 // has left, that user's unread counts that match the message go down by one.
 class SetRead : public MessagesRequest {
 public:
-    SetRead(MessagesRequestContext* context, unsigned long long id);
+    SetRead(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable);
     ~SetRead() override;
     void Begin() override;
 
@@ -20,6 +21,7 @@ private:
     bool Marked() const;
 
     unsigned long long id;
+    MessagesReadableTopics readable;
     TaskSetReadGetContent* mark = nullptr;
 };
 
@@ -28,7 +30,7 @@ private:
 class SetUnreadFilter : public MessagesRequest {
 public:
     // The filter is the session's; it outlives the request.
-    SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter);
+    SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter, const MessagesReadableTopics& readable);
     ~SetUnreadFilter() override;
     void Begin() override;
 
@@ -36,5 +38,6 @@ private:
     void Done(ITask* task, bool failed) override;
 
     MessagesFilterRead* filter;
+    MessagesReadableTopics readable;
     TaskUnreadCount* count = nullptr;
 };

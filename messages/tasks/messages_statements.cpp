@@ -13,8 +13,14 @@ struct Format {
 };
 
 const Format formats[MessagesStatements::STATEMENT_COUNT] = {
-    {"SELECT adds_to FROM messages WHERE id=%llu", false},
-    {"SELECT id FROM messages WHERE adds_to=%llu AND replies_to IS NULL", false},
+    // The look-ups name the discussion's topic too: a message goes where its
+    // discussion is, and only into a topic its author may use.
+    {"SELECT m.adds_to AS adds_to,t.sip AS topic FROM messages m JOIN discussions d ON d.id=m.adds_to JOIN objects t "
+     "ON t.id=d.topic WHERE m.id=%llu",
+     false},
+    {"SELECT m.id AS id,t.sip AS topic FROM messages m JOIN discussions d ON d.id=m.adds_to JOIN objects t ON "
+     "t.id=d.topic WHERE m.adds_to=%llu AND m.replies_to IS NULL",
+     false},
     {"INSERT INTO discussions (topic) VALUES((SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)))", true},
     {"INSERT INTO discussions (topic, type) VALUES((SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)), %u)", true},
     {"WITH d AS (UPDATE discussions SET time=EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) * 1000 WHERE id=%llu) INSERT INTO "
@@ -83,6 +89,11 @@ void MessagesStatements::DatabaseError(IDatabase*, db_error_t error)
     }
     next++;
     PrepareNext();
+}
+
+const char* MessagesStatements::Format(Statement which)
+{
+    return formats[which].sql;
 }
 
 void MessagesStatements::Run(IDatabase* db, UDatabase* owner, Statement which, ...)

@@ -37,6 +37,8 @@ public:
     // be (or stand in front of) the database of the last Prepare. Select
     // statements deliver their rows whole, insert statements their new id.
     void Run(IDatabase* db, UDatabase* user, Statement which, ...);
+    // The statement's format, for running it as text.
+    static const char* Format(Statement which);
 
 private:
     struct Entry {

@@ -1,18 +1,33 @@
 #include "messages/tasks/task_likes.h"
 
-TaskLike::TaskLike(IDatabase* database, unsigned long long id, const char* sip, bool like)
-    : database(database), id(id), sip(sip ? sip : ""), like(like)
+namespace {
+// Only for a message in a topic of the condition (the text of MessagesReadableTopics).
+const char* const LIKE_READABLE =
+    "INSERT INTO message_likes (message,object) SELECT %llu,(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) "
+    "WHERE EXISTS (SELECT 1 FROM messages rm JOIN discussions rd ON rd.id=rm.adds_to WHERE rm.id=%llu AND %q)";
+const char* const LIKES_READABLE =
+    "SELECT objects.sip AS sip, time FROM message_likes JOIN objects ON message_likes.object=objects.id WHERE "
+    "message_likes.message=%llu AND EXISTS (SELECT 1 FROM messages rm JOIN discussions rd ON rd.id=rm.adds_to WHERE "
+    "rm.id=%llu AND %q) ORDER BY time DESC LIMIT %u";
+}  // namespace
+
+TaskLike::TaskLike(IDatabase* database, unsigned long long id, const char* sip, const MessagesReadableTopics& readable,
+                   bool like)
+    : database(database), id(id), sip(sip ? sip : ""), readable(readable), like(like)
 {
 }
 
 void TaskLike::Start(UTask* owner)
 {
     user = owner;
-    if (like)
+    if (like && readable.All())
         database->ExecSQL(this, DB_EXEC_FETCH_ALL,
                           "INSERT INTO message_likes (message,object) VALUES(%llu,(SELECT id FROM objects WHERE "
                           "LOWER(sip)=LOWER(%s)))",
                           id, sip.c_str());
+    else if (like)
+        database->ExecSQL(this, DB_EXEC_FETCH_ALL, LIKE_READABLE, id, sip.c_str(), id,
+                          readable.Condition("rd.topic").c_str());
     else
         database->ExecSQL(this, DB_EXEC_FETCH_ALL,
                           "DELETE FROM message_likes WHERE message=%llu AND object IN (SELECT id FROM objects WHERE "
@@ -28,6 +43,7 @@ void TaskLike::DatabaseError(IDatabase*, db_error_t)
 
 void TaskLike::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
+    refused = like && (!dataSet || dataSet->GetAffectedRows() == 0);
     delete dataSet;
     Complete();
 }
@@ -35,7 +51,9 @@ void TaskLike::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 void TaskLikes::Start(UTask* owner)
 {
     user = owner;
-    Query("SELECT objects.sip AS sip, time FROM message_likes JOIN objects ON message_likes.object=objects.id WHERE "
-          "message_likes.message=%llu ORDER BY time DESC LIMIT %u",
-          id, pageSize);
+    if (readable.All())
+        return Query("SELECT objects.sip AS sip, time FROM message_likes JOIN objects ON message_likes.object=objects.id "
+                     "WHERE message_likes.message=%llu ORDER BY time DESC LIMIT %u",
+                     id, pageSize);
+    Query(LIKES_READABLE, id, id, readable.Condition("rd.topic").c_str(), pageSize);
 }

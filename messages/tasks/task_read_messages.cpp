@@ -1,5 +1,7 @@
 #include "messages/tasks/task_read_messages.h"
 
+#include <vector>
+
 #include "database/sql_text.h"
 #include "messages/filter_expression.h"
 #include "runtime/assert.h"
@@ -30,10 +32,16 @@ const char* const LATEST_LIKE = "(SELECT MAX(time) from message_likes l WHERE l.
 
 TaskReadMessages::TaskReadMessages(IDatabase* database, int count, unsigned long long addsTo, bool discussion,
                                    bool liked, const char* user, const MessageFilter* filter,
-                                   unsigned long long timestamp, unsigned long long lastId)
-    : MessagesTaskRows(database), count(count), addsTo(addsTo), discussion(discussion), liked(liked), reader(user ? user : ""),
-      filter(filter), timestamp(timestamp), lastId(lastId)
+                                   unsigned long long timestamp, unsigned long long lastId,
+                                   const MessagesReadableTopics& readable)
+    : MessagesTaskRows(database), count(count), addsTo(addsTo), discussion(discussion), liked(liked),
+      reader(user ? user : ""), filter(filter), timestamp(timestamp), lastId(lastId), readable(readable)
 {
+}
+
+size_t TaskReadMessages::StatementSize() const
+{
+    return STATEMENT_SIZE + readable.Length();
 }
 
 size_t TaskReadMessages::Statement(char* buf, size_t size) const
@@ -45,8 +53,18 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
     sql.Print("%q", TABLES);
 
     bool F = filter && !filter->FilterEmpty(), A = addsTo != 0, D = discussion, L = liked, T = timestamp != 0;
+    const char* joiner = " WHERE ";
+    auto condition = [&] {
+        sql.Print("%q", joiner);
+        joiner = " AND ";
+    };
+    if (!readable.All()) {
+        condition();
+        readable.Print(sql, "discussion.topic");
+    }
     if (F || A || D) {
-        sql.Print(" WHERE (");
+        condition();
+        sql.Print("(");
         if (A) sql.Print("adds_to = %llu AND replies_to IS NOT NULL", addsTo);
         else if (D) sql.Print("replies_to IS NULL");
         if (F) {
@@ -60,7 +78,7 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
         if (!T) sql.Print(" AND discussion.time IS NOT NULL");
     }
     if (T) {
-        sql.Print(F || A || D ? " AND " : " WHERE ");
+        condition();
         if (A)
             sql.Print("(m.time < %llu OR (m.time = %llu AND m.id < %llu))", timestamp, timestamp, lastId);
         else if (L)
@@ -76,7 +94,10 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
                       "x.adds_to,x.time,x.id FROM messages x WHERE x.id=%llu)))",
                       timestamp, timestamp, lastId);
     }
-    if (L) sql.Print(" AND EXISTS (SELECT 1 FROM message_likes l WHERE l.message=m.id)");
+    if (L) {
+        condition();
+        sql.Print("EXISTS (SELECT 1 FROM message_likes l WHERE l.message=m.id)");
+    }
     // The formatter writes %u signed; a negative count is a very large limit.
     unsigned long long limit = (unsigned)count;
     if (A) sql.Print(" ORDER BY m.time DESC,m.id DESC LIMIT %llu", limit);
@@ -89,11 +110,11 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
 void TaskReadMessages::Start(UTask* owner)
 {
     user = owner;
-    char sql[STATEMENT_SIZE];
-    size_t len = Statement(sql, sizeof(sql));
+    std::vector<char> sql(StatementSize());
+    size_t len = Statement(sql.data(), sql.size());
     // Every part but the filter has a bounded length, and the filter writes
     // into the room left: the statement always fits.
     ASSERT(len, "TaskReadMessages statement does not fit");
-    Query("%q", sql);
+    Query("%q", sql.data());
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "messages/readable_topics.h"
 #include "messages/tasks/task_rows.h"
 
 class MessageFilter;
@@ -21,17 +22,19 @@ class MessageFilter;
 class TaskReadMessages : public MessagesTaskRows {
 public:
     // user: the SIP name for whom read marks, likes and unread counts are
-    // read, or null. The filter (not owned, may be null) must outlive the task.
+    // read, or null. The filter (not owned, may be null) must outlive the
+    // task. Only messages of the readable topics are read.
     TaskReadMessages(IDatabase* database, int count, unsigned long long addsTo, bool discussion, bool liked,
                      const char* user, const MessageFilter* filter, unsigned long long timestamp,
-                     unsigned long long lastId);
+                     unsigned long long lastId, const MessagesReadableTopics& readable);
     void Start(UTask* owner) override;
     bool HasUser() const { return !reader.empty(); }
     // Rows of a first page of a list carry "initial".
     bool Initial() const { return !addsTo && !timestamp; }
 
-    // The statement, into a room of `size` (10000 is always enough).
+    // The statement, into a room of `size`: StatementSize() is always enough.
     size_t Statement(char* buf, size_t size) const;
+    size_t StatementSize() const;
 
 private:
     int count;
@@ -42,4 +45,5 @@ private:
     const MessageFilter* filter;
     unsigned long long timestamp;
     unsigned long long lastId;
+    MessagesReadableTopics readable;
 };

@@ -2,8 +2,9 @@
 
 #include "messages/tasks/task_read_message.h"
 
-TaskSetRead::TaskSetRead(IDatabase* database, unsigned long long id, const char* sip)
-    : database(database), id(id), sip(sip ? sip : "")
+TaskSetRead::TaskSetRead(IDatabase* database, unsigned long long id, const char* sip,
+                         const MessagesReadableTopics& readable)
+    : database(database), id(id), sip(sip ? sip : ""), readable(readable)
 {
 }
 
@@ -11,11 +12,18 @@ void TaskSetRead::Start(UTask* owner)
 {
     user = owner;
     // Own messages are never unread, so they are never marked.
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL,
-                      "INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE "
-                      "LOWER(sip)=LOWER(%s)) FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE "
-                      "LOWER(sip)=LOWER(%s))",
-                      id, sip.c_str(), id, sip.c_str());
+    if (readable.All())
+        database->ExecSQL(this, DB_EXEC_FETCH_ALL,
+                          "INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE "
+                          "LOWER(sip)=LOWER(%s)) FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE "
+                          "LOWER(sip)=LOWER(%s))",
+                          id, sip.c_str(), id, sip.c_str());
+    else
+        database->ExecSQL(this, DB_EXEC_FETCH_ALL,
+                          "INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE "
+                          "LOWER(sip)=LOWER(%s)) FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE "
+                          "LOWER(sip)=LOWER(%s)) AND adds_to IN (SELECT id FROM discussions WHERE %q)",
+                          id, sip.c_str(), id, sip.c_str(), readable.Condition("topic").c_str());
 }
 
 void TaskSetRead::DatabaseError(IDatabase*, db_error_t)
@@ -31,9 +39,10 @@ void TaskSetRead::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
     else Failed();
 }
 
-TaskSetReadGetContent::TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip)
+TaskSetReadGetContent::TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip,
+                                             const MessagesReadableTopics& readable)
     : MessageContent(0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr), database(database), messageId(id),
-      mark(database, id, sip)
+      mark(database, id, sip, readable)
 {
 }
 

@@ -4,16 +4,18 @@
 
 #include "database/database.h"
 #include "messages/message_content.h"
+#include "messages/readable_topics.h"
 #include "runtime/task.h"
 
 class MessagesTaskReadOne;
 
 // Marks a message read for a user. Fails when nothing was marked: the user's
-// own message, an unknown message, or a mark that exists already.
+// own message, an unknown message, one outside the readable topics, or a
+// mark that exists already.
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskSetRead : public ITask, public UDatabase {
 public:
-    TaskSetRead(IDatabase* database, unsigned long long id, const char* sip);
+    TaskSetRead(IDatabase* database, unsigned long long id, const char* sip, const MessagesReadableTopics& readable);
     void Start(UTask* owner) override;
 
 private:
@@ -23,6 +25,7 @@ private:
     IDatabase* database;
     unsigned long long id;
     std::string sip;
+    MessagesReadableTopics readable;
 };
 
 // Marks a message read and then reads it, its notifications and its tags
@@ -32,7 +35,8 @@ private:
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskSetReadGetContent : public MessageContent, public ITask, public UTask {
 public:
-    TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip);
+    TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip,
+                          const MessagesReadableTopics& readable);
     ~TaskSetReadGetContent() override;
     void Start(UTask* owner) override;
 

@@ -7,6 +7,7 @@
 
 class IDatabase;
 class MessagesStatements;
+class MessagesUser;
 class TaskStoreMessageCarefully;
 class TaskStoreMessageConfidently;
 
@@ -23,8 +24,10 @@ class TaskStoreMessageConfidently;
 class TaskStoreMessage : public MessageContent, public ITask, public UTask {
 public:
     // The database must be connected; statements are those prepared on it.
+    // With a poster, a message added to a discussion is refused when the
+    // discussion's topic is not one of the poster's (null: any topic).
     // filterSrc may be null (read as empty).
-    TaskStoreMessage(IDatabase* database, MessagesStatements* statements, unsigned type, unsigned long long addsTo, unsigned long long repliesTo,
+    TaskStoreMessage(IDatabase* database, MessagesStatements* statements, const MessagesUser* poster, unsigned type, unsigned long long addsTo, unsigned long long repliesTo,
                      const char* author, const char* topic, const char* tdn, const char* text, const char* guid,
                      const char* filterSrc, const char* attach);
     ~TaskStoreMessage() override;
@@ -44,6 +47,7 @@ private:
 
     IDatabase* database;
     MessagesStatements* statements;
+    const MessagesUser* poster;
     std::string filterSrc;
     std::string attach;
     TaskStoreMessageConfidently* confident = nullptr;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "messages/message_content.h"
+#include "messages/messages_user.h"
+#include "messages/tasks/messages_statements.h"
 #include "messages/tasks/task_get_entity_id.h"
 #include "runtime/assert.h"
 
@@ -24,8 +26,9 @@ bool Seen(std::vector<unsigned long long>& ids, unsigned long long id)
 
 }  // namespace
 
-TaskStoreMessageCarefully::TaskStoreMessageCarefully(IDatabase* db, MessageContent* content)
-    : database(db), content(content)
+TaskStoreMessageCarefully::TaskStoreMessageCarefully(IDatabase* db, const MessagesUser* poster,
+                                                     MessageContent* content)
+    : database(db), poster(poster), content(content)
 {
 }
 
@@ -115,12 +118,13 @@ void TaskStoreMessageCarefully::Next()
     if (!content->id) {
         if (content->repliesTo) {
             SetState(LOOKUP_REPLY);
-            database.ExecSQL(this, DB_EXEC_FETCH_ALL, "SELECT adds_to FROM messages WHERE id=%llu", content->repliesTo);
+            database.ExecSQL(this, DB_EXEC_FETCH_ALL,
+                             MessagesStatements::Format(MessagesStatements::SELECT_REPLIED_DISCUSSION), content->repliesTo);
         }
         else if (content->discussionId) {
             SetState(LOOKUP_ROOT);
-            database.ExecSQL(this, DB_EXEC_FETCH_ALL, "SELECT id FROM messages WHERE adds_to=%llu AND replies_to IS NULL",
-                             content->discussionId);
+            database.ExecSQL(this, DB_EXEC_FETCH_ALL,
+                             MessagesStatements::Format(MessagesStatements::SELECT_DISCUSSION_ROOT), content->discussionId);
         }
         else {
             SetState(INSERT_DISCUSSION);
@@ -184,11 +188,20 @@ void TaskStoreMessageCarefully::DatabaseExecSQLResult(IDatabase*, IDataSet* data
         delete dataSet;
         return Next();
     }
+    bool refused = false;
     if (dataSet && !dataSet->Eot()) {
         if (state == LOOKUP_REPLY) content->discussionId = dataSet->GetULong64Value("adds_to");
         else content->repliesTo = dataSet->GetULong64Value("id");
+        const char* topic = dataSet->GetStringValue("topic");
+        refused = poster && !poster->FindTopic(topic);
+        ReplaceString(content->topic, topic);
     }
     delete dataSet;
+    if (refused) {
+        SetState(ENDED);
+        database.EndTransaction(this, true);
+        return;
+    }
     SetState(INSERT_MESSAGE);
     database.InsertSQL(this,
                        "WITH d AS (UPDATE discussions SET time=EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) * 1000 WHERE "

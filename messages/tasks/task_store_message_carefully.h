@@ -9,6 +9,7 @@
 
 class MessageContent;
 class MessagesTaskGetEntityId;
+class MessagesUser;
 
 // The thorough way to store a message: one transaction that first gets or
 // creates the row of author, topic, every notified user and every tag, and
@@ -17,8 +18,9 @@ class MessagesTaskGetEntityId;
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskStoreMessageCarefully : public ITask, public UTask, public UDatabase {
 public:
-    // The content is the store task's; author and topic must be named.
-    TaskStoreMessageCarefully(IDatabase* database, MessageContent* content);
+    // The content is the store task's; author and topic must be named. With
+    // a poster, a discussion in a topic not of the poster's is refused.
+    TaskStoreMessageCarefully(IDatabase* database, const MessagesUser* poster, MessageContent* content);
     ~TaskStoreMessageCarefully() override;
     void Start(UTask* owner) override;
 
@@ -51,6 +53,7 @@ private:
     void DatabaseEndTransactionResult(IDatabase* db) override;
 
     DatabaseSwitch database;
+    const MessagesUser* poster;
     MessageContent* content;
     State state = IDLE;
     std::vector<Entity> objects;

@@ -1,13 +1,14 @@
 #include "messages/tasks/task_store_message_confidently.h"
 
 #include "messages/message_content.h"
+#include "messages/messages_user.h"
 #include "messages/tasks/messages_statements.h"
 #include "runtime/assert.h"
 
 
 TaskStoreMessageConfidently::TaskStoreMessageConfidently(IDatabase* database, MessagesStatements* statements,
-                                                         MessageContent* content)
-    : database(database), statements(statements), content(content)
+                                                         const MessagesUser* poster, MessageContent* content)
+    : database(database), statements(statements), poster(poster), content(content)
 {
 }
 
@@ -65,9 +66,14 @@ void TaskStoreMessageConfidently::DatabaseExecSQLResult(IDatabase*, IDataSet* da
     if (dataSet && !dataSet->Eot()) {
         if (state == LOOKUP_REPLY) content->discussionId = dataSet->GetULong64Value("adds_to");
         else content->repliesTo = dataSet->GetULong64Value("id");
+        const char* topic = dataSet->GetStringValue("topic");
+        refused = poster && !poster->FindTopic(topic);
+        ReplaceString(content->topic, topic);
     }
     delete dataSet;
-    InsertMessage();
+    if (!refused) return InsertMessage();
+    SetState(ENDED);
+    database->EndTransaction(this, true);
 }
 
 void TaskStoreMessageConfidently::InsertMessage()

@@ -5,6 +5,7 @@
 
 class MessageContent;
 class MessagesStatements;
+class MessagesUser;
 
 // The quick way to store a message: one transaction that refers to author,
 // topic, notified users and tags by sub-selects, in as few statements as a
@@ -15,8 +16,11 @@ class TaskStoreMessageConfidently : public ITask, public UDatabase {
 public:
     // The content is the store task's; it outlives this task. The
     // statements are those prepared on the database.
-    TaskStoreMessageConfidently(IDatabase* database, MessagesStatements* statements, MessageContent* content);
+    TaskStoreMessageConfidently(IDatabase* database, MessagesStatements* statements, const MessagesUser* poster,
+                                MessageContent* content);
     void Start(UTask* owner) override;
+    // Failed because the discussion lies in a topic the poster may not use.
+    bool Refused() const { return refused; }
 
 private:
     enum State { IDLE, BEGIN, LOOKUP_REPLY, LOOKUP_ROOT, INSERT_DISCUSSION, INSERT_MESSAGE, INSERT_ROOT, TAGS,
@@ -34,7 +38,9 @@ private:
 
     IDatabase* database;
     MessagesStatements* statements;
+    const MessagesUser* poster;
     MessageContent* content;
+    bool refused = false;
     State state = IDLE;
     // The tag or notification inserted last.
     const void* reference = nullptr;

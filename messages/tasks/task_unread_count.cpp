@@ -1,15 +1,14 @@
 #include "messages/tasks/task_unread_count.h"
 
+#include <vector>
+
 #include "database/sql_text.h"
 #include "messages/filter_expression.h"
 #include "runtime/assert.h"
 
-namespace {
-const size_t STATEMENT_SIZE = 10000;
-}  // namespace
-
-TaskUnreadCount::TaskUnreadCount(IDatabase* database, const char* sip, const MessageFilter* filter, unsigned type)
-    : database(database), sip(sip ? sip : ""), filter(filter), type(type)
+TaskUnreadCount::TaskUnreadCount(IDatabase* database, const char* sip, const MessageFilter* filter, unsigned type,
+                                 const MessagesReadableTopics& readable)
+    : database(database), sip(sip ? sip : ""), filter(filter), type(type), readable(readable)
 {
 }
 
@@ -25,6 +24,10 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size) const
               "message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) AND "
               "discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000",
               sip.c_str(), sip.c_str());
+    if (!readable.All()) {
+        sql.Print(" AND ");
+        readable.Print(sql, "discussion.topic");
+    }
     if (filter && !filter->FilterEmpty()) {
         sql.Print(" AND (");
         // The closing parenthesis needs its byte.
@@ -38,10 +41,10 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size) const
 void TaskUnreadCount::Start(UTask* owner)
 {
     user = owner;
-    char sql[STATEMENT_SIZE];
-    size_t len = Statement(sql, sizeof(sql));
+    std::vector<char> sql(StatementSize());
+    size_t len = Statement(sql.data(), sql.size());
     ASSERT(len, "TaskUnreadCount statement does not fit");
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql);
+    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.data());
 }
 
 void TaskUnreadCount::DatabaseError(IDatabase*, db_error_t)

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "messages/readable_topics.h"
 #include "runtime/task.h"
 
 class MessageFilter;
@@ -13,13 +14,16 @@ class MessageFilter;
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskUnreadCount : public ITask, public UDatabase {
 public:
-    // The filter (not owned, may be null) must outlive the task.
-    TaskUnreadCount(IDatabase* database, const char* sip, const MessageFilter* filter, unsigned type = 0);
+    // The filter (not owned, may be null) must outlive the task. Only
+    // messages of the readable topics count.
+    TaskUnreadCount(IDatabase* database, const char* sip, const MessageFilter* filter, unsigned type = 0,
+                    const MessagesReadableTopics& readable = MessagesReadableTopics());
     void Start(UTask* owner) override;
     unsigned long long Get() const { return count; }
 
-    // The statement, into a room of `size` (10000 is always enough).
+    // The statement, into a room of `size`: StatementSize() is always enough.
     size_t Statement(char* buf, size_t size) const;
+    size_t StatementSize() const { return 10000 + readable.Length(); }
 
 private:
     void DatabaseError(IDatabase* db, db_error_t error) override;
@@ -29,5 +33,6 @@ private:
     std::string sip;
     const MessageFilter* filter;
     unsigned type;
+    MessagesReadableTopics readable;
     unsigned long long count = 0;
 };

@@ -7,12 +7,13 @@
 
 #include "json/json_io.h"
 #include "messages/message_content.h"
+#include "messages/messages_user.h"
 #include "web/app_updates_session.h"
 
 MessagesFilter::MessagesFilter(AppUpdatesFilters* messageFilters, AppUpdatesSession* session, const char* name,
-                               bool liked, unsigned long long addsTo)
+                               bool liked, unsigned long long addsTo, const MessagesUser* reader)
     : MessageFilter(MessageFilter::AND),
-      AppUpdatesFilter<MessagesUpdateMessage>(messageFilters, session, name, nullptr), liked(liked), addsTo(addsTo)
+      AppUpdatesFilter<MessagesUpdateMessage>(messageFilters, session, name, nullptr), liked(liked), addsTo(addsTo), reader(reader)
 {
 }
 
@@ -23,6 +24,7 @@ bool MessagesFilter::Test(MessagesUpdateMessage* update)
     if (update->Src() && Name() && update->SessionId() == Session()->SessionId() && !strcmp(Name(), update->Src()))
         return false;
     const MessageContent* message = update->Message();
+    if (reader && !reader->FindTopic(message->topic)) return false;
     if (addsTo && addsTo == message->addsTo) return true;
     if (liked != update->Liked()) return false;
     return check(message);

@@ -4,14 +4,18 @@
 #include "messages/updates/message_update.h"
 #include "web/app_updates_filter.h"
 
+class MessagesUser;
+
 // A session's "SetFilter": new messages matching its expression are sent
 // to the client as "Add" updates under the filter's name. The expression
 // starts empty (AND); the session fills it from the request.
 class MessagesFilter : public MessageFilter, public AppUpdatesFilter<MessagesUpdateMessage> {
 public:
-    // addsTo: a discussion whose messages always pass, 0 for none.
+    // addsTo: a discussion whose messages always pass, 0 for none. With a
+    // reader, only messages of the reader's topics pass, whatever the
+    // expression says (the reader outlives the filter).
     MessagesFilter(AppUpdatesFilters* messageFilters, AppUpdatesSession* session, const char* name, bool liked,
-                   unsigned long long addsTo);
+                   unsigned long long addsTo, const MessagesUser* reader = nullptr);
 
     bool Test(MessagesUpdateMessage* update) override;
     void Send(MessagesUpdateMessage* update) override;
@@ -22,4 +26,5 @@ public:
 private:
     bool liked;
     unsigned long long addsTo;
+    const MessagesUser* reader;
 };

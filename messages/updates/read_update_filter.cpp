@@ -7,6 +7,7 @@
 
 #include "json/json_io.h"
 #include "messages/message_content.h"
+#include "messages/messages_user.h"
 #include "web/app_updates_session.h"
 
 namespace {
@@ -19,8 +20,9 @@ size_t Length(const char* s)
 }  // namespace
 
 MessagesFilterRead::MessagesFilterRead(AppUpdatesFilters* readFilters, AppUpdatesSession* session, const char* name,
-                                       const char* user)
-    : MessageFilter(MessageFilter::AND), AppUpdatesFilter<MessagesUpdateRead>(readFilters, session, name, user)
+                                       const char* user, const MessagesUser* reader)
+    : MessageFilter(MessageFilter::AND), AppUpdatesFilter<MessagesUpdateRead>(readFilters, session, name, user),
+      reader(reader)
 {
 }
 
@@ -29,6 +31,7 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
     const MessageContent* message = update->Message();
     // Nobody has unread messages of their own.
     if (User() && message->author && !strcasecmp(User()->Name(), message->author)) return false;
+    if (reader && !reader->FindTopic(message->topic)) return false;
     return check(message);
 }
 

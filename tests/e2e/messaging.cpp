@@ -576,3 +576,65 @@ TEST_F(e2e_messaging, malformed_requests_get_their_reply_or_none_and_the_session
     std::vector<JsonMessage> topics = ann->Ask("{\"mt\":\"ReadTopics\",\"src\":\"still\"}", "ReadTopicsResult");
     EXPECT_EQ(topics.size(), 3u) << Texts(topics);
 }
+
+TEST_F(e2e_messaging, nothing_of_a_topic_reaches_a_user_who_may_not_use_it)
+{
+    auto ann = Login("ann", {"team", "secret"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team"), secret = N("secret"), tag = N("classified");
+    std::string filterOr = Json().Str("op", "or").Strs("tags", {tag}).Strs("topics", {secret});
+    // Bob watches with filters that name the topic and widen with OR.
+    bob->Ask(Json().Str("mt", "SetFilter").Str("src", "watch").Num("count", 0).Raw("filter", filterOr),
+             "SetFilterResult");
+    bob->Ask(Json().Str("mt", "SetFilter").Str("src", "likes").Num("count", 0).Bool("liked", true).Raw("filter",
+                                                                                                      filterOr),
+             "SetFilterResult");
+    JsonMessage opened = Post(*ann, secret, "for ann only", Json().Strs("tags", {tag}).Members());
+    ASSERT_FALSE(opened.Has("error")) << opened.text;
+    std::string root = std::to_string(opened.Number("id")), discussion = std::to_string(opened.Number("addsTo"));
+    JsonMessage liked = ann->Reply(Json().Str("mt", "Like").Num("id", opened.Number("id")).Str("topic", secret),
+                                   "LikeResult");
+    ASSERT_EQ(Value("SELECT count(*) FROM message_likes WHERE message=" + root), "1");
+
+    // Posting into it through its discussion, whatever topic the post names.
+    std::string count = Value("SELECT count(*) FROM messages WHERE adds_to=" + discussion);
+    EXPECT_TRUE(Post(*bob, team, "sneaking in", "\"addsTo\":" + discussion).True("error"));
+    EXPECT_TRUE(Post(*bob, team, "sneaking in", "\"repliesTo\":" + root).True("error"));
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE adds_to=" + discussion), count);
+
+    // Every way of reading.
+    auto rows = [&](const std::string& request, const std::string& resultMt) {
+        std::vector<JsonMessage> got = bob->Ask(request, resultMt);
+        std::vector<JsonMessage> found;
+        for (auto& m : Rows(got))
+            if (MsgString(m, "topic") == secret) found.push_back(std::move(m));
+        return found.size();
+    };
+    EXPECT_EQ(rows(Json().Str("mt", "Discussion").Num("discussion", opened.Number("addsTo")).Num("count", 10),
+                   "DiscussionResult"),
+              0u);
+    for (std::string members : {"\"discussion\":true,\"filter\":" + filterOr, std::string("\"discussion\":false"),
+                                "\"liked\":true,\"filter\":" + filterOr, "\"addsTo\":" + discussion})
+        EXPECT_EQ(rows("{\"mt\":\"SetFilter\",\"src\":\"r\",\"count\":100," + members + "}", "SetFilterResult"), 0u)
+            << members;
+    EXPECT_EQ(rows("{\"mt\":\"GetMore\",\"src\":\"unregistered\",\"count\":100,\"timestamp\":9000000000000,\"id\":1}",
+                   "GetMoreResult"),
+              0u);
+    EXPECT_EQ(bob->Reply(Json().Str("mt", "SetUnreadFilter").Str("src", "u").Raw("filter", filterOr),
+                         "SetUnreadFilterResult")
+                  .Number("count"),
+              0u);
+    EXPECT_EQ(bob->Ask(Json().Str("mt", "Likes").Num("id", opened.Number("id")), "LikesResult").size(), 1u);
+    // Marking it read or liking it leaves nothing behind.
+    EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", opened.Number("id")), "SetReadResult").Number("id"), 0u);
+    bob->Reply(Json().Str("mt", "Like").Num("id", opened.Number("id")).Str("topic", team), "LikeResult");
+    EXPECT_EQ(Value("SELECT count(*) FROM message_read WHERE message=" + root), "0");
+    EXPECT_EQ(Value("SELECT count(*) FROM message_likes WHERE message=" + root), "1");
+    // Nothing of it was pushed: not the post, not ann's like, not bob's own attempt.
+    for (auto& m : bob->Pushed()) EXPECT_NE(MsgString(m, "topic"), secret) << m.text;
+    // Ann, who may, still sees it all.
+    EXPECT_EQ(ann->Ask(Json().Str("mt", "Discussion").Num("discussion", opened.Number("addsTo")).Num("count", 10),
+                       "DiscussionResult")
+                  .size(),
+              1u) << "a discussion's messages leave its root out: the reply alone";
+}
