@@ -29,70 +29,19 @@ build=${BENCH_BUILD:-$top/build/bench-messaging}
 "$top/scripts/deps.sh" bench
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_BENCH=ON -DMESSAGES_TESTS=OFF >/dev/null
 cmake --build "$build" --target messages platform-webserver bench_messaging bench_statements -j2 >/dev/null
-webserver="$build/platform/webserver/platform-webserver"
 driver="$build/bench/bench_messaging"
 statements="$build/bench/bench_statements"
 
-# The driver and the webserver hold a descriptor per session.
-want_fds=$((2 * sessions + 1024))
-if [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -lt "$want_fds" ]; then
-  ulimit -n "$want_fds" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-fi
-
-domain="messaging-$$.bench"
-password="bench-messaging-pw"
-dir=$(mktemp -d /tmp/messages-bench-messaging.XXXXXX)
-# The service logs under /var/log/apps/ in a directory named after its
-# executable: a name of this run keeps its log apart from everyone else's.
-name="messages-bench-messaging-$$"
-cp "$build/service/messages" "$dir/$name"
-logdir="/var/log/apps/$name"
-pids=()
-cleanup() {
-  local rc=$?
-  if [ "$rc" -ne 0 ]; then
-    echo "the service's log lines of this run that tell of trouble:"
-    cat "$logdir"/*.txt 2>/dev/null | grep -a -i -e error -e fail -e assert | tail -n 40 | sed 's/^/  /' || true
-    for f in messages webserver; do
-      echo "standard output and error of $f:"
-      tail -n 20 "$dir/$f.log" 2>/dev/null | sed 's/^/  /'
-    done
-  fi
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  "$top/scripts/pg-test.sh" stop "$dir/pg" >/dev/null 2>&1 || true
-  rm -rf "$dir" "$logdir"
-}
-trap cleanup EXIT
-
-# Waits up to 60 s for a line matching $2 in file $1 and prints it.
-wait_line() {
-  for _ in $(seq 1 600); do
-    if grep -m1 "$2" "$1" 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "bench-messaging.sh: no '$2' in $1" >&2
-  return 1
-}
-
-"$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
-# shellcheck disable=SC1091
-. "$dir/pg/pg.env"
+bench=messaging
+# shellcheck source=scripts/bench-site.sh
+. "$top/scripts/bench-site.sh"
+# Log files large enough that every statement and confirmation of the run stays.
+start_site --log-size=50000000
 # psql and pgbench take the password from PGPASSWORD, bench_statements the server from PG_*.
 export PGPASSWORD=$PG_PASSWORD PG_ADDRESS PG_DATABASE PG_USER PG_PASSWORD
 psql_run() { "$PG_BIN/psql" -X -q -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" -d "$PG_DATABASE" -v ON_ERROR_STOP=1 "$@"; }
 pgbench_run() { "$PG_BIN/pgbench" -n -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" -M simple "$@" "$PG_DATABASE" 2>&1; }
 
-"$webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" >"$dir/webserver.log" 2>&1 &
-web_pid=$!
-pids+=("$web_pid")
-web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
-# Log files large enough that every statement and confirmation of the run stays.
-"$dir/$name" --app-domain="$domain" --app-password="$password" --log-size=50000000 \
-  --webserver="$dir/plugins.sock" --webserver-path=/messages --db-host="$PG_ADDRESS" \
-  --db-name="$PG_DATABASE" --db-user="$PG_USER" --db-password="$PG_PASSWORD" >"$dir/messages.log" 2>&1 &
-messages_pid=$!
-pids+=("$messages_pid")
 # The schema is there once the websocket path is registered.
 wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
 # The statements prepared at start-up, before the log rotates them away.

@@ -22,77 +22,13 @@ build=${BENCH_BUILD:-$top/build/bench-sessions}
 "$top/scripts/deps.sh" test
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_BENCH=ON >/dev/null
 cmake --build "$build" --target messages platform-webserver web-echo-plugin bench_sessions -j2 >/dev/null
-webserver="$build/platform/webserver/platform-webserver"
-messages="$build/service/messages"
 echo_plugin="$build/tests/web-echo-plugin"
 driver="$build/bench/bench_sessions"
 
-# The driver and the webserver hold a descriptor per session.
-want_fds=$((2 * sessions + 1024))
-if [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -lt "$want_fds" ]; then
-  ulimit -n "$want_fds" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-fi
-
-domain="sessions-$$.bench"
-password="bench-sessions-pw"
-dir=$(mktemp -d /tmp/messages-bench-sessions.XXXXXX)
-# The service logs under /var/log/apps/ in a directory named after its executable, and
-# rotates there. A copy under a name of this run keeps thousands of logins from
-# rotating away the logs of everyone else's messages processes.
-name="messages-bench-sessions-$$"
-cp "$messages" "$dir/$name"
-messages="$dir/$name"
-logdir="/var/log/apps/$name"
-# The service's log lines of this run that tell of trouble.
-service_trouble() {
-  cat "$logdir"/*.txt 2>/dev/null | grep -i -e error -e fail -e assert | tail -n "${1:-20}" || true
-}
-pids=()
-cleanup() {
-  local rc=$?
-  # The log goes with the run, so what tells of trouble is shown first.
-  if [ "$rc" -ne 0 ]; then
-    echo "the service's log lines of this run that tell of trouble:"
-    service_trouble 40 | sed 's/^/  /'
-    for f in messages webserver; do
-      echo "standard output and error of $f:"
-      tail -n 20 "$dir/$f.log" 2>/dev/null | sed 's/^/  /'
-    done
-  fi
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  "$top/scripts/pg-test.sh" stop "$dir/pg" >/dev/null 2>&1 || true
-  rm -rf "$dir" "$logdir"
-}
-trap cleanup EXIT
-
-# Waits up to 60 s for a line matching $2 in file $1 and prints it.
-wait_line() {
-  for _ in $(seq 1 600); do
-    if grep -m1 "$2" "$1" 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "bench-sessions.sh: no '$2' in $1" >&2
-  cat "$1" >&2
-  return 1
-}
-alive() {
-  kill -0 "$1" 2>/dev/null || { echo "bench-sessions.sh: $2 (pid $1) has exited" >&2; return 1; }
-}
-
-"$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
-# shellcheck disable=SC1091
-. "$dir/pg/pg.env"
-
-"$webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" >"$dir/webserver.log" 2>&1 &
-web_pid=$!
-pids+=("$web_pid")
-web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
-"$messages" --app-name=bench-sessions --app-domain="$domain" --app-password="$password" \
-  --webserver="$dir/plugins.sock" --webserver-path=/messages --db-host="$PG_ADDRESS" \
-  --db-name="$PG_DATABASE" --db-user="$PG_USER" --db-password="$PG_PASSWORD" >"$dir/messages.log" 2>&1 &
-messages_pid=$!
-pids+=("$messages_pid")
+bench=sessions
+# shellcheck source=scripts/bench-site.sh
+. "$top/scripts/bench-site.sh"
+start_site
 "$echo_plugin" --webserver="$dir/plugins.sock" --path=/echo >"$dir/echo.log" 2>&1 &
 echo_pid=$!
 pids+=("$echo_pid")

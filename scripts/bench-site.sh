@@ -1,0 +1,75 @@
+# Sourced by the whole-process benchmarks: a throwaway PostgreSQL, platform-webserver
+# and messages under a name of this run, and their clean-up. Set before sourcing:
+#   top, bench (a short name), build (the build directory), sessions (descriptors needed).
+# Defines: dir, domain, password, name, logdir, pids, web_pid, web_port, messages_pid,
+# wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages].
+
+# The driver and the webserver hold a descriptor per session.
+want_fds=$((2 * sessions + 1024))
+if [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -lt "$want_fds" ]; then
+  ulimit -n "$want_fds" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+fi
+
+domain="$bench-$$.bench"
+password="bench-$bench-pw"
+dir=$(mktemp -d "/tmp/messages-bench-$bench.XXXXXX")
+# The service logs under /var/log/apps/ in a directory named after its executable, and
+# rotates there. A copy under a name of this run keeps its log apart from everyone else's.
+name="messages-bench-$bench-$$"
+cp "$build/service/messages" "$dir/$name"
+logdir="/var/log/apps/$name"
+pids=()
+
+# The service's log lines of this run that tell of trouble.
+service_trouble() {
+  cat "$logdir"/*.txt 2>/dev/null | grep -a -i -e error -e fail -e assert | tail -n "${1:-20}" || true
+}
+
+cleanup() {
+  local rc=$?
+  # The log goes with the run, so what tells of trouble is shown first.
+  if [ "$rc" -ne 0 ]; then
+    echo "the service's log lines of this run that tell of trouble:"
+    service_trouble 40 | sed 's/^/  /'
+    for f in messages webserver; do
+      echo "standard output and error of $f:"
+      tail -n 20 "$dir/$f.log" 2>/dev/null | sed 's/^/  /'
+    done
+  fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  "$top/scripts/pg-test.sh" stop "$dir/pg" >/dev/null 2>&1 || true
+  rm -rf "$dir" "$logdir"
+}
+trap cleanup EXIT
+
+# Waits up to 60 s for a line matching $2 in file $1 and prints it.
+wait_line() {
+  for _ in $(seq 1 600); do
+    if grep -m1 "$2" "$1" 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "bench-$bench: no '$2' in $1" >&2
+  cat "$1" >&2
+  return 1
+}
+alive() {
+  kill -0 "$1" 2>/dev/null || { echo "bench-$bench: $2 (pid $1) has exited" >&2; return 1; }
+}
+
+# PostgreSQL, the webserver and the service, up to the service's websocket path.
+start_site() {
+  "$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
+  # shellcheck disable=SC1091
+  . "$dir/pg/pg.env"
+  "$build/platform/webserver/platform-webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" \
+    >"$dir/webserver.log" 2>&1 &
+  web_pid=$!
+  pids+=("$web_pid")
+  web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
+  "$dir/$name" --app-name="bench-$bench" --app-domain="$domain" --app-password="$password" \
+    --webserver="$dir/plugins.sock" --webserver-path=/messages --db-host="$PG_ADDRESS" \
+    --db-name="$PG_DATABASE" --db-user="$PG_USER" --db-password="$PG_PASSWORD" "$@" >"$dir/messages.log" 2>&1 &
+  messages_pid=$!
+  pids+=("$messages_pid")
+}
