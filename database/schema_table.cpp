@@ -38,6 +38,11 @@ void TaskPostgreSQLInitTable::AddIndex(const char* name, const char* columnList,
     indexes.push_back({name, columnList, unique});
 }
 
+void TaskPostgreSQLInitTable::AddIndex(const char* name, const char* columnList, const char* method)
+{
+    indexes.push_back({name, columnList, false, method});
+}
+
 void TaskPostgreSQLInitTable::Start(UTask* owner)
 {
     ASSERT(database && !table.empty(), "TaskPostgreSQLInitTable::Start without database or table name");
@@ -168,9 +173,9 @@ void TaskPostgreSQLInitTable::AddMissingIndexes()
         if (i.exists) continue;
         char sql[SCHEMA_SQL_BUFFER];
         size_t len = SchemaSqlAppend(database, sql, sizeof(sql), 0,
-                                     i.unique ? "CREATE UNIQUE INDEX %S ON %S USING btree (%q)"
-                                              : "CREATE INDEX %S ON %S USING btree (%q)",
-                                     i.name.c_str(), table.c_str(), i.columns.c_str());
+                                     i.unique ? "CREATE UNIQUE INDEX %S ON %S USING %q (%q)"
+                                              : "CREATE INDEX %S ON %S USING %q (%q)",
+                                     i.name.c_str(), table.c_str(), i.method.c_str(), i.columns.c_str());
         ASSERT(len, "TaskPostgreSQLInitTable::AddMissingIndexes statement longer than 8k");
         Exec(sql);
     }

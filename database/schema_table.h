@@ -22,6 +22,7 @@ struct PostgreSQLTableIndex {
     std::string name;
     std::string columns;  // column expressions, e.g. "LOWER(sip)" or "time,topic"
     bool unique = false;
+    std::string method = "btree";
     bool exists = false;
 };
 
@@ -43,6 +44,8 @@ public:
     void AddColumn(const char* name, const char* definition);
     void AddConstraint(const char* name, const char* definition);
     void AddIndex(const char* name, const char* columns, bool unique);
+    // An index of another access method, such as "gin".
+    void AddIndex(const char* name, const char* columns, const char* method);
     void Start(UTask* owner) override;
 
 private:

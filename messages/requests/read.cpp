@@ -81,6 +81,7 @@ void MessagesReadRequest::TaskProgress(ITask*, unsigned)
     add.Ulong64("read", user ? row->GetULong64Value("read") : 0, msg);
     add.Unsigned("unread", user ? row->GetUIntValue("unread") : 0, msg);
     SendRow(add.Json());
+    rows++;
     read->Next();
 }
 
@@ -88,5 +89,6 @@ void MessagesReadRequest::Done(ITask*, bool)
 {
     // Rows sent before a database error stand; the reply follows them.
     MessagesReply reply(resultMt, Src());
+    ReplyMembers(reply);
     Reply(reply.Json());
 }

@@ -2,6 +2,7 @@
 
 #include "messages/requests/messages_request.h"
 
+class MessagesReply;
 class TaskReadMessages;
 
 // The reading requests: every row of the page goes to the client as an
@@ -16,12 +17,18 @@ public:
     ~MessagesReadRequest() override;
     void Begin() override;
 
+protected:
+    // Members of the reply beyond "mt" and "src".
+    virtual void ReplyMembers(MessagesReply&) {}
+    unsigned Rows() const { return rows; }
+
 private:
     void TaskProgress(ITask* task, unsigned progress) override;
     void Done(ITask* task, bool failed) override;
 
     const char* resultMt;
     TaskReadMessages* read;
+    unsigned rows = 0;
 };
 
 // "Discussion": the messages of one discussion.

@@ -1,8 +1,26 @@
 #include "messages/requests/search.h"
 
-// Not yet: these messages are answered like unknown ones.
+#include "json/json_io.h"
+#include "messages/messages_session.h"
+#include "messages/readable_topics.h"
+#include "messages/requests/messages_reply.h"
+#include "messages/search_query.h"
+#include "messages/tasks/task_search_messages.h"
 
-MessagesRequest* CreateSearch(MessagesSession&, json_io&, unsigned short)
+void Search::ReplyMembers(MessagesReply& reply)
 {
-    return nullptr;
+    reply.Unsigned("count", Rows());
+}
+
+MessagesRequest* CreateSearch(MessagesSession& s, json_io& msg, unsigned short base)
+{
+    std::string query = MessagesSearchQuery(msg.get_string(base, "text"));
+    const char* topic = msg.get_string(base, "topic");
+    // Nothing to look for, or a topic the user may not read: an empty page.
+    bool nothing = query.empty() || (topic && !s.IsAppObject() && !s.FindTopic(topic));
+    int count = nothing ? 0 : msg.get_int(base, "count");
+    MessagesReadableTopics readable = s.IsAppObject() ? MessagesReadableTopics() : MessagesReadableTopics(s);
+    return new Search(&s, "SearchResult",
+                      new TaskSearchMessages(s.RequestDatabase(), count, s.Sip(), query.empty() ? "''" : query, topic,
+                                             msg.get_ulong64(base, "more"), readable));
 }

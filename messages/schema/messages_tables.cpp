@@ -74,6 +74,11 @@ void DeclareMessages(TaskPostgreSQLInitTable* t)
     t->AddIndex("messages_time_index", "time", false);
     // A discussion's root message, looked up by every post that adds to it.
     t->AddIndex("messages_adds_to_replies_to_index", "adds_to,replies_to", false);
+    // The words of the text for search, kept by the database itself. The
+    // simple configuration neither stems nor drops words, so words of any
+    // language match as written, and by prefix.
+    t->AddColumn("search", "TSVECTOR GENERATED ALWAYS AS (to_tsvector('simple', COALESCE(text, ''))) STORED");
+    t->AddIndex("messages_search_index", "search", "gin");
 }
 
 void DeclareMessageNotifications(TaskPostgreSQLInitTable* t)

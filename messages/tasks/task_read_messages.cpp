@@ -44,13 +44,18 @@ size_t TaskReadMessages::StatementSize() const
     return STATEMENT_SIZE + readable.Length();
 }
 
-size_t TaskReadMessages::Statement(char* buf, size_t size) const
+void TaskReadMessages::PrintSelect(SqlText& sql) const
 {
-    SqlText sql(buf, size);
     const char* u = reader.c_str();
     sql.Print("%q", COLUMNS);
     if (!reader.empty()) sql.Print(USER_COLUMNS, u, u, u, u);
     sql.Print("%q", TABLES);
+}
+
+size_t TaskReadMessages::Statement(char* buf, size_t size) const
+{
+    SqlText sql(buf, size);
+    PrintSelect(sql);
 
     bool F = filter && !filter->FilterEmpty(), A = addsTo != 0, D = discussion, L = liked, T = timestamp != 0;
     const char* joiner = " WHERE ";

@@ -6,6 +6,7 @@
 #include "messages/tasks/task_rows.h"
 
 class MessageFilter;
+class SqlText;
 
 // Reads one page of messages with one statement and hands out its rows one
 // at a time: the messages of a discussion (addsTo), the list of discussions
@@ -30,13 +31,16 @@ public:
     void Start(UTask* owner) override;
     bool HasUser() const { return !reader.empty(); }
     // Rows of a first page of a list carry "initial".
-    bool Initial() const { return !addsTo && !timestamp; }
+    virtual bool Initial() const { return !addsTo && !timestamp; }
 
     // The statement, into a room of `size`: StatementSize() is always enough.
-    size_t Statement(char* buf, size_t size) const;
+    virtual size_t Statement(char* buf, size_t size) const;
     size_t StatementSize() const;
 
-private:
+protected:
+    // The columns of a row and the tables they come from, up to the conditions.
+    void PrintSelect(SqlText& sql) const;
+
     int count;
     unsigned long long addsTo;
     bool discussion;

@@ -638,3 +638,47 @@ TEST_F(e2e_messaging, nothing_of_a_topic_reaches_a_user_who_may_not_use_it)
                   .size(),
               1u) << "a discussion's messages leave its root out: the reply alone";
 }
+
+TEST_F(e2e_messaging, search_finds_words_by_prefix_and_phrases_in_any_language_within_the_users_topics)
+{
+    auto ann = Login("ann", {"team", "secret"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team");
+    std::vector<std::string> texts = {"Deployment of the new build tonight", "deploy failed: rolling back",
+                                      "the quick brown fox", "brown, quick; fox!", "Die Bereitstellung läuft",
+                                      "日本語のテキスト", "unrelated chatter"};
+    std::map<std::string, unsigned long long> ids;
+    for (auto& t : texts) ids[t] = Post(*ann, team, t).Number("id");
+    Post(*ann, N("secret"), "deployment of the secret");
+    auto search = [&](Person& p, const std::string& text, unsigned count = 10, const std::string& extra = "") {
+        std::vector<JsonMessage> got = p.Ask("{\"mt\":\"Search\",\"src\":\"s\",\"count\":" + std::to_string(count) +
+                                                 ",\"text\":" + Quote(text) + extra + "}",
+                                             "SearchResult");
+        std::vector<std::string> found;
+        for (auto& m : Rows(got)) found.push_back(MsgString(m, "text"));
+        EXPECT_EQ(got.empty() ? ~0ull : got.back().Number("count"), found.size()) << text;
+        return found;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(search(*bob, "deplo"), (V{"deploy failed: rolling back", "Deployment of the new build tonight"}));
+    EXPECT_EQ(search(*bob, "\"quick brown\""), (V{"the quick brown fox"}));
+    EXPECT_EQ(search(*bob, "quick BROWN"), (V{"brown, quick; fox!", "the quick brown fox"}));
+    EXPECT_EQ(search(*bob, "bereitstellung"), (V{"Die Bereitstellung läuft"}));
+    EXPECT_EQ(search(*bob, "läu"), (V{"Die Bereitstellung läuft"}));
+    EXPECT_EQ(search(*bob, "日本"), (V{"日本語のテキスト"}));
+    // The search syntax's own operators are only separators.
+    EXPECT_EQ(search(*bob, "fox' & !quick | (brown:*"), (V{"brown, quick; fox!", "the quick brown fox"}));
+    EXPECT_EQ(search(*bob, "'; DROP TABLE messages; --"), V{});
+    EXPECT_EQ(search(*bob, "   \"\" ,.;"), V{});
+    // Topics: only the user's, and one of them when named.
+    EXPECT_EQ(search(*ann, "deplo", 10, ",\"topic\":" + Quote(N("secret"))), (V{"deployment of the secret"}));
+    EXPECT_EQ(search(*bob, "deplo", 10, ",\"topic\":" + Quote(N("secret"))), V{});
+    // Pages of one, each below the last id.
+    std::vector<JsonMessage> first = bob->Ask("{\"mt\":\"Search\",\"src\":\"p\",\"count\":1,\"text\":\"deplo\"}", "SearchResult");
+    std::vector<JsonMessage> page = Rows(first);
+    ASSERT_EQ(page.size(), 1u);
+    EXPECT_EQ(MsgNumber(page[0], "id"), ids["deploy failed: rolling back"]);
+    EXPECT_EQ(search(*bob, "deplo", 1, ",\"more\":" + std::to_string(MsgNumber(page[0], "id"))),
+              (V{"Deployment of the new build tonight"}));
+    EXPECT_EQ(search(*bob, "deplo", 1, ",\"more\":" + std::to_string(ids["Deployment of the new build tonight"])), V{});
+}

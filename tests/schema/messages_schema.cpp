@@ -67,14 +67,14 @@ static const std::pair<const char*, const char*> SCHEMA[] = {
                     "discussion_time_numeric_index (((\"time\")::numeric)), discussion_time_topic_index (\"time\", topic), "
                     "discussion_topic_index (topic), discussion_type_index (type)"},
     {"messages", "id bigint!, adds_to bigint, replies_to bigint, author bigint!, text text, time bigint!, edited bigint, "
-                 "editor bigint, attached character varying, guid uuid | "
+                 "editor bigint, attached character varying, guid uuid, search tsvector | "
                  "messages_adds_to_fkey FOREIGN KEY (adds_to) REFERENCES discussions(id) ON DELETE CASCADE, "
                  "messages_author_fkey FOREIGN KEY (author) REFERENCES objects(id), "
                  "messages_editor_fkey FOREIGN KEY (editor) REFERENCES objects(id), messages_pkey PRIMARY KEY (id), "
                  "messages_replies_to_fkey FOREIGN KEY (replies_to) REFERENCES messages(id) ON DELETE CASCADE | "
                  "messages_adds_to_index (adds_to), messages_adds_to_replies_to_index (adds_to, replies_to), "
                  "messages_author_index (author), messages_replies_to_index (replies_to), "
-                 "messages_time_index (\"time\")"},
+                 "messages_search_index (search), messages_time_index (\"time\")"},
     {"message_notifications", "message bigint!, object bigint! | "
                               "message_notifications_message_fkey FOREIGN KEY (message) REFERENCES messages(id) ON DELETE CASCADE, "
                               "message_notifications_object_fkey FOREIGN KEY (object) REFERENCES objects(id) ON DELETE CASCADE, "
