@@ -74,7 +74,8 @@ static const std::pair<const char*, const char*> SCHEMA[] = {
                  "messages_replies_to_fkey FOREIGN KEY (replies_to) REFERENCES messages(id) ON DELETE CASCADE | "
                  "messages_adds_to_index (adds_to), messages_adds_to_replies_to_index (adds_to, replies_to), "
                  "messages_author_index (author), messages_replies_to_index (replies_to), "
-                 "messages_search_index (search), messages_time_index (\"time\")"},
+                 "messages_search_index CREATE INDEX messages_search_index ON public.messages USING gin (search), "
+                 "messages_time_index (\"time\")"},
     {"message_notifications", "message bigint!, object bigint! | "
                               "message_notifications_message_fkey FOREIGN KEY (message) REFERENCES messages(id) ON DELETE CASCADE, "
                               "message_notifications_object_fkey FOREIGN KEY (object) REFERENCES objects(id) ON DELETE CASCADE, "
