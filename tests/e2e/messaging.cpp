@@ -12,33 +12,8 @@ using namespace e2e;
 
 namespace {
 
-class e2e_messaging : public ::testing::Test {
+class e2e_messaging : public MessagingTest {
 protected:
-    static void SetUpTestSuite() { site = new MessagingSite; }
-    static void TearDownTestSuite()
-    {
-        site->Stop();
-        delete site;
-        site = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(site->ready) << site->Output();
-        static int tests;
-        prefix = "t" + std::to_string(++tests) + "-";
-    }
-
-    // A name of this test's own.
-    std::string N(const std::string& name) const { return prefix + name; }
-    std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics = {},
-                                  const std::string& appobj = "")
-    {
-        std::vector<std::string> own;
-        for (auto& t : topics) own.push_back(N(t));
-        return site->Login(N(sip), own, appobj.empty() ? "" : N(appobj));
-    }
-    std::string Value(const std::string& sql) { return site->Value(sql); }
-
     // A post's reply; `extra` adds members (compact JSON without braces).
     JsonMessage Post(Person& p, const std::string& topic, const std::string& text, const std::string& extra = "",
                      const std::string& src = "post")
@@ -67,12 +42,7 @@ protected:
         return m.Number(name, m.Object("msg"));
     }
     static std::string MsgString(const JsonMessage& m, const char* name) { return m.String(name, m.Object("msg")); }
-
-    static MessagingSite* site;
-    std::string prefix;
 };
-
-MessagingSite* e2e_messaging::site = nullptr;
 
 }  // namespace
 

@@ -160,6 +160,67 @@ public:
     bool ready = false;
 };
 
+// A test file's fixture: one installation for all its tests, started by the
+// first and stopped after the last; each test names its people, topics and
+// groups with a prefix of its own, so tests share the service without seeing
+// each other's data.
+class MessagingTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { site = new MessagingSite; }
+    static void TearDownTestSuite()
+    {
+        site->Stop();
+        delete site;
+        site = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(site->ready) << site->Output();
+        static int tests;
+        prefix = "t" + std::to_string(++tests) + "-";
+    }
+
+    // A name of this test's own.
+    std::string N(const std::string& name) const { return prefix + name; }
+    // Logged in as this test's `sip` with this test's topics and groups;
+    // `appobj` (the test's own name too) makes an app object's login, and
+    // one ending in "~admin" an administrator's.
+    std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics = {},
+                                  const std::string& appobj = "", const std::vector<std::string>& groups = {})
+    {
+        auto person = std::make_unique<Person>(site->web.port, MessagingSite::password, MessagingSite::domain, N(sip));
+        LoginRequest r;
+        r.sip = N(sip);
+        r.dn = "Dn of " + N(sip);
+        for (auto& t : topics) r.apps.push_back({N(t), "Title of " + N(t)});
+        r.appsGiven = true;
+        for (auto& g : groups) r.groups.push_back(N(g));
+        r.groupsGiven = !groups.empty();
+        if (!appobj.empty()) r.appobj = N(appobj);
+        EXPECT_TRUE(person->ConnectAndLogin(r)) << sip;
+        return person;
+    }
+    std::string Value(const std::string& sql) { return site->Value(sql); }
+
+    // {"mt": mt, members...}
+    static std::string Request(const std::string& mt, const Json& members)
+    {
+        return "{\"mt\":" + Quote(mt) + (members.Members().empty() ? "" : ",") + members.Members() + "}";
+    }
+    // The messages `rowMt` that come before the reply to `mt`.
+    static std::vector<JsonMessage> Rows(Person& p, const std::string& mt, const Json& members,
+                                         const std::string& rowMt)
+    {
+        std::vector<JsonMessage> got = p.Ask(Request(mt, members), mt + "Result"), rows;
+        for (auto& m : got)
+            if (m.Mt() == rowMt) rows.push_back(std::move(m));
+        return rows;
+    }
+
+    inline static MessagingSite* site = nullptr;
+    std::string prefix;
+};
+
 // A quoted SQL string literal.
 inline std::string SqlText(const std::string& s)
 {

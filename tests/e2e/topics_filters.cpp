@@ -10,56 +10,16 @@ using namespace e2e;
 
 namespace {
 
-class e2e_topics_filters : public ::testing::Test {
+class e2e_topics_filters : public MessagingTest {
 protected:
-    static void SetUpTestSuite() { site = new MessagingSite; }
-    static void TearDownTestSuite()
-    {
-        site->Stop();
-        delete site;
-        site = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(site->ready) << site->Output();
-        static int tests;
-        prefix = "tf" + std::to_string(++tests) + "-";
-    }
-
-    // A name of this test's own.
-    std::string N(const std::string& name) const { return prefix + name; }
     // Logged in with this test's topics and groups, as an administrator when asked.
     std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics,
                                   const std::vector<std::string>& groups = {}, bool admin = false)
     {
-        auto person = std::make_unique<Person>(site->web.port, MessagingSite::password, MessagingSite::domain, N(sip));
-        LoginRequest r;
-        r.sip = N(sip);
-        r.dn = "Dn of " + N(sip);
-        for (auto& t : topics) r.apps.push_back({N(t), "Title of " + N(t)});
-        r.appsGiven = true;
-        for (auto& g : groups) r.groups.push_back(N(g));
-        r.groupsGiven = !groups.empty();
-        if (admin) r.appobj = N("svc~admin");
-        EXPECT_TRUE(person->ConnectAndLogin(r)) << sip;
-        return person;
+        return MessagingTest::Login(sip, topics, admin ? "svc~admin" : "", groups);
     }
-    std::string Value(const std::string& sql) { return site->Value(sql); }
     std::string Count(const std::string& table) { return Value("SELECT COUNT(*) FROM " + table); }
 
-    static std::string Request(const std::string& mt, const Json& members)
-    {
-        return "{\"mt\":" + Quote(mt) + (members.Members().empty() ? "" : ",") + members.Members() + "}";
-    }
-    // The messages `rowMt` before the reply to `mt`.
-    static std::vector<JsonMessage> Rows(Person& p, const std::string& mt, const Json& members,
-                                         const std::string& rowMt)
-    {
-        std::vector<JsonMessage> got = p.Ask(Request(mt, members), mt + "Result"), rows;
-        for (auto& m : got)
-            if (m.Mt() == rowMt) rows.push_back(std::move(m));
-        return rows;
-    }
     // The "id" of the reply to `mt`, 0 when it has none.
     static unsigned long long Write(Person& p, const std::string& mt, const Json& members)
     {
@@ -89,12 +49,7 @@ protected:
         }
         return names;
     }
-
-    static MessagingSite* site;
-    std::string prefix;
 };
-
-MessagingSite* e2e_topics_filters::site = nullptr;
 
 // A LIKE pattern that matches `text` as it stands.
 std::string Literal(const std::string& text)
