@@ -168,7 +168,7 @@ MessagesRequest* CreateUnLike(MessagesSession& s, json_io& msg, unsigned short b
 
 MessagesRequest* CreateLikes(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    return new Likes(&s, (unsigned long long)(long long)msg.get_int(base, "id"), Readable(s));
+    return new Likes(&s, (unsigned long long)(long long)msg.get_int(base, "id"), s.RequestDatabase(), Readable(s));
 }
 
 MessagesRequest* CreateNothing(MessagesSession&, json_io&, unsigned short)

@@ -48,41 +48,15 @@ void Like::AfterReply()
         &common->messageFilters, context->RequestSessionNumber(), nullptr, 0, content, true));
 }
 
-Likes::Likes(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable)
-    : MessagesRequest(context), id(id), readable(readable)
+Likes::Likes(MessagesRequestContext* context, unsigned long long id, IDatabase* database,
+             const MessagesReadableTopics& readable)
+    : ReadRows(context, new TaskLikes(database, id, PAGE_SIZE, readable), "Like", "LikesResult"), id(id)
 {
 }
 
-Likes::~Likes()
+void Likes::Describe(IDataSet* row, MessagesReply& out)
 {
-    delete list;
-}
-
-void Likes::Begin()
-{
-    if (!Database()) return Done(nullptr, true);
-    Working();
-    list = new TaskLikes(Database(), id, PAGE_SIZE, readable);
-    list->Start(this);
-}
-
-void Likes::TaskProgress(ITask*, unsigned)
-{
-    if (context->RequestSessionClosed()) {
-        list->Stop();
-        return list->Next();
-    }
-    IDataSet* row = list->Row();
-    MessagesReply like("Like", Src());
-    like.Ulong64("id", id);
-    like.String("sip", row->GetStringValue("sip"));
-    like.Ulong64("time", row->GetULong64Value("time"));
-    SendRow(like.Json());
-    list->Next();
-}
-
-void Likes::Done(ITask*, bool)
-{
-    MessagesReply reply("LikesResult", Src());
-    Reply(reply.Json());
+    out.Ulong64("id", id);
+    out.String("sip", row->GetStringValue("sip"));
+    out.Ulong64("time", row->GetULong64Value("time"));
 }

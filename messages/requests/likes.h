@@ -1,11 +1,11 @@
 #pragma once
 
 #include "messages/readable_topics.h"
-#include "messages/requests/messages_request.h"
+#include "messages/requests/row_requests.h"
 
+class IDatabase;
 class MessageContent;
 class TaskLike;
-class TaskLikes;
 
 // "Like" and "UnLike": the session's user likes a message or takes the like
 // back. A like is announced to the liked-message filters of every session
@@ -46,21 +46,17 @@ public:
 };
 
 // "Likes": who liked a message, latest first, one "Like" each, then the reply.
-class Likes : public MessagesRequest {
+class Likes : public ReadRows {
 public:
     // Only likes of a message of the readable topics are listed.
-    Likes(MessagesRequestContext* context, unsigned long long id, const MessagesReadableTopics& readable);
-    ~Likes() override;
-    void Begin() override;
+    Likes(MessagesRequestContext* context, unsigned long long id, IDatabase* database,
+          const MessagesReadableTopics& readable);
 
     // One page holds at most this many likes.
     static const unsigned PAGE_SIZE = 100;
 
 private:
-    void TaskProgress(ITask* task, unsigned progress) override;
-    void Done(ITask* task, bool failed) override;
+    void Describe(IDataSet* row, MessagesReply& out) override;
 
     unsigned long long id;
-    MessagesReadableTopics readable;
-    TaskLikes* list = nullptr;
 };

@@ -1,8 +1,10 @@
 #pragma once
 
-#include "messages/requests/filters.h"
+#include "messages/requests/row_requests.h"
 
+class MessagesSession;
 class TaskWriteTopic;
+class json_io;
 
 // Topics and who may use them, for administrators: "WriteTopic" creates, renames
 // or deletes a topic or sub-topic, "ReadTopicAccess" lists and "WriteTopicAccess"
