@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "messages/requests/filters.h"
+#include "messages/requests/row_requests.h"
 
 class MessagesSession;
 class TaskDeleteChat;
