@@ -43,3 +43,13 @@ void MessageStrings::Clear()
 {
     while (MessageString* s = First()) delete s;
 }
+
+std::string GuidText(const char* value)
+{
+    std::string out;
+    for (const char* c = value; c && *c; c++) {
+        if ((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')) out += *c;
+        else if (*c >= 'A' && *c <= 'F') out += char(*c - 'A' + 'a');
+    }
+    return out;
+}

@@ -2,8 +2,13 @@
 
 #include "runtime/istd_list.h"
 
+#include <string>
+
 // Frees the old string and stores a copy of value (null clears).
 void ReplaceString(char*& field, const char* value);
+
+// A guid as clients know it: its hex digits in lower case, nothing else.
+std::string GuidText(const char* value);
 
 // One owned string of a MessageStrings list.
 class MessageString : public istd::listElement {

@@ -48,6 +48,8 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
 
 Messages::~Messages()
 {
+    // The filter groups (MessagesCommon) go before the distribution (AppUpdates).
+    DropPending();
     delete plugin;
     delete startTask;
     delete dbFiles;

@@ -49,6 +49,14 @@ AppUpdates::AppUpdates(IIoMux* iomux) : iomux(iomux) {}
 AppUpdates::~AppUpdates()
 {
     ASSERT(sessions.empty(), "AppUpdates deleted with sessions");
+    DropPending();
+}
+
+void AppUpdates::DropPending()
+{
+    iomux->CancelSetExec(this);
+    cursor = nullptr;
+    resuming = false;
     while (!fifo.empty()) {
         AppUpdate* update = static_cast<AppUpdate*>(fifo.front());
         fifo.remove(update);

@@ -73,6 +73,9 @@ public:
 
     // Takes the update over; distribution starts on a later loop pass.
     void StartUpdate(AppUpdate* update);
+    // Deletes the updates nobody has been given yet: an owner whose filter
+    // groups go before this object calls it first (the updates refer to them).
+    void DropPending();
     void IoExec(void* param) override;
 
     unsigned PendingUpdates() const { return fifo.size(); }

@@ -1,5 +1,7 @@
 #include "messages/requests/chats.h"
 
+#include "messages/message_strings.h"
+
 #include <string.h>
 #include <strings.h>
 
@@ -44,17 +46,6 @@ void AnnounceChatCount(MessagesRequestContext* context, IDatabase* database, con
     if (!database) return;
     auto* update = new MessagesUpdateReadChat(&context->RequestCommon()->readFilters, topic.c_str());
     update->Start(context->RequestUpdates(), new TaskUnreadCount(database, topic.c_str(), update, 1));
-}
-
-// A guid as clients know it: hex digits in lower case, nothing else.
-std::string GuidText(const char* value)
-{
-    std::string out;
-    for (const char* c = value; *c; c++) {
-        if ((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f')) out += *c;
-        else if (*c >= 'A' && *c <= 'F') out += char(*c - 'A' + 'a');
-    }
-    return out;
 }
 
 // Well-formed UTF-8, as a websocket text message must be: no overlong

@@ -1,26 +1,11 @@
 #include "messages/requests/read.h"
 
 #include "database/data_set.h"
+#include "messages/message_strings.h"
 #include "messages/messages_user.h"
 #include "messages/requests/messages_reply.h"
 #include "messages/requests/request_context.h"
 #include "messages/tasks/task_read_messages.h"
-
-namespace {
-
-// A guid as clients know it: hex digits in lower case, nothing else.
-void GuidText(const char* value, char* out, size_t size)
-{
-    size_t n = 0;
-    for (const char* c = value; *c && n + 1 < size; c++) {
-        if (*c >= '0' && *c <= '9') out[n++] = *c;
-        else if (*c >= 'a' && *c <= 'f') out[n++] = *c;
-        else if (*c >= 'A' && *c <= 'F') out[n++] = char(*c - 'A' + 'a');
-    }
-    out[n] = 0;
-}
-
-}  // namespace
 
 MessagesReadRequest::MessagesReadRequest(MessagesRequestContext* context, const char* resultMt,
                                          TaskReadMessages* read)
@@ -66,11 +51,8 @@ void MessagesReadRequest::TaskProgress(ITask*, unsigned)
     add.String("tdn", tdn, msg);
     add.String("text", row->GetStringValue("text"), msg);
     const char* guid = row->GetStringValueWithNull("guid");
-    char guidText[64];
-    if (guid) {
-        GuidText(guid, guidText, sizeof(guidText));
-        add.String("guid", guidText, msg);
-    }
+    std::string guidText = guid ? GuidText(guid) : std::string();
+    if (guid) add.String("guid", guidText.c_str(), msg);
     add.Ulong64("timestamp", row->GetULong64Value("time"), msg);
     add.Ulong64("rtimestamp", row->GetULong64Value("rtime"), msg);
     add.Ulong64("ltimestamp", row->GetULong64Value("ltime"), msg);

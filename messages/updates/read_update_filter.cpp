@@ -38,10 +38,14 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 void MessagesFilterRead::Send(MessagesUpdateRead* update)
 {
     std::vector<char> buffer(6 * Length(Name()) + 64);
+    char number[16];
+    char* tmp = number;
     json_io msg(buffer.data());
     unsigned short base = msg.add_object(json_io::NONE, nullptr);
     msg.add_string(base, "src", Name());
     if (update->Change() > 0) msg.add_string(base, "mt", "SetUnread");
     else if (update->Change() < 0) msg.add_string(base, "mt", "SetRead");
+    // A count that replaces the client's: the user's unread chat messages.
+    else msg.add_unsigned(base, "count", update->Count(), tmp);
     Session()->SendUpdate(msg, buffer.data());
 }
