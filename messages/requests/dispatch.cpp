@@ -10,6 +10,7 @@
 #include "messages/readable_topics.h"
 #include "messages/requests/chats.h"
 #include "messages/requests/database_reset.h"
+#include "messages/requests/files.h"
 #include "messages/requests/filters.h"
 #include "messages/requests/groups.h"
 #include "messages/requests/likes.h"
@@ -214,6 +215,7 @@ const MessagesDispatchRow rows[] = {
     {"Like", false, CreateLike},
     {"UnLike", false, CreateUnLike},
     {"Likes", false, CreateLikes},
+    {"Attachments", false, CreateAttachments},
     {"RegisterResult", false, CreateNothing},
     {"ReadFilters", false, CreateReadFilters},
     {"WriteFilter", false, CreateWriteFilter},
@@ -229,6 +231,7 @@ const MessagesDispatchRow rows[] = {
     {"ReadGroups", false, CreateReadGroups},
     {"ReadMembers", false, CreateReadMembers},
     {"WriteMember", false, CreateWriteMember},
+    {"CreateFileBuffer", false, CreateCreateFileBuffer},
     {"Session", false, CreateSession},
     {"SessionClose", false, CreateSessionClose},
     {"DatabaseReset", true, CreateDatabaseReset},
