@@ -2,10 +2,10 @@
 # Installs the Debian packages a task needs, only those that are missing.
 # Usage: deps.sh run|test|bench
 set -euo pipefail
-common="g++ cmake make pkg-config libpq-dev libssl-dev zlib1g-dev postgresql libboost1.81-dev"
+common="g++ cmake make pkg-config libpq-dev libssl-dev libcurl4-openssl-dev zlib1g-dev postgresql libboost1.81-dev"
 case "${1:-test}" in
   run) want="$common" ;;
-  test) want="$common googletest libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev gdb curl" ;;
+  test) want="$common googletest libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev gdb curl python3 openssl" ;;
   bench) want="$common libbenchmark-dev rapidjson-dev nginx wrk" ;;
   *) echo "deps.sh: unknown profile $1" >&2; exit 2 ;;
 esac
