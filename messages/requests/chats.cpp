@@ -124,11 +124,10 @@ void FileLinks(const char* attached, const ChatLinks& links, size_t room, std::v
 }
 
 // The "attach" of a message whose files are still being fetched: the
-// instance keeps those until the message's "attached" is written. Fetching
-// attachments comes with file uploads; until then no message has any.
-const char* PendingAttachment(unsigned long long)
+// instance keeps those until the message's "attached" is written.
+const char* PendingAttachment(MessagesRequestContext* context, unsigned long long id)
 {
-    return nullptr;
+    return context->RequestCommon()->attachments.Pending(id);
 }
 
 }  // namespace
@@ -212,7 +211,7 @@ void ReadChat::TaskProgress(ITask*, unsigned)
     if (guid) ind.String("guid", guidText.c_str());
     ind.Ulong64("timestamp", row->GetULong64Value("time"));
     if (!attached || !*attached) {
-        ind.String("attach", PendingAttachment(id));
+        ind.String("attach", PendingAttachment(context, id));
     }
     else {
         json_io& json = ind.Json();

@@ -55,6 +55,9 @@ void Post::AfterReply()
     const MessagesUser* poster = context->RequestUser();
     bool own = poster->sip && store->author && !strcasecmp(poster->sip, store->author);
     update->Start(hub, Database(), own ? (poster->dn ? poster->dn : "") : nullptr);
+    // The files it names are fetched now that it is stored; readers see the
+    // list until they are.
+    if (store->Attach()) common->attachments.Attach(store->id, store->Attach());
 }
 
 Update::Update(MessagesRequestContext* context, unsigned long long id, TaskUpdateMessage* update)

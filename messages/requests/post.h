@@ -10,7 +10,8 @@ class TaskUpdateMessage;
 // one's own. Each replies with "error": true when its task failed.
 
 // "Post": stores the message; once the reply has left, announces it to the
-// message filters of every session and to the unread filters.
+// message filters of every session and to the unread filters, and has the
+// files of its "attach" fetched (unless they are being fetched already).
 class Post : public MessagesRequest {
 public:
     // Takes over the store task, which holds the message and its arguments.

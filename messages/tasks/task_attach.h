@@ -1,0 +1,109 @@
+#pragma once
+
+#include <string>
+
+#include "database/database.h"
+#include "net/http_client.h"
+#include "runtime/btree.h"
+#include "runtime/iomux.h"
+#include "runtime/task.h"
+
+class IDbFiles;
+class IDbFilesPut;
+class IInstanceLog;
+class MessagesCommon;
+
+// Fetches the files a new message names in its "attach" (URLs separated by
+// blanks) into the file store, in the message's folder, one after another on
+// one HTTP client, each written as it arrives. "attached" then lists each
+// stored file as "ID/NAME" (the name percent-encoded), blank-separated, and
+// "UPDATE messages SET attached=..." stores the list.
+// A URL that cannot be fetched is skipped, its partly stored file deleted,
+// and the rest of the list goes on: one dead link does not lose the other
+// files. Only http and https URLs are fetched; anything else fails like a
+// dead link. Once the instance's database or store is no longer the one the
+// task began with, or Stop was asked, nothing further is fetched; what was
+// stored is still listed while the database takes it.
+// A node of the instance's tree of pending attachments, by message id.
+// Reports on the loop; the owner deletes the task after its callback.
+class TaskAttach : public ITask, public UTask, public UHTTPClient, public UDatabase, public UIoExec, public btree {
+public:
+    // At most this many files per message: what "Attachments" lists.
+    static const unsigned MAX_FILES = 100;
+
+    TaskAttach(MessagesCommon* instance, IInstanceLog* log, unsigned long long id, const char* attach);
+    ~TaskAttach() override;
+    void Start(UTask* owner) override;
+    // Ends the fetch under way; nothing further is stored.
+    void Stop() override;
+
+    unsigned long long Id() const { return id; }
+    // The URL list, for readers while "attached" is not written yet.
+    const char* Attach() const { return attach.c_str(); }
+
+    int btree_compare(void* key) override;
+    int btree_compare(btree* other) override;
+
+    // The store's name of the file at `url`: its last path segment,
+    // URL-decoded, at most 255 bytes; a segment that does not decode to
+    // printable UTF-8 stays as it is, and an empty one becomes "file".
+    static std::string FileName(const char* url);
+
+private:
+    // CONNECTING: the client connects. RECEIVING: a block is asked for.
+    // OPENING: the first block is in hand and the file is being created.
+    // WRITING: a block is being stored. CLOSING: the client ends the fetch.
+    // DISCARDING: a partly stored file is deleted. UPDATING: "attached" is
+    // written. DONE: reported.
+    enum State { IDLE, CONNECTING, RECEIVING, OPENING, WRITING, CLOSING, DISCARDING, UPDATING, DONE };
+
+    void SetState(State next);
+    // The instance still has the database and store the task began with.
+    bool Unchanged() const;
+    // Unchanged, and not asked to stop: worth another step.
+    bool Usable() const;
+    void NextUrl();
+    void Write();
+    // The current URL has failed: the fetch ends, and what was stored goes.
+    void Abandon();
+    // The put of the current URL goes; its file is to be deleted.
+    void DropPut();
+    void Discard();
+    void Discarded();
+    void Finish();
+    void End(bool failed);
+
+    void IoExec(void* param) override;
+    void HTTPClientConnectComplete(IHTTPClient* client) override;
+    void HTTPClientRecvResult(IHTTPClient* client, const unsigned char* buffer, size_t length, bool last) override;
+    void HTTPClientShutdown(IHTTPClient* client, httpclient_shutdown_reason_t reason) override;
+    void TaskComplete(ITask* task) override;
+    void TaskFailed(ITask* task) override;
+    void TaskProgress(ITask* task, unsigned progress) override;
+    void DatabaseError(IDatabase* db, db_error_t error) override;
+    void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
+
+    MessagesCommon* instance;
+    IInstanceLog* log;
+    unsigned long long id;
+    std::string attach;
+    State state = IDLE;
+    // Taken at Start; each step first checks that the instance still has them.
+    IDatabase* database = nullptr;
+    IDbFiles* store = nullptr;
+    IHTTPClient* client = nullptr;
+    // Where the next URL begins in `attach`, and how many were taken.
+    size_t next = 0;
+    unsigned files = 0;
+    std::string url;
+    std::string name;
+    IDbFilesPut* put = nullptr;
+    ITask* del = nullptr;
+    // The file of a failed URL that is to be deleted once its fetch has ended.
+    unsigned long long discard = 0;
+    // The block in hand: valid until the client is asked for the next.
+    const unsigned char* block = nullptr;
+    size_t blockLength = 0;
+    bool blockLast = false;
+    std::string attached;
+};
