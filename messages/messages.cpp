@@ -3,13 +3,17 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "dbfiles/dbfiles.h"
-#include "messages/messages_options.h"
 #include "database/db_error.h"
+#include "dbfiles/dbfiles.h"
+#include "messages/http/file_buffers.h"
+#include "messages/http/file_route.h"
+#include "messages/http/message_files.h"
+#include "messages/messages_options.h"
 #include "messages/messages_session.h"
 #include "messages/schema/task_database_fix.h"
 #include "messages/schema/task_database_init.h"
 #include "messages/schema/task_database_update.h"
+#include "runtime/assert.h"
 #include "runtime/build_info.h"
 #include "service/app_args.h"
 #include "service/app_service.h"
@@ -55,6 +59,7 @@ Messages::~Messages()
     delete dbFiles;
     delete database;
     database = nullptr;
+    DeleteRetired();
     free(path);
 }
 
@@ -102,19 +107,52 @@ void Messages::WebserverPluginClose(IWebserverPlugin* closed, wsp_close_reason_t
 void Messages::WebserverPluginHttpListenResult(IWebserverPlugin* link, ws_request_type_t type, char* resourceName,
                                                const char*, unsigned long long)
 {
-    // Files, buffers and uploads come with the file endpoints; until then
-    // their paths are refused like any malformed one.
-    if (type == WS_REQUEST_GET) {
-        if (!strncmp(resourceName, "/buffer/", 8) || !strncmp(resourceName, "/files/", 7) ||
-            !link->BuildRedirect(resourceName, messagesBuild, (unsigned)strlen(messagesBuild)))
+    MessagesFileRoute r = MessagesRouteRequest(type, resourceName);
+    switch (r.kind) {
+    case MessagesFileRoute::OPTIONS: return link->Accept(new MessagesOptions());
+    case MessagesFileRoute::STATIC:
+        if (!link->BuildRedirect(resourceName, messagesBuild, (unsigned)strlen(messagesBuild)))
             link->Cancel(WSP_CANCEL_NOT_FOUND);
         return;
+    case MessagesFileRoute::FILE_GET:
+    case MessagesFileRoute::FILE_POST:
+    case MessagesFileRoute::FILE_DEL:
+        // Uploads and deletions name the session alone, never a user session.
+        if (!findSession(r.session, r.kind == MessagesFileRoute::FILE_GET ? r.userSession : 0, r.sessionKey))
+            return link->Cancel(WSP_CANCEL_NOT_FOUND);
+        break;
+    case MessagesFileRoute::BUFFER_GET:
+    case MessagesFileRoute::BUFFER_POST: break;
+    default: return link->Cancel(WSP_CANCEL_NOT_FOUND);
     }
-    if (type == WS_REQUEST_OPTIONS) {
-        link->Accept(new MessagesOptions());
-        return;
+    // Files live in the database: while it is away (or the instance stops)
+    // they cannot be had.
+    IDbFiles* store = UsableDbFiles();
+    if (stopping || !store) return link->Cancel(WSP_CANCEL_UNAVAILABLE);
+    switch (r.kind) {
+    case MessagesFileRoute::FILE_GET: return link->Accept(new MessageGet(this, store, r.id, r.name));
+    case MessagesFileRoute::FILE_POST: return link->Accept(new MessagePost(this, store, r.message, r.name));
+    case MessagesFileRoute::FILE_DEL: return link->Accept(new MessageDel(this, store, r.id));
+    case MessagesFileRoute::BUFFER_GET: return link->Accept(new MessagesFileBufferGet(this, database, r.id, r.key));
+    default: return link->Accept(new MessagesFileBufferPost(this, database, r.id, r.key));
     }
-    link->Cancel(WSP_CANCEL_NOT_FOUND);
+}
+
+void Messages::FileTransferEnd()
+{
+    ASSERT(fileTransactions, "Messages::FileTransferEnd without a file transfer");
+    if (--fileTransactions) return;
+    DeleteRetired();
+    TryStop();
+}
+
+void Messages::DeleteRetired()
+{
+    for (auto& r : retired) {
+        delete r.first;
+        delete r.second;
+    }
+    retired.clear();
 }
 
 void Messages::WebserverPluginWebsocketListenResult(IWebserverPlugin* link, const char*, const char*, const char* host)
@@ -224,16 +262,19 @@ void Messages::TaskFailed(ITask* task)
     StartNext(nullptr, START_DONE);
 }
 
-void Messages::DatabaseShutdown(IDatabase*, db_error_t error)
+void Messages::DatabaseShutdown(IDatabase* db, db_error_t error)
 {
+    // A retired database tells its owner nothing more that matters.
+    if (db != database) return;
     Log("Messages::DatabaseShutdown error %d", (int)error);
     databaseReady = false;
     statements.Forget();
     // Tasks still running would touch the database we are about to delete.
     if (startStep != START_DONE) StartNext(nullptr, START_DONE);
-    delete dbFiles;
+    // Open file requests may still hold tasks of the store: it goes with the last of them.
+    retired.push_back({dbFiles, database});
+    if (!fileTransactions) DeleteRetired();
     dbFiles = nullptr;
-    delete database;
     database = nullptr;
     if (stopping) return TryStop();
     // Requests fail at once until the database is back and complete again.
@@ -245,8 +286,9 @@ void Messages::DatabaseShutdown(IDatabase*, db_error_t error)
     reconnect.Start(delay);
 }
 
-void Messages::DatabaseError(IDatabase*, db_error_t error)
+void Messages::DatabaseError(IDatabase* db, db_error_t error)
 {
+    if (db != database) return;
     // The owner hears errors only for its own commands; the connection is
     // treated as lost and shut down, which ends in DatabaseShutdown.
     Log("Messages::DatabaseError error %d", (int)error);

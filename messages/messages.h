@@ -1,5 +1,8 @@
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "database/database.h"
 #include "database/reconnect_backoff.h"
 #include "messages/messages_common.h"
@@ -51,6 +54,8 @@ public:
     // take long to come back.
     IDatabase* UsableDatabase() const { return databaseReady ? database : nullptr; }
     IDbFiles* GetDbFiles() const { return dbFiles; }
+    // The file store while the database is usable, else null.
+    IDbFiles* UsableDbFiles() const { return databaseReady ? dbFiles : nullptr; }
     IIoMux* GetIoMux() const { return iomux; }
     // The web path the instance is served under, such as "/messages".
     const char* WebPath() const { return path; }
@@ -63,6 +68,13 @@ public:
     // The session tree, kept by the sessions themselves.
     void AddSession(MessagesSession* session);
     void RemoveSession(MessagesSession* session);
+
+    // An HTTP file request has begun or ended. While any is open a stopping
+    // instance does not report itself stopped, and a database (with its file
+    // store) that shut down is kept, closed, because a request may still hold
+    // one of its tasks; the last to end lets them go.
+    void FileTransferBegin() { fileTransactions++; }
+    void FileTransferEnd();
 
     void WebserverPluginClose(IWebserverPlugin* plugin, wsp_close_reason_t reason, bool lastUser) override;
     void WebserverPluginHttpListenResult(IWebserverPlugin* plugin, ws_request_type_t type, char* resourceName,
@@ -87,6 +99,7 @@ private:
     void ConnectDatabase();
     // The chain has completed: clients are served.
     void Ready();
+    void DeleteRetired();
 
     IIoMux* iomux;
     ISocketProvider* tcpSocketProvider;
@@ -108,5 +121,7 @@ private:
     char password[35];
     char* path;
     unsigned fileTransactions = 0;
+    // Databases and their stores that shut down while file requests were open.
+    std::vector<std::pair<IDbFiles*, IDatabase*>> retired;
     btree* sessions = nullptr;
 };
