@@ -83,6 +83,8 @@ void Messages::Stop()
     Log("App instance stopping");
     stopping = true;
     reconnect.Cancel();
+    // Fetches end soon; what they stored is listed while the database still takes it.
+    attachments.Stop();
     if (database) database->Shutdown();
     if (plugin) plugin->Close();
     else TryStop();

@@ -52,11 +52,11 @@ public:
     // The database while it is connected and its schema complete, else null:
     // requests fail at once then rather than wait for a database that may
     // take long to come back.
-    IDatabase* UsableDatabase() const { return databaseReady ? database : nullptr; }
-    IDbFiles* GetDbFiles() const { return dbFiles; }
+    IDatabase* UsableDatabase() const override { return databaseReady ? database : nullptr; }
+    IDbFiles* GetDbFiles() const override { return dbFiles; }
     // The file store while the database is usable, else null.
     IDbFiles* UsableDbFiles() const { return databaseReady ? dbFiles : nullptr; }
-    IIoMux* GetIoMux() const { return iomux; }
+    IIoMux* GetIoMux() const override { return iomux; }
     // The web path the instance is served under, such as "/messages".
     const char* WebPath() const { return path; }
 
@@ -75,6 +75,9 @@ public:
     // one of its tasks; the last to end lets them go.
     void FileTransferBegin() { fileTransactions++; }
     void FileTransferEnd();
+    // A fetch of attachments holds the database and the store as a file request does.
+    void AttachmentBegun() override { FileTransferBegin(); }
+    void AttachmentEnded() override { FileTransferEnd(); }
 
     void WebserverPluginClose(IWebserverPlugin* plugin, wsp_close_reason_t reason, bool lastUser) override;
     void WebserverPluginHttpListenResult(IWebserverPlugin* plugin, ws_request_type_t type, char* resourceName,
