@@ -14,8 +14,8 @@
 
 #include <string>
 
-#include "messages/http/file_route.cpp"
-#include "messages/http/url_text.cpp"
+#include "messages/http/file_route.h"
+#include "messages/http/url_text.h"
 
 namespace {
 
