@@ -29,11 +29,11 @@ const char* const startStepNames[] = {"none",       "database fix",         "dat
 }  // namespace
 
 Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider,
-                   ISocketProvider* localSocketProvider, ISocketProvider* tcpSocketProvider,
+                   ISocketProvider* localSocketProvider, ISocketProvider*,
                    IDatabaseProvider* databaseProvider, IDbFilesProvider* dbFilesProvider, AppService* service,
                    AppInstanceArgs* args)
     : AppInstance(service, args), AppUpdates(iomux), MessagesCommon(nullptr), iomux(iomux),
-      tcpSocketProvider(tcpSocketProvider), databaseProvider(databaseProvider), dbFilesProvider(dbFilesProvider),
+      databaseProvider(databaseProvider), dbFilesProvider(dbFilesProvider),
       reconnect(iomux, this)
 {
     // Longer passwords cannot match a login anyway; they are cut, and said so.

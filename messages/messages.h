@@ -36,6 +36,8 @@ class Messages : public UWebserverPlugin,
                  public UTask,
                  public UTimer {
 public:
+    // The TCP socket provider is not kept: attachments are fetched over
+    // connections the HTTP client opens itself.
     Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider, ISocketProvider* localSocketProvider,
              ISocketProvider* tcpSocketProvider, IDatabaseProvider* databaseProvider,
              IDbFilesProvider* dbFilesProvider, AppService* service, AppInstanceArgs* args);
@@ -105,7 +107,6 @@ private:
     void DeleteRetired();
 
     IIoMux* iomux;
-    ISocketProvider* tcpSocketProvider;
     IDatabaseProvider* databaseProvider;
     IDbFilesProvider* dbFilesProvider;
     // A lost database is reached again after a back-off; the start-up

@@ -96,7 +96,7 @@ const char* MessagesStatements::Format(Statement which)
     return formats[which].sql;
 }
 
-void MessagesStatements::Run(IDatabase* db, UDatabase* owner, Statement which, ...)
+void MessagesStatements::Run(IDatabase* db, UDatabase* owner, unsigned which, ...)
 {
     Entry& e = entries[which];
     va_list ap;

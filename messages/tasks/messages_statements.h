@@ -36,7 +36,8 @@ public:
     // Runs a statement with the arguments of its format on db, which must
     // be (or stand in front of) the database of the last Prepare. Select
     // statements deliver their rows whole, insert statements their new id.
-    void Run(IDatabase* db, UDatabase* user, Statement which, ...);
+    // (`which` is a Statement; an enum cannot precede the variable arguments.)
+    void Run(IDatabase* db, UDatabase* user, unsigned which, ...);
     // The statement's format, for running it as text.
     static const char* Format(Statement which);
 
