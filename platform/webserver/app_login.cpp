@@ -1,59 +1,18 @@
 #include "platform/webserver/app_login.h"
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 #include <stdio.h>
 
-#include <fstream>
-#include <map>
+#include "platform/webserver/login_text.h"
 
 namespace wsp {
 
 namespace {
 
-std::string Decode(const std::string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] == '+') out += ' ';
-        else if (s[i] == '%' && i + 2 < s.size() && isxdigit((unsigned char)s[i + 1]) && isxdigit((unsigned char)s[i + 2])) {
-            out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        }
-        else out += s[i];
-    }
-    return out;
-}
-
-std::map<std::string, std::string> ParseForm(const std::string& form)
-{
-    std::map<std::string, std::string> fields;
-    size_t at = 0;
-    while (at <= form.size()) {
-        size_t amp = form.find('&', at);
-        std::string pair = form.substr(at, amp == std::string::npos ? std::string::npos : amp - at);
-        size_t eq = pair.find('=');
-        if (!pair.empty()) fields[Decode(pair.substr(0, eq))] = eq == std::string::npos ? "" : Decode(pair.substr(eq + 1));
-        if (amp == std::string::npos) break;
-        at = amp + 1;
-    }
-    return fields;
-}
-
-std::string Json(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') out += '\\', out += char(c);
-        else if (c < 0x20) {
-            char e[8];
-            snprintf(e, sizeof(e), "\\u%04x", c);
-            out += e;
-        }
-        else out += char(c);
-    }
-    return out + "\"";
-}
+// Enough for every browser of a team; the oldest login is forgotten first.
+constexpr size_t kMaxLogins = 10000;
 
 std::string TrimPath(std::string p)
 {
@@ -64,6 +23,22 @@ std::string TrimPath(std::string p)
 bool SameSecret(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// A name typed in open mode becomes a SIP name: no blanks, no control characters.
+bool UsableName(const std::string& sip)
+{
+    if (sip.empty() || sip.size() > 128) return false;
+    for (unsigned char c : sip)
+        if (c <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+std::string DomainOf(const std::string& host)
+{
+    size_t colon = host.rfind(':');
+    if (colon == std::string::npos || host.back() == ']' || host.find(']', colon) != std::string::npos) return host;
+    return host.substr(0, colon);
 }
 
 }  // namespace
@@ -80,55 +55,105 @@ std::string AppLogin::Sha256Hex(const std::string& text)
 
 std::string AppLogin::Load(const Options& options)
 {
-    for (auto& a : options.apps) apps_.emplace_back(TrimPath(a.first), a.second);
+    apps_ = options.apps;
     open_ = options.openLogin;
     if (options.usersFile.empty()) return std::string();
-    std::ifstream in(options.usersFile);
-    if (!in) return "cannot read " + options.usersFile;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
-        if (b == std::string::npos) return "bad line in " + options.usersFile + ": want sip:password:display name";
-        users_.push_back(User{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
-    }
-    return std::string();
+    return ReadUsersFile(options.usersFile, users_);
 }
 
-AppLogin::Answer AppLogin::Login(const std::string& form, const std::string& host) const
+const AppOption* AppLogin::FindApp(const std::string& path) const
+{
+    std::string p = TrimPath(path);
+    for (auto& a : apps_)
+        if (a.path == p) return &a;
+    return nullptr;
+}
+
+const LoginUser* AppLogin::Remembered(const std::string& cookies) const
+{
+    std::string token = CookieValue(cookies, kCookie);
+    auto it = token.empty() ? logins_.end() : logins_.find(token);
+    return it == logins_.end() ? nullptr : &it->second;
+}
+
+std::string AppLogin::Remember(const LoginUser& user)
+{
+    unsigned char random[16];
+    if (RAND_bytes(random, sizeof(random)) != 1) return std::string();
+    std::string token;
+    char b[3];
+    for (unsigned char c : random) snprintf(b, sizeof(b), "%02x", c), token += b;
+    logins_[token] = user;
+    // The person's password is not needed again.
+    logins_[token].password.clear();
+    order_.push_back(token);
+    while (order_.size() > kMaxLogins) {
+        logins_.erase(order_.front());
+        order_.pop_front();
+    }
+    return token;
+}
+
+AppLogin::Answer AppLogin::Mode(const std::string& query, const std::string& cookies) const
+{
+    auto q = ParseForm(query);
+    if (!FindApp(q["path"])) return {404, "no app under that path\n", ""};
+    std::string body = std::string("{\"mode\":\"") + (open_ ? "open" : "users") + "\"";
+    if (const LoginUser* user = Remembered(cookies)) body += ",\"sip\":" + JsonString(user->sip);
+    return {200, body + "}\n", ""};
+}
+
+AppLogin::Answer AppLogin::Login(const std::string& form, const std::string& host, const std::string& cookies)
 {
     auto f = ParseForm(form);
-    const std::string &app = f["app"], &challenge = f["challenge"], &sip = f["sip"];
-    if (app.empty() || challenge.empty() || sip.empty()) return {400, "app, challenge and sip are needed\n"};
+    bool sipGiven = f.count("sip") || f.count("password");
+    const std::string &challenge = f["challenge"], &sip = f["sip"];
+    if (challenge.empty()) return {400, "path and challenge are needed\n", ""};
+    const AppOption* app = FindApp(f["path"]);
+    if (!app) return {404, "no app under that path\n", ""};
 
-    const std::string* appPassword = nullptr;
-    std::string path = TrimPath(f["path"]);
-    for (auto& a : apps_)
-        if (a.first == path || (path.empty() && apps_.size() == 1)) appPassword = &a.second;
-    if (!appPassword) return {404, "no app under that path\n"};
-
-    std::string dn;
-    if (open_) {
-        dn = f.count("dn") && !f["dn"].empty() ? f["dn"] : sip;
+    LoginUser user;
+    std::string token;
+    if (sip.empty()) {
+        if (sipGiven) return {400, "sip is empty\n", ""};
+        const LoginUser* remembered = Remembered(cookies);
+        if (!remembered) return {403, "no login remembered for this browser\n", ""};
+        user = *remembered;
+    }
+    else if (open_) {
+        if (!UsableName(sip)) return {400, "not a usable name\n", ""};
+        user.sip = user.dn = sip;
+        user.admin = true;
+        token = Remember(user);
     }
     else {
-        const User* user = nullptr;
+        const LoginUser* known = nullptr;
         for (auto& u : users_)
-            if (u.sip == sip) user = &u;
-        if (!user || !SameSecret(user->password, f["password"])) return {403, "wrong user or password\n"};
-        dn = user->dn;
+            if (u.sip == sip) known = &u;
+        if (!known || !SameSecret(known->password, f["password"])) return {403, "wrong user or password\n", ""};
+        user = *known;
+        token = Remember(user);
     }
-    std::string domain = f["domain"];
-    if (domain.empty()) domain = host.substr(0, host.rfind(':') == std::string::npos || host.back() == ']' ? host.size() : host.rfind(':'));
-    // The same person always gets the same guid, without a store of our own.
-    std::string guid = Sha256Hex("guid:" + sip).substr(0, 32);
-    std::string text = app + ":" + domain + ":" + sip + ":" + guid + ":" + dn + ":";
-    if (f.count("info")) text += f["info"] + ":";
-    text += challenge + ":" + *appPassword;
 
-    std::string body = "{\"app\":" + Json(app) + ",\"domain\":" + Json(domain) + ",\"sip\":" + Json(sip) +
-                       ",\"guid\":" + Json(guid) + ",\"dn\":" + Json(dn) + ",\"digest\":" + Json(Sha256Hex(text));
-    return {200, body + "}\n"};
+    std::string domain = DomainOf(host);
+    // The same person always gets the same guid, without a store of our own.
+    std::string guid = Sha256Hex("guid:" + user.sip).substr(0, 32);
+    std::string info = user.InfoText(app->name);
+    std::string digest = Sha256Hex(app->name + ":" + domain + ":" + user.sip + ":" + guid + ":" + user.dn + ":" + info +
+                                   ":" + challenge + ":" + app->password);
+    std::string body = "{\"app\":" + JsonString(app->name) + ",\"domain\":" + JsonString(domain) +
+                       ",\"sip\":" + JsonString(user.sip) + ",\"guid\":" + JsonString(guid) +
+                       ",\"dn\":" + JsonString(user.dn) + ",\"digest\":" + JsonString(digest) + ",\"info\":" + info + "}\n";
+    std::string cookie;
+    if (!token.empty()) cookie = std::string(kCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict";
+    return {200, body, cookie};
+}
+
+AppLogin::Answer AppLogin::Logout(const std::string& cookies)
+{
+    std::string token = CookieValue(cookies, kCookie);
+    if (!token.empty()) logins_.erase(token);
+    return {200, "logged out\n", std::string(kCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"};
 }
 
 }  // namespace wsp

@@ -1,5 +1,7 @@
 #include "platform/webserver/http_session.h"
 
+#include <string.h>
+
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
@@ -11,7 +13,6 @@
 #include <sstream>
 #include <type_traits>
 
-#include "platform/webserver/app_login.h"
 #include "platform/webserver/plugin_protocol.h"
 #include "platform/webserver/request_header.h"
 #include "platform/webserver/websocket_session.h"
@@ -119,7 +120,8 @@ void HttpSession<Stream>::OnHeader(boost::system::error_code ec)
     std::string path = target.substr(0, target.find('?'));
     if (path.empty() || path[0] != '/') return Reply(400, "Bad request target\n");
 
-    if (context_.login && path == AppLogin::kPath) return ServeLogin();
+    head_ = req.method() == http::verb::head;
+    if (context_.login && (path == AppLogin::kPath || path == AppLogin::kLogoutPath)) return ServeLogin(target);
     if (beast::websocket::is_upgrade(req)) {
         const Router::Route* route = context_.router.Match(PATH_WEBSOCKET, path);
         if (!route) return Reply(404, "No websocket here\n");
@@ -137,9 +139,11 @@ void HttpSession<Stream>::OnHeader(boost::system::error_code ec)
         route = pass;
         type = WSM_PASSTHROUGH_REQUEST;
     }
+    if (!route && path == "/" && context_.login && !context_.login->SingleAppPath().empty() &&
+        (req.method() == http::verb::get || head_))
+        return Reply(302, "Moved\n", (context_.login->SingleAppPath() + "/").c_str());
     if (!route) return Reply(404, "Not found\n");
     if (type == WSM_NONE) return Reply(501, "Method not implemented\n");
-    head_ = req.method() == http::verb::head;
     options_ = req.method() == http::verb::options;
     passthrough_ = type == WSM_PASSTHROUGH_REQUEST;
     // The plugin resolves relative links against its registered path as a directory.
@@ -261,25 +265,44 @@ void HttpSession<Stream>::StartBodyRead(uint32_t want)
 }
 
 template <class Stream>
-void HttpSession<Stream>::ServeLogin()
+void HttpSession<Stream>::ServeLogin(const std::string& target)
 {
-    if (parser_->get().method() != http::verb::post) return Reply(405, "Use POST\n");
+    auto& req = parser_->get();
+    std::string cookies;
+    for (auto& f : req)
+        if (f.name() == http::field::cookie) cookies += (cookies.empty() ? "" : "; ") + std::string(f.value());
+    bool logout = target.compare(0, strlen(AppLogin::kLogoutPath), AppLogin::kLogoutPath) == 0;
+    if (!logout && (req.method() == http::verb::get || head_)) {
+        size_t query = target.find('?');
+        return Answer(context_.login->Mode(query == std::string::npos ? "" : target.substr(query + 1), cookies));
+    }
+    if (req.method() != http::verb::post) return Reply(405, "Use POST\n");
     // A login form is small; anything bigger is not one.
     constexpr size_t kLimit = 16384;
     recvBuffer_.assign(kLimit, '\0');
-    parser_->get().body().data = &recvBuffer_[0];
-    parser_->get().body().size = kLimit;
+    req.body().data = &recvBuffer_[0];
+    req.body().size = kLimit;
     recvPending_ = true;
-    http::async_read(stream_, buffer_, *parser_, [self = this->shared_from_this(), kLimit](boost::system::error_code ec, size_t) {
-        self->recvPending_ = false;
-        if (self->state_ == State::kClosed) return;
-        if (ec == http::error::need_buffer) return self->Reply(413, "Too large\n");
-        if (ec) return self->Abort(nullptr);
-        auto& req = self->parser_->get();
-        auto answer = self->context_.login->Login(self->recvBuffer_.substr(0, kLimit - req.body().size),
-                                                  std::string(req[http::field::host]));
-        self->Reply(answer.status, answer.body, nullptr, answer.status == 200 ? "application/json" : nullptr);
-    });
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = this->shared_from_this(), kLimit, logout, cookies](boost::system::error_code ec, size_t) {
+                         self->recvPending_ = false;
+                         if (self->state_ == State::kClosed) return;
+                         if (ec == http::error::need_buffer) return self->Reply(413, "Too large\n");
+                         if (ec) return self->Abort(nullptr);
+                         auto& req = self->parser_->get();
+                         if (logout) return self->Answer(self->context_.login->Logout(cookies));
+                         self->Answer(self->context_.login->Login(self->recvBuffer_.substr(0, kLimit - req.body().size),
+                                                                  std::string(req[http::field::host]), cookies));
+                     });
+}
+
+template <class Stream>
+void HttpSession<Stream>::Answer(const AppLogin::Answer& answer)
+{
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (!answer.setCookie.empty()) fields.emplace_back("Set-Cookie", answer.setCookie);
+    Reply(answer.status, answer.body, nullptr, answer.status == 200 && answer.body[0] == '{' ? "application/json" : nullptr,
+          fields);
 }
 
 template <class Stream>
@@ -362,7 +385,8 @@ void HttpSession<Stream>::QueueBody(std::string& data)
 }
 
 template <class Stream>
-void HttpSession<Stream>::Reply(unsigned status, const std::string& text, const char* location, const char* type)
+void HttpSession<Stream>::Reply(unsigned status, const std::string& text, const char* location, const char* type,
+                                const std::vector<std::pair<std::string, std::string>>& fields)
 {
     http::response<http::string_body> res{http::status(status), 11};
     res.set(http::field::server, "platform-webserver");
@@ -370,6 +394,7 @@ void HttpSession<Stream>::Reply(unsigned status, const std::string& text, const 
     // Answers of our own are never worth caching; a login answer must not be.
     res.set(http::field::cache_control, "no-store");
     if (location) res.set(http::field::location, location);
+    for (auto& f : fields) res.insert(f.first, f.second);
     res.body() = head_ ? std::string() : text;
     res.prepare_payload();
     if (head_) res.content_length(text.size());

@@ -10,7 +10,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/webserver/app_login.h"
 #include "platform/webserver/plugin_link.h"
 #include "platform/webserver/response_meta.h"
 
@@ -38,12 +41,14 @@ private:
     void OnHeader(boost::system::error_code ec);
     void Forward(const Router::Route& route, uint16_t type, const std::string& target);
     void StartBodyRead(uint32_t want);
-    void ServeLogin();
+    void ServeLogin(const std::string& target);
+    void Answer(const AppLogin::Answer& answer);
     void OnCancel(uint32_t code);
     void QueueHeader();
     void StartRaw();
     void QueueBody(std::string& data);
-    void Reply(unsigned status, const std::string& text, const char* location = nullptr, const char* type = nullptr);
+    void Reply(unsigned status, const std::string& text, const char* location = nullptr, const char* type = nullptr,
+               const std::vector<std::pair<std::string, std::string>>& fields = {});
     void Queue(std::string data, bool ack);
     void WriteNext();
     void CheckDone();

@@ -2,7 +2,8 @@
 // (`messages` instances) that connect to its Unix socket.
 //
 //   platform-webserver [--http=ADDR:PORT] [--https=ADDR:PORT --cert=FILE --key=FILE]
-//                      [--plugins=PATH] [--app=WEBPATH:PASSWORD]... [--users=FILE | --open-login]
+//                      [--plugins=PATH] [--app=WEBPATH:PASSWORD[:APPNAME]]... [--users=FILE | --open-login]
+// --help tells the rest; app_login.h describes the browser login.
 #include <signal.h>
 #include <stdio.h>
 
@@ -25,8 +26,12 @@ int main(int argc, char** argv)
     wsp::Options options;
     std::string error = wsp::ParseOptions(argc, argv, options);
     if (!error.empty()) {
-        fprintf(stderr, "platform-webserver: %s\n", error.c_str());
+        fprintf(stderr, "platform-webserver: %s\n%s", error.c_str(), wsp::kUsage);
         return 2;
+    }
+    if (options.help) {
+        fputs(wsp::kUsage, stdout);
+        return 0;
     }
     // A client that vanishes mid-write must not end the process.
     signal(SIGPIPE, SIG_IGN);

@@ -14,7 +14,41 @@ const char* Match(const char* arg, const char* name)
     return arg + 3 + n;
 }
 
+// The web path ends at the first colon, the app name starts after the last.
+bool ParseApp(const std::string& v, Options& o)
+{
+    size_t first = v.find(':'), last = v.rfind(':');
+    if (first == std::string::npos || first == 0 || v[0] != '/') return false;
+    AppOption app;
+    app.path = v.substr(0, first);
+    while (app.path.size() > 1 && app.path.back() == '/') app.path.pop_back();
+    app.password = v.substr(first + 1, last == first ? std::string::npos : last - first - 1);
+    if (last != first) app.name = v.substr(last + 1);
+    if (app.name.empty() && last == first) app.name = app.path.substr(app.path.rfind('/') + 1);
+    if (app.name.empty()) return false;
+    for (auto& a : o.apps)
+        if (a.path == app.path) return false;
+    o.apps.push_back(app);
+    return true;
+}
+
 }  // namespace
+
+const char* const kUsage =
+    "usage: platform-webserver [--http=ADDR:PORT] [--https=ADDR:PORT --cert=FILE --key=FILE]\n"
+    "                          [--plugins=PATH] [--app=WEBPATH:PASSWORD[:APPNAME]]... [--users=FILE | --open-login]\n"
+    "  --http=ADDR:PORT     where browsers and apps connect (default 127.0.0.1:8080; port 0 picks one)\n"
+    "  --https=ADDR:PORT    the same over TLS, with --cert and --key (PEM files)\n"
+    "  --plugins=PATH       the Unix socket that messages instances connect to\n"
+    "  --app=WEBPATH:PASSWORD[:APPNAME]\n"
+    "                       the app under WEBPATH, its app password, and its app name (default: the last\n"
+    "                       segment of WEBPATH); browsers log in to it through /platform/login. The last\n"
+    "                       colon starts APPNAME, so a password with colons needs APPNAME after it.\n"
+    "                       With one app, \"/\" redirects to it.\n"
+    "  --users=FILE         who may log in from a browser, one person a line:\n"
+    "                         sip:password:display name[:topics=a,b][:groups=g,h][:admin]\n"
+    "  --open-login         anyone logs in under the name they give, as an administrator\n"
+    "                       (a single person on their own machine)\n";
 
 bool SplitAddress(const std::string& text, std::string& address, unsigned short& port)
 {
@@ -35,6 +69,10 @@ std::string ParseOptions(int argc, char** argv, Options& o)
     std::string address;
     unsigned short port;
     for (int n = 1; n < argc; n++) {
+        if (!strcmp(argv[n], "--help") || !strcmp(argv[n], "-h")) {
+            o.help = true;
+            return std::string();
+        }
         const char* arg = argv[n];
         const char* v;
         if ((v = Match(arg, "http"))) o.http = v;
@@ -45,10 +83,7 @@ std::string ParseOptions(int argc, char** argv, Options& o)
         else if ((v = Match(arg, "users"))) o.usersFile = v;
         else if (!strcmp(arg, "--open-login")) o.openLogin = true;
         else if ((v = Match(arg, "app"))) {
-            // The password may hold colons; the web path may not.
-            const char* colon = strchr(v, ':');
-            if (!colon || colon == v || v[0] != '/') return std::string("bad --app=") + v + " (want WEBPATH:PASSWORD)";
-            o.apps.emplace_back(std::string(v, colon), colon + 1);
+            if (!ParseApp(v, o)) return std::string("bad --app=") + v + " (want WEBPATH:PASSWORD[:APPNAME])";
         }
         else return std::string("unknown argument ") + arg;
     }

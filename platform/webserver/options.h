@@ -2,19 +2,27 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace wsp {
+
+// An app the browser login serves: its web path, app password and app name.
+struct AppOption {
+    std::string path, password, name;
+};
 
 struct Options {
     std::string http = "127.0.0.1:8080";
     std::string https, cert, key;
     std::string plugins = "/var/run/webserver/webserver";
-    std::vector<std::pair<std::string, std::string>> apps;  // web path, app password
+    std::vector<AppOption> apps;
     std::string usersFile;
     bool openLogin = false;
+    bool help = false;
 };
+
+// What --help prints.
+extern const char* const kUsage;
 
 // Returns an error text, empty on success.
 std::string ParseOptions(int argc, char** argv, Options& options);

@@ -26,7 +26,7 @@ struct ServerContext {
 
     boost::asio::io_context& io;
     Router router;
-    const AppLogin* login = nullptr;  // set when browsers may log in here
+    AppLogin* login = nullptr;  // set when browsers may log in here
     std::map<const void*, std::shared_ptr<PluginLink>> links;
     uint32_t lastConnectionId = 0;
 };

@@ -1,8 +1,6 @@
 // HTTP requests through the real platform-webserver to fake plugins on its Unix socket.
 #include <gtest/gtest.h>
 
-#include <openssl/sha.h>
-
 #include <fstream>
 
 #include "tests/webserver/webserver_harness.h"
@@ -336,7 +334,7 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(webserver, https_is_marked_encrypted_and_browser_login_digests_with_the_app_password)
+TEST(webserver, https_is_marked_encrypted)
 {
     char tmpl[] = "/tmp/webserver-tls-XXXXXX";
     std::string keys = mkdtemp(tmpl);
@@ -344,9 +342,7 @@ TEST(webserver, https_is_marked_encrypted_and_browser_login_digests_with_the_app
                       "/key.pem -out " + keys + "/cert.pem >/dev/null 2>&1")
                          .c_str()),
               0);
-    std::ofstream(keys + "/users") << "# sip:password:display name\nalice:secret:Alice Example\n";
-    Webserver server({"--https=127.0.0.1:0", "--cert=" + keys + "/cert.pem", "--key=" + keys + "/key.pem",
-                      "--app=/app/:app-pw", "--users=" + keys + "/users"});
+    Webserver server({"--https=127.0.0.1:0", "--cert=" + keys + "/cert.pem", "--key=" + keys + "/key.pem"});
     int httpsPort = 0;
     for (auto& l : server.lines)
         if (l.find("listening on https://") != std::string::npos) httpsPort = atoi(l.substr(l.rfind(':') + 1).c_str());
@@ -362,31 +358,6 @@ TEST(webserver, https_is_marked_encrypted_and_browser_login_digests_with_the_app
     app.Respond(req.connection, Meta(WSP_RESPONSE_NO_TYPE, 0, 3), {"tls"});
     EXPECT_EQ(get.Finish().body, "tls");
 
-    auto r = Curl("-d 'path=/app&app=messages&challenge=0123abcd&sip=alice&password=secret&domain=example.com' " +
-                  server.Url("/platform/login"))
-                 .Finish();
-    ASSERT_EQ(r.status, 200);
-    EXPECT_EQ(r.fields["cache-control"], "no-store");
-    auto member = [&](const std::string& name) {
-        size_t at = r.body.find("\"" + name + "\":\"");
-        if (at == std::string::npos) return std::string();
-        at += name.size() + 4;
-        return r.body.substr(at, r.body.find('"', at) - at);
-    };
-    std::string text = "messages:example.com:alice:" + member("guid") + ":Alice Example:0123abcd:app-pw";
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
-    char hex[65];
-    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    EXPECT_EQ(member("digest"), hex);
-    EXPECT_EQ(member("guid").size(), 32u);
-    EXPECT_EQ(member("dn"), "Alice Example");
-    EXPECT_EQ(r.body.find("app-pw"), std::string::npos);
-
-    EXPECT_EQ(Curl("-d 'path=/app&app=m&challenge=c&sip=alice&password=wrong' " + server.Url("/platform/login")).Finish().status, 403);
-    EXPECT_EQ(Curl("-d 'path=/other&app=m&challenge=c&sip=alice&password=secret' " + server.Url("/platform/login")).Finish().status, 404);
-    EXPECT_EQ(Curl("-d 'path=/app&sip=alice' " + server.Url("/platform/login")).Finish().status, 400);
-    EXPECT_EQ(Curl(server.Url("/platform/login")).Finish().status, 405);
     EXPECT_EQ(server.Stop(), 0);
     std::filesystem::remove_all(keys);
 }

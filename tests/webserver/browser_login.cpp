@@ -1,0 +1,211 @@
+// The browser login of the real platform-webserver: users file and open mode,
+// the cookie that logs a browser in again, logout, the info it decides for
+// each person, and forms and cookies that are not what they should be.
+#include <gtest/gtest.h>
+
+#include <openssl/sha.h>
+
+#include <fstream>
+
+#include "tests/webserver/webserver_harness.h"
+
+using namespace wst;
+
+namespace {
+
+std::string Sha256Hex(const std::string& text)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+    char hex[65];
+    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
+// A string member of a flat JSON answer ("" when absent).
+std::string Member(const std::string& json, const std::string& name)
+{
+    size_t at = json.find("\"" + name + "\":\"");
+    if (at == std::string::npos) return std::string();
+    at += name.size() + 4;
+    return json.substr(at, json.find('"', at) - at);
+}
+
+// The "info" object's text as the answer carries it: the last member, up to the closing brace.
+std::string Info(const std::string& json)
+{
+    size_t at = json.find("\"info\":");
+    return at == std::string::npos ? std::string() : json.substr(at + 7, json.rfind('}') - at - 7);
+}
+
+class Site {
+public:
+    Site(const std::string& users, std::vector<std::string> args)
+    {
+        char tmpl[] = "/tmp/webserver-login-XXXXXX";
+        dir = mkdtemp(tmpl);
+        if (!users.empty()) {
+            std::ofstream(dir + "/users") << users;
+            args.push_back("--users=" + dir + "/users");
+        }
+        server = std::make_unique<Webserver>(args);
+    }
+    ~Site()
+    {
+        server.reset();
+        std::filesystem::remove_all(dir);
+    }
+    Curl::Response Post(const std::string& form, const std::string& cookie = "", const std::string& path = "/platform/login")
+    {
+        std::string c = cookie.empty() ? "" : "-H 'Cookie: " + cookie + "' ";
+        return Curl(c + "--data-raw '" + form + "' " + server->Url(path)).Finish();
+    }
+    Curl::Response Mode(const std::string& query, const std::string& cookie = "")
+    {
+        std::string c = cookie.empty() ? "" : "-H 'Cookie: " + cookie + "' ";
+        return Curl(c + "'" + server->Url("/platform/login?" + query) + "'").Finish();
+    }
+
+    std::string dir;
+    std::unique_ptr<Webserver> server;
+};
+
+// "platform-login=TOKEN" from the answer's Set-Cookie.
+std::string CookieOf(Curl::Response& r)
+{
+    std::string set = r.fields["set-cookie"];
+    return set.substr(0, set.find(';'));
+}
+
+}  // namespace
+
+TEST(webserver_login, users_log_in_with_their_password_and_again_through_the_cookie_until_they_log_out)
+{
+    Site site("# sip:password:display name[:topics=a,b][:groups=g,h][:admin]\n"
+              "alice:secret:Alice: the Admin:topics=general,board:groups=staff:admin\n"
+              "bob:pw2:Bob\n",
+              {"--app=/app/:app-pw:board", "--app=/other:x"});
+    Webserver& server = *site.server;
+    ASSERT_GT(server.port, 0);
+
+    auto mode = site.Mode("path=/app");
+    EXPECT_EQ(mode.status, 200);
+    EXPECT_EQ(mode.body, "{\"mode\":\"users\"}\n");
+    EXPECT_EQ(site.Mode("path=/nothing").status, 404);
+
+    auto r = site.Post("path=/app/&challenge=0123abcd&sip=alice&password=secret");
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(r.fields["content-type"], "application/json");
+    EXPECT_EQ(r.fields["cache-control"], "no-store");
+    std::string cookie = CookieOf(r);
+    EXPECT_EQ(cookie.compare(0, 15, "platform-login="), 0);
+    EXPECT_GE(cookie.size(), 15u + 32u);
+    EXPECT_NE(r.fields["set-cookie"].find("; Path=/; HttpOnly; SameSite=Strict"), std::string::npos);
+    // What the platform decides: the app object with the admin mark, the topics and the groups.
+    std::string info = Info(r.body);
+    EXPECT_EQ(info, "{\"appobj\":\"board~admin\",\"appdn\":\"Messages\",\"apps\":[{\"name\":\"general\",\"dn\":\"general\"},"
+                    "{\"name\":\"board\",\"dn\":\"board\"}],\"groups\":[\"staff\"]}");
+    EXPECT_EQ(Member(r.body, "app"), "board");
+    EXPECT_EQ(Member(r.body, "domain"), "127.0.0.1");
+    EXPECT_EQ(Member(r.body, "dn"), "Alice: the Admin");
+    std::string guid = Member(r.body, "guid");
+    EXPECT_EQ(guid.size(), 32u);
+    EXPECT_EQ(Member(r.body, "digest"), Sha256Hex("board:127.0.0.1:alice:" + guid + ":Alice: the Admin:" + info +
+                                                  ":0123abcd:app-pw"));
+    EXPECT_EQ(r.body.find("app-pw"), std::string::npos);
+    EXPECT_EQ(r.body.find("secret"), std::string::npos);
+
+    // The browser comes back: the stand-in names the person, and a login needs no password.
+    EXPECT_EQ(site.Mode("path=/app", "other=1; " + cookie).body, "{\"mode\":\"users\",\"sip\":\"alice\"}\n");
+    auto again = site.Post("path=/app&challenge=feedbeef", cookie);
+    ASSERT_EQ(again.status, 200) << again.body;
+    EXPECT_EQ(again.fields.count("set-cookie"), 0u);
+    EXPECT_EQ(Member(again.body, "sip"), "alice");
+    EXPECT_EQ(Member(again.body, "guid"), guid);
+    EXPECT_EQ(Member(again.body, "digest"), Sha256Hex("board:127.0.0.1:alice:" + guid + ":Alice: the Admin:" + info +
+                                                      ":feedbeef:app-pw"));
+    // The same login reaches the other app, under that app's name and password.
+    auto other = site.Post("path=/other&challenge=c1", cookie);
+    ASSERT_EQ(other.status, 200);
+    EXPECT_NE(Info(other.body).find("\"appobj\":\"other~admin\""), std::string::npos);
+
+    // A person without extras: no admin mark, no topics, no groups.
+    auto bob = site.Post("path=/app&challenge=c2&sip=bob&password=pw2");
+    ASSERT_EQ(bob.status, 200);
+    EXPECT_EQ(Info(bob.body), "{\"appobj\":\"board\",\"appdn\":\"Messages\",\"apps\":[],\"groups\":[]}");
+    EXPECT_NE(CookieOf(bob), cookie);
+
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=alice&password=wrong").status, 403);
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=alice").status, 403);
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=nobody&password=secret").status, 403);
+    EXPECT_EQ(site.Post("path=/app&challenge=c").status, 403) << "no cookie";
+    EXPECT_EQ(site.Post("path=/app&challenge=c", "platform-login=0123").status, 403);
+    EXPECT_EQ(site.Post("path=/nothing&challenge=c&sip=alice&password=secret").status, 404);
+    EXPECT_EQ(site.Post("path=/app&sip=alice&password=secret").status, 400);
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=&password=secret").status, 400);
+    EXPECT_EQ(Curl("-X PUT " + server.Url("/platform/login")).Finish().status, 405);
+
+    // Logging out forgets this browser's login, and only it.
+    auto out = site.Post("", cookie, "/platform/logout");
+    EXPECT_EQ(out.status, 200);
+    EXPECT_NE(out.fields["set-cookie"].find("Max-Age=0"), std::string::npos);
+    EXPECT_EQ(site.Post("path=/app&challenge=c3", cookie).status, 403);
+    EXPECT_EQ(site.Mode("path=/app", cookie).body, "{\"mode\":\"users\"}\n");
+    EXPECT_EQ(site.Post("path=/app&challenge=c4", CookieOf(bob)).status, 200);
+    // Two apps: the root belongs to none of them.
+    EXPECT_EQ(Curl(server.Url("/")).Finish().status, 404);
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(webserver_login, open_mode_takes_any_usable_name_as_an_administrator_and_the_root_leads_to_the_app)
+{
+    Site site("", {"--app=/messages:kfo", "--open-login"});
+    Webserver& server = *site.server;
+    ASSERT_GT(server.port, 0);
+    EXPECT_EQ(site.Mode("path=/messages/").body, "{\"mode\":\"open\"}\n");
+
+    auto r = site.Post("path=/messages&challenge=abc&sip=zoe");
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(Member(r.body, "dn"), "zoe");
+    std::string info = Info(r.body);
+    EXPECT_EQ(info, "{\"appobj\":\"messages~admin\",\"appdn\":\"Messages\",\"apps\":[],\"groups\":[]}");
+    EXPECT_EQ(Member(r.body, "digest"),
+              Sha256Hex("messages:127.0.0.1:zoe:" + Member(r.body, "guid") + ":zoe:" + info + ":abc:kfo"));
+    std::string cookie = CookieOf(r);
+    EXPECT_EQ(site.Mode("path=/messages", cookie).body, "{\"mode\":\"open\",\"sip\":\"zoe\"}\n");
+    EXPECT_EQ(Member(site.Post("path=/messages&challenge=abd", cookie).body, "sip"), "zoe");
+
+    // A name is a SIP name: blanks and control characters make none.
+    for (std::string name : std::vector<std::string>{"a+b", "a%09b", "%00", std::string(200, 'n')})
+        EXPECT_EQ(site.Post("path=/messages&challenge=abc&sip=" + name).status, 400) << name;
+    EXPECT_EQ(site.Post("path=/messages&challenge=abc").status, 403);
+
+    auto root = Curl(server.Url("/")).Finish();
+    EXPECT_EQ(root.status, 302);
+    EXPECT_EQ(root.fields["location"], "/messages/");
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(webserver_login, malformed_forms_and_cookies_are_refused_and_the_server_stays_up)
+{
+    Site site("alice:secret:Alice\n", {"--app=/app:pw"});
+    Webserver& server = *site.server;
+    ASSERT_GT(server.port, 0);
+    for (std::string form : std::vector<std::string>{"%", "%%%", "%zz=%", "&&&", "=", "==&=", "path", "path=%2", "challenge=%",
+                             "path=/app&challenge=" + std::string(3000, '%'), "path=/app&&challenge=c&&sip=alice&password=%"})
+        EXPECT_EQ(site.Post(form).status / 100, 4) << form.substr(0, 60);
+    for (std::string cookie : std::vector<std::string>{"platform-login", "platform-login=", "=;=;;", "platform-login=%00", ";;;;platform-login= ;",
+                               "a=b; platform-login=" + std::string(4000, 'x')})
+        EXPECT_EQ(site.Post("path=/app&challenge=c", cookie).status, 403) << cookie.substr(0, 40);
+    EXPECT_EQ(site.Mode("%&=%", "platform-login").status, 404);
+    EXPECT_EQ(site.Post("", "platform-login=nothing", "/platform/logout").status, 200);
+    // A form bigger than any login is refused unread.
+    EXPECT_EQ(Curl("-d 'path=/app&challenge=c&sip=alice&password=secret&pad=" + std::string(20000, 'p') + "' " +
+                   server.Url("/platform/login"))
+                  .Finish()
+                  .status,
+              413);
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=alice&password=secret").status, 200);
+    EXPECT_TRUE(server.Alive());
+    EXPECT_EQ(server.Stop(), 0);
+}
