@@ -8,6 +8,7 @@
 #include "messages/http/file_buffers.h"
 #include "messages/http/file_route.h"
 #include "messages/http/message_files.h"
+#include "messages/http/static_route.h"
 #include "messages/messages_options.h"
 #include "messages/messages_session.h"
 #include "messages/schema/task_database_fix.h"
@@ -112,10 +113,7 @@ void Messages::WebserverPluginHttpListenResult(IWebserverPlugin* link, ws_reques
     MessagesFileRoute r = MessagesRouteRequest(type, resourceName);
     switch (r.kind) {
     case MessagesFileRoute::OPTIONS: return link->Accept(new MessagesOptions());
-    case MessagesFileRoute::STATIC:
-        if (!link->BuildRedirect(resourceName, messagesBuild, (unsigned)strlen(messagesBuild)))
-            link->Cancel(WSP_CANCEL_NOT_FOUND);
-        return;
+    case MessagesFileRoute::STATIC: return MessagesRouteStatic(link, resourceName);
     case MessagesFileRoute::FILE_GET:
     case MessagesFileRoute::FILE_POST:
     case MessagesFileRoute::FILE_DEL:

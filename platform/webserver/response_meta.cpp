@@ -1,5 +1,6 @@
 #include "platform/webserver/response_meta.h"
 
+#include <stdlib.h>
 #include <strings.h>
 
 #include "platform/webserver/frame.h"
@@ -123,6 +124,17 @@ std::string PlanResponse(const ExtendedHeader& meta, uint32_t general, bool opti
     for (auto& f : fields)
         if (!f.first.empty() && !IsFramingField(f.first) && Printable(f.first) && Printable(f.second)) plan.fields.push_back(f);
 
+    // A plugin's page with a status of its own, such as a not-found page, names
+    // the status as gateways do: "Status: 404 Not Found". The field is ours.
+    unsigned pageStatus = 0;
+    for (auto it = plan.fields.begin(); it != plan.fields.end(); ++it) {
+        if (strcasecmp(it->first.c_str(), "Status") != 0) continue;
+        unsigned code = unsigned(strtoul(it->second.c_str(), nullptr, 10));
+        if (code >= 200 && code <= 599 && code != 204 && code != 206 && code != 304) pageStatus = code;
+        plan.fields.erase(it);
+        break;
+    }
+
     std::string redirect = meta.String(DDT_REDIRECT_PATH);
     if (!redirect.empty() || type == WSP_INT_REDIRECT) {
         if (redirect.empty()) return "redirect without a path";
@@ -138,6 +150,7 @@ std::string PlanResponse(const ExtendedHeader& meta, uint32_t general, bool opti
         plan.hasLength = false, plan.chunked = false, plan.bodyAllowed = false;
         return std::string();
     }
+    if (pageStatus) plan.status = pageStatus;
     if (const char* ct = ContentTypeOf(type)) plan.fields.emplace_back("Content-Type", ct);
     if (flags & WSP_FLAG_GZIP) plan.fields.emplace_back("Content-Encoding", "gzip");
 
@@ -152,7 +165,7 @@ std::string PlanResponse(const ExtendedHeader& meta, uint32_t general, bool opti
     }
 
     // A range the plugin states but that cannot be resolved is dropped: the whole body follows.
-    if (!ranges.empty() && ranges.front().kind != RANGE_INVALID && (plan.hasLength || ranges.front().kind == RANGE_FROM_TO)) {
+    if (plan.status == 200 && !ranges.empty() && ranges.front().kind != RANGE_INVALID && (plan.hasLength || ranges.front().kind == RANGE_FROM_TO)) {
         HttpRange r = ranges.front();
         bool sized = plan.hasLength;
         uint64_t total = plan.length, start = r.start, end = r.end;

@@ -1,5 +1,8 @@
-// The web client's files as a browser gets them: through platform-webserver
-// and the plugin link from the real messages process.
+// The web client as a browser gets it, through platform-webserver and the
+// plugin link from the real messages process: the table's files with their
+// tags, ranges and compression; the bare address leading to the app page;
+// paths outside the current build redirected into it; a page that leads back
+// to the app for what does not exist; and the methods OPTIONS lists.
 #include "tests/e2e/e2e_harness.h"
 
 #include "runtime/build_info.h"
@@ -117,6 +120,56 @@ TEST_F(e2e_static_files, table_files_carry_their_etag_answer_304_to_it_serve_ran
     EXPECT_EQ(getAnswer.substr(getAnswer.find("\r\n\r\n") + 4), source);
 }
 
+TEST_F(e2e_static_files, the_bare_address_and_the_build_folder_lead_to_the_app_page)
+{
+    std::string build = messagesBuild;
+    std::string source = ReadFile(std::string(WEB_CLIENT_DIR) + "/" + page);
+    struct {
+        std::string path, location;
+    } cases[] = {
+        {"/messages/", "./" + build + "/" + page},
+        {"/messages/?user=x", "./" + build + "/" + page + "?user=x"},
+        {"/messages/" + build, "./" + build + "/" + page},
+        {"/messages/" + build + "/", page},
+        {"/messages/" + build + "/?a=/b", page + "?a=/b"},
+    };
+    for (auto& c : cases) {
+        HttpResponse r = Http(site.dir, {web.Url(c.path)});
+        EXPECT_EQ(r.status, 302) << c.path;
+        EXPECT_EQ(r.Field("location"), c.location) << c.path;
+    }
+    // From the address a person types, redirects end at the page itself.
+    for (std::string address : {"/messages", "/messages/", "/messages/0/"}) {
+        HttpResponse followed = Http(site.dir, {"-L", web.Url(address)});
+        EXPECT_EQ(followed.status, 200) << address;
+        EXPECT_EQ(followed.body, source) << address;
+    }
+}
+
+TEST_F(e2e_static_files, what_is_missing_below_the_current_build_is_a_page_that_links_to_the_app)
+{
+    struct {
+        std::string file, link;
+    } cases[] = {{"nothing.htm", page}, {"a/b/nothing.js?x=/y/z", "../../" + page}, {"a//", "../../" + page}};
+    for (auto& c : cases) {
+        HttpResponse r = Http(site.dir, {Url(c.file)});
+        EXPECT_EQ(r.status, 404) << c.file;
+        EXPECT_EQ(r.Field("content-type"), "text/html; charset=utf-8") << c.file;
+        EXPECT_EQ(r.Field("content-length"), std::to_string(r.body.size())) << c.file;
+        EXPECT_EQ(r.Field("status"), "") << c.file;
+        EXPECT_NE(r.body.find("<a href=\"" + c.link + "\">"), std::string::npos) << c.file << ": " << r.body;
+    }
+    // A HEAD gets the status without the page; the connection serves the next request.
+    std::string target = "/messages/" + std::string(messagesBuild) + "/nothing.htm";
+    std::string both = RawExchange(web.port, "HEAD " + target + " HTTP/1.1\r\nHost: e2e\r\n\r\n" + "GET " + target +
+                                                 " HTTP/1.1\r\nHost: e2e\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(both.compare(0, 22, "HTTP/1.1 404 Not Found"), 0) << both;
+    size_t second = both.find("HTTP/1.1 404", 10);
+    ASSERT_NE(second, std::string::npos) << both;
+    EXPECT_EQ(both.substr(0, second).find("<a href"), std::string::npos) << both;
+    EXPECT_NE(both.find("<a href", second), std::string::npos) << both;
+}
+
 TEST_F(e2e_static_files, paths_outside_the_current_build_are_redirected_into_it_and_options_list_the_methods)
 {
     std::string build = messagesBuild;
@@ -128,7 +181,6 @@ TEST_F(e2e_static_files, paths_outside_the_current_build_are_redirected_into_it_
         std::string path, location;
     } cases[] = {
         {"/messages/" + page, "./" + build + "/" + page},
-        {"/messages/", "./" + build + "/"},
         {"/messages/0/" + page, "../" + build + "/" + page},
         {"/messages/0/" + page + "?t=/a/b", "../" + build + "/" + page + "?t=/a/b"},
         {"/messages/" + build + "0/" + page, "../" + build + "/" + page},
@@ -148,8 +200,7 @@ TEST_F(e2e_static_files, paths_outside_the_current_build_are_redirected_into_it_
     EXPECT_EQ(bare.status, 302);
     EXPECT_EQ(bare.Field("location"), "/messages/");
 
-    // Below the current build only table files exist; the file endpoints are not served yet.
-    EXPECT_EQ(Http(site.dir, {Url("nothing.htm")}).status, 404);
+    // The file endpoints refuse what names no session; they are no static paths.
     EXPECT_EQ(Http(site.dir, {web.Url("/messages/files/1/a.txt")}).status, 404);
     EXPECT_EQ(Http(site.dir, {web.Url("/messages/buffer/1")}).status, 404);
     // Other methods than GET and OPTIONS find nothing either.

@@ -232,6 +232,22 @@ TEST(webserver_codec, meta_data_maps_to_status_and_fields)
     EXPECT_EQ(Field(p, "Content-Length"), "(none)");  // framing stays ours
     EXPECT_EQ(Field(p, "X-Evil"), "(none)");
 
+    // A page of the plugin's own names its status in a field that goes no further; it takes no range.
+    w = ExtendedHeaderWriter();
+    w.U64(DDT_DATA_SIZE, 10);
+    w.HeaderFields({{"status", "404 Not Found"}, {"Cache-Control", "no-store"}});
+    w.Raw(DDT_REQUEST_RANGES, range);
+    p = Plan(w);
+    EXPECT_EQ(p.status, 404u);
+    EXPECT_EQ(p.length, 10u);
+    EXPECT_EQ(Field(p, "Status"), "(none)");
+    EXPECT_EQ(Field(p, "Content-Range"), "(none)");
+    w = ExtendedHeaderWriter();
+    w.HeaderFields({{"Status", "304"}});
+    p = Plan(w);
+    EXPECT_EQ(p.status, 200u);
+    EXPECT_EQ(Field(p, "Status"), "(none)");
+
     // Narrow transfer info: the size rides along, all ones meaning chunked.
     w = ExtendedHeaderWriter();
     w.Raw(DDT_TRANSFER_INFO, Info(WSP_RESPONSE_NO_TYPE + 1, 0) + Bytes({0xFF, 0xFF, 0xFF, 0xFF}));
