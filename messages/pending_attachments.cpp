@@ -14,11 +14,11 @@ PendingAttachments::~PendingAttachments()
     for (TaskAttach* task : ended) delete task;
 }
 
-void PendingAttachments::Attach(unsigned long long id, const char* attach)
+void PendingAttachments::Attach(unsigned long long id, const char* attach, const std::vector<std::string>& bases)
 {
     if (!id || !attach || !*attach || btree::btree_find(running, &id)) return;
     // The instance is a logging object too; its log carries the tasks' lines.
-    auto* task = new TaskAttach(instance, dynamic_cast<IInstanceLog*>(instance), id, attach);
+    auto* task = new TaskAttach(instance, dynamic_cast<IInstanceLog*>(instance), id, attach, bases);
     running = btree::btree_put(running, task);
     instance->AttachmentBegun();
     task->Start(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "runtime/iomux.h"
@@ -22,8 +23,9 @@ public:
     ~PendingAttachments() override;
 
     // Starts fetching the files of message `id` (blank-separated URLs),
-    // unless that runs already.
-    void Attach(unsigned long long id, const char* attach);
+    // unless that runs already. bases: where the posting session reaches the
+    // instance, under which URLs name our own buffers (see TaskAttach).
+    void Attach(unsigned long long id, const char* attach, const std::vector<std::string>& bases);
     // The URL list of message `id` while its files are fetched, else null.
     const char* Pending(unsigned long long id) const;
     bool Empty() const { return !running && ended.empty(); }

@@ -5,6 +5,7 @@
 #include "json/json_io.h"
 #include "messages/filter_from_json.h"
 #include "messages/message_content.h"
+#include "messages/messages.h"
 #include "messages/messages_common.h"
 #include "messages/messages_session.h"
 #include "messages/readable_topics.h"
@@ -77,7 +78,8 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
                                        msg.get_string(base, "attach"));
     EachString(msg, base, "notify", [&](const char* v) { store->AddNotification(v); });
     EachString(msg, base, "tags", [&](const char* v) { store->AddTag(v); });
-    return new Post(&s, store);
+    // The addresses its buffers were handed out under ("url" and "req").
+    return new Post(&s, store, {s.WebAddress(), s.instance->WebPath()});
 }
 
 MessagesRequest* CreateUpdate(MessagesSession& s, json_io& msg, unsigned short base)

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <utility>
+
 #include "messages/messages_common.h"
 #include "messages/messages_user.h"
 #include "messages/requests/messages_reply.h"
@@ -13,8 +15,9 @@
 #include "messages/updates/read_update.h"
 #include "web/app_updates.h"
 
-Post::Post(MessagesRequestContext* context, TaskStoreMessage* store)
-    : MessagesRequest(context), store(static_cast<TaskStoreMessage*>(MessageContentShare(store)))
+Post::Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases)
+    : MessagesRequest(context), store(static_cast<TaskStoreMessage*>(MessageContentShare(store))),
+      bases(std::move(bases))
 {
 }
 
@@ -57,7 +60,7 @@ void Post::AfterReply()
     update->Start(hub, Database(), own ? (poster->dn ? poster->dn : "") : nullptr);
     // The files it names are fetched now that it is stored; readers see the
     // list until they are.
-    if (store->Attach()) common->attachments.Attach(store->id, store->Attach());
+    if (store->Attach()) common->attachments.Attach(store->id, store->Attach(), bases);
 }
 
 Update::Update(MessagesRequestContext* context, unsigned long long id, TaskUpdateMessage* update)

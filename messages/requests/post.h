@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "messages/requests/messages_request.h"
 
 class TaskDeleteMessage;
@@ -15,7 +18,10 @@ class TaskUpdateMessage;
 class Post : public MessagesRequest {
 public:
     // Takes over the store task, which holds the message and its arguments.
-    Post(MessagesRequestContext* context, TaskStoreMessage* store);
+    // bases: where the session reaches the instance, its address
+    // ("http://HOST/WEBPATH") and its web path; the buffers it was handed
+    // under them are read from the instance's tables, not fetched.
+    Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases);
     ~Post() override;
     void Begin() override;
 
@@ -24,6 +30,7 @@ private:
     void AfterReply() override;
 
     TaskStoreMessage* store;
+    std::vector<std::string> bases;
 };
 
 // "Update": new text, notifications and tags, by the author only.

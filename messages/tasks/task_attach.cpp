@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "dbfiles/dbfiles.h"
+#include "messages/http/file_route.h"
 #include "messages/messages_common.h"
+#include "messages/tasks/task_read_file_buffer.h"
 #include "runtime/assert.h"
 #include "runtime/instance_log.h"
 
@@ -16,6 +19,7 @@ namespace {
 // The store keeps names as VARCHAR(256); 255 bytes always fit.
 const size_t MAX_NAME = 255;
 const char* const BLANKS = " \t\r\n";
+const char BUFFER_PATH[] = "/buffer/";
 
 // The database takes only well-formed UTF-8, and a control character has no
 // business in a file name.
@@ -71,14 +75,16 @@ std::string TaskAttach::FileName(const char* url)
     return "file";
 }
 
-TaskAttach::TaskAttach(MessagesCommon* instance, IInstanceLog* log, unsigned long long id, const char* attach)
-    : instance(instance), log(log), id(id), attach(attach ? attach : "")
+TaskAttach::TaskAttach(MessagesCommon* instance, IInstanceLog* log, unsigned long long id, const char* attach,
+                       std::vector<std::string> bases)
+    : instance(instance), log(log), id(id), attach(attach ? attach : ""), bases(std::move(bases))
 {
 }
 
 TaskAttach::~TaskAttach()
 {
     delete client;
+    delete reader;
     delete put;
     delete del;
 }
@@ -103,7 +109,8 @@ void TaskAttach::SetState(State nextState)
     switch (nextState) {
     case CONNECTING: ok = in({IDLE, CONNECTING, RECEIVING, CLOSING, DISCARDING}); break;
     case RECEIVING: ok = in({CONNECTING, WRITING}); break;
-    case OPENING: ok = in({RECEIVING}); break;
+    // A buffer's first block comes with its opening.
+    case OPENING: ok = in({CONNECTING, RECEIVING}); break;
     case WRITING: ok = in({OPENING, RECEIVING}); break;
     case CLOSING: ok = in({CONNECTING, RECEIVING, OPENING, WRITING}); break;
     case DISCARDING: ok = in({RECEIVING, CONNECTING, CLOSING}); break;
@@ -137,9 +144,10 @@ void TaskAttach::Start(UTask* owner)
 void TaskAttach::Stop()
 {
     ITask::Stop();
-    // A block is asked for or a connection made: nothing of ours is busy, so
-    // the fetch ends at once. Otherwise the step under way ends first.
-    if (state == CONNECTING || state == RECEIVING) Abandon();
+    // A block is asked for or a connection made: the client breaks that off,
+    // so the fetch ends at once. A buffer's statement cannot be withdrawn; its
+    // reader ends at its next report, as any other step under way does.
+    if ((state == CONNECTING || state == RECEIVING) && !reader) Abandon();
 }
 
 void TaskAttach::IoExec(void*)
@@ -162,21 +170,60 @@ void TaskAttach::NextUrl()
     next = end == std::string::npos ? attach.size() : end;
     files++;
     name = FileName(url.c_str());
+    Open();
+}
+
+bool TaskAttach::OwnBuffer(std::string& resource) const
+{
+    for (const std::string& base : bases) {
+        if (url.compare(0, base.size(), base)) continue;
+        resource = url.substr(base.size());
+        if (!resource.compare(0, sizeof(BUFFER_PATH) - 1, BUFFER_PATH)) return true;
+    }
+    return false;
+}
+
+void TaskAttach::Open()
+{
+    std::string resource;
+    if (!OwnBuffer(resource)) {
+        SetState(CONNECTING);
+        return client->Connect(url.c_str(), nullptr, nullptr, 0);
+    }
+    // Read as our own GET of that path would read it.
+    MessagesFileRoute route = MessagesRouteRequest(WS_REQUEST_GET, resource.c_str());
+    if (route.kind != MessagesFileRoute::BUFFER_GET) {
+        if (log) log->Log(LOG_HTTP_CLIENT, "TaskAttach(%08x)::Open message:%llu %s: no buffer path",
+                          (unsigned)(size_t)this, id, name.c_str());
+        return NextUrl();
+    }
     SetState(CONNECTING);
-    client->Connect(url.c_str(), nullptr, nullptr, 0);
+    reader = new TaskReadFileBuffer(instance->GetIoMux(), database, route.id, route.key.c_str());
+    reader->Start(this);
+}
+
+void TaskAttach::Receive()
+{
+    SetState(RECEIVING);
+    if (reader) reader->Read(false);
+    else client->Recv();
 }
 
 void TaskAttach::HTTPClientConnectComplete(IHTTPClient*)
 {
-    SetState(RECEIVING);
     client->SetRequestType(HTTP_GET, 0, nullptr);
     client->Send(nullptr, 0);
-    client->Recv();
+    Receive();
 }
 
 void TaskAttach::HTTPClientRecvResult(IHTTPClient*, const unsigned char* buffer, size_t length, bool last)
 {
-    block = buffer;
+    Block(buffer, length, last);
+}
+
+void TaskAttach::Block(const unsigned char* data, size_t length, bool last)
+{
+    block = data;
     blockLength = length;
     blockLast = last;
     if (!Usable()) return Abandon();
@@ -195,27 +242,40 @@ void TaskAttach::Write()
 
 void TaskAttach::TaskProgress(ITask* task, unsigned)
 {
+    if (task == reader) {
+        const unsigned char* data;
+        unsigned length;
+        reader->Get(data, length);
+        return Block(data, length, false);
+    }
     if (task != put) return;
     if (!Usable()) return Abandon();
     if (state == OPENING) return Write();
-    SetState(RECEIVING);
-    client->Recv();
+    Receive();
 }
 
 void TaskAttach::TaskComplete(ITask* task)
 {
     if (task == del) return Discarded();
+    // The buffer has no further chunk: what was written is the whole file.
+    if (task == reader) return Block(nullptr, 0, true);
     if (!attached.empty()) attached += ' ';
     attached += std::to_string(put->Get()) + "/" + Escaped(name);
     delete put;
     put = nullptr;
-    SetState(CLOSING);
-    client->Shutdown();
+    Close();
 }
 
 void TaskAttach::TaskFailed(ITask* task)
 {
     if (task == del) return Discarded();
+    if (task == reader) {
+        if (log) log->Log(LOG_HTTP_CLIENT, "TaskAttach(%08x)::TaskFailed message:%llu %s: no buffer with that key",
+                          (unsigned)(size_t)this, id, name.c_str());
+        delete reader;
+        reader = nullptr;
+        return Closed();
+    }
     if (log) log->Log(LOG_HTTP_CLIENT, "TaskAttach(%08x)::TaskFailed message:%llu storing %s failed",
                       (unsigned)(size_t)this, id, name.c_str());
     Abandon();
@@ -233,18 +293,31 @@ void TaskAttach::DropPut()
 void TaskAttach::Abandon()
 {
     DropPut();
+    Close();
+}
+
+void TaskAttach::Close()
+{
     SetState(CLOSING);
-    client->Shutdown();
+    if (!reader) return client->Shutdown();
+    // It holds a chunk, or has ended: none of its statements is outstanding.
+    delete reader;
+    reader = nullptr;
+    Closed();
 }
 
 void TaskAttach::HTTPClientShutdown(IHTTPClient* c, httpclient_shutdown_reason_t reason)
 {
-    if (state != CLOSING) {
-        if (log)
-            log->Log(LOG_HTTP_CLIENT, "TaskAttach(%08x)::HTTPClientShutdown message:%llu %s: %s status:%u",
-                     (unsigned)(size_t)this, id, name.c_str(), HTTPClientShutdownReasonName(reason), c->GetStatus());
-        DropPut();
-    }
+    if (state != CLOSING && log)
+        log->Log(LOG_HTTP_CLIENT, "TaskAttach(%08x)::HTTPClientShutdown message:%llu %s: %s status:%u",
+                 (unsigned)(size_t)this, id, name.c_str(), HTTPClientShutdownReasonName(reason), c->GetStatus());
+    Closed();
+}
+
+void TaskAttach::Closed()
+{
+    // Not asked to close: the source failed, and the URL with it.
+    if (state != CLOSING) DropPut();
     if (discard) return Discard();
     NextUrl();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "database/database.h"
 #include "net/http_client.h"
@@ -12,18 +13,24 @@ class IDbFiles;
 class IDbFilesPut;
 class IInstanceLog;
 class MessagesCommon;
+class TaskReadFileBuffer;
 
 // Fetches the files a new message names in its "attach" (URLs separated by
-// blanks) into the file store, in the message's folder, one after another on
-// one HTTP client, each written as it arrives. "attached" then lists each
-// stored file as "ID/NAME" (the name percent-encoded), blank-separated, and
+// blanks) into the file store, in the message's folder, one after another,
+// each written as it arrives. "attached" then lists each stored file as
+// "ID/NAME" (the name percent-encoded), blank-separated, and
 // "UPDATE messages SET attached=..." stores the list.
-// A URL that cannot be fetched is skipped, its partly stored file deleted,
-// and the rest of the list goes on: one dead link does not lose the other
-// files. Only http and https URLs are fetched; anything else fails like a
-// dead link. Once the instance's database or store is no longer the one the
-// task began with, or Stop was asked, nothing further is fetched; what was
-// stored is still listed while the database takes it.
+// The blocks of a URL come from one of two sources: a URL that names one of
+// the instance's own upload buffers under an address of the posting session
+// is read from the buffer tables, so that it never goes out to the network
+// and back through the webserver; any other is fetched on one HTTP client.
+// A URL that cannot be fetched or read (a wrong key, an unknown buffer) is
+// skipped, its partly stored file deleted, and the rest of the list goes on:
+// one dead link does not lose the other files. Only http and https URLs are
+// fetched; anything else fails like a dead link. Once the instance's
+// database or store is no longer the one the task began with, or Stop was
+// asked, nothing further is fetched; what was stored is still listed while
+// the database takes it.
 // A node of the instance's tree of pending attachments, by message id.
 // Reports on the loop; the owner deletes the task after its callback.
 class TaskAttach : public ITask, public UTask, public UHTTPClient, public UDatabase, public UIoExec, public btree {
@@ -31,7 +38,11 @@ public:
     // At most this many files per message: what "Attachments" lists.
     static const unsigned MAX_FILES = 100;
 
-    TaskAttach(MessagesCommon* instance, IInstanceLog* log, unsigned long long id, const char* attach);
+    // bases: where the posting session reaches the instance, its address
+    // ("http://HOST/WEBPATH") and its web path alone; a URL that is one of
+    // them followed by "/buffer/ID/KEY/NAME" names one of our buffers.
+    TaskAttach(MessagesCommon* instance, IInstanceLog* log, unsigned long long id, const char* attach,
+               std::vector<std::string> bases);
     ~TaskAttach() override;
     void Start(UTask* owner) override;
     // Ends the fetch under way; nothing further is stored.
@@ -50,9 +61,10 @@ public:
     static std::string FileName(const char* url);
 
 private:
-    // CONNECTING: the client connects. RECEIVING: a block is asked for.
+    // CONNECTING: the source opens (the client connects; the buffer's key is
+    // checked and its first block read). RECEIVING: a block is asked for.
     // OPENING: the first block is in hand and the file is being created.
-    // WRITING: a block is being stored. CLOSING: the client ends the fetch.
+    // WRITING: a block is being stored. CLOSING: the source ends the fetch.
     // DISCARDING: a partly stored file is deleted. UPDATING: "attached" is
     // written. DONE: reported.
     enum State { IDLE, CONNECTING, RECEIVING, OPENING, WRITING, CLOSING, DISCARDING, UPDATING, DONE };
@@ -63,6 +75,17 @@ private:
     // Unchanged, and not asked to stop: worth another step.
     bool Usable() const;
     void NextUrl();
+    // The current URL's path below the web path when it names one of our
+    // buffers under one of the bases.
+    bool OwnBuffer(std::string& resource) const;
+    // The source of the current URL's blocks: Open starts it, Receive asks
+    // it for the next block, each block goes to Block (the last one marked,
+    // maybe empty), and Close ends it; Closed follows once it has ended.
+    void Open();
+    void Receive();
+    void Block(const unsigned char* data, size_t length, bool last);
+    void Close();
+    void Closed();
     void Write();
     // The current URL has failed: the fetch ends, and what was stored goes.
     void Abandon();
@@ -87,11 +110,14 @@ private:
     IInstanceLog* log;
     unsigned long long id;
     std::string attach;
+    std::vector<std::string> bases;
     State state = IDLE;
     // Taken at Start; each step first checks that the instance still has them.
     IDatabase* database = nullptr;
     IDbFiles* store = nullptr;
     IHTTPClient* client = nullptr;
+    // The source of the current URL when it is one of our buffers.
+    TaskReadFileBuffer* reader = nullptr;
     // Where the next URL begins in `attach`, and how many were taken.
     size_t next = 0;
     unsigned files = 0;
@@ -101,7 +127,7 @@ private:
     ITask* del = nullptr;
     // The file of a failed URL that is to be deleted once its fetch has ended.
     unsigned long long discard = 0;
-    // The block in hand: valid until the client is asked for the next.
+    // The block in hand: valid until the source is asked for the next.
     const unsigned char* block = nullptr;
     size_t blockLength = 0;
     bool blockLast = false;

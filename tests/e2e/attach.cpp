@@ -1,6 +1,7 @@
 // Files named in a post's "attach" are fetched over HTTP and HTTPS into the
 // message's folder of the file store, while the service goes on serving its
-// sessions; URLs that fail are skipped and the message stays posted.
+// sessions; the poster's own upload buffers are read from the database
+// instead; URLs that fail are skipped and the message stays posted.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -82,6 +83,17 @@ protected:
     {
         return Value("SELECT id FROM files WHERE folder=" + id + " AND name=" + SqlText(name));
     }
+    // A buffer made by p and filled with Body(size) as a client fills it; its "CreateFileBufferResult".
+    JsonMessage Buffer(Person& p, const std::string& name, size_t size)
+    {
+        JsonMessage r = p.Reply(Request("CreateFileBuffer", Json().Str("name", name)), "CreateFileBufferResult");
+        std::string file = site->site.dir / ("buffer-" + std::to_string(r.Number("id")));
+        WriteFile(file, http_test::Body(size));
+        // "url" names the host the session's client gave; the stand-in is reached at its own port.
+        std::string path = r.String("url").substr(("http://" + r.String("host")).size());
+        EXPECT_EQ(Http(site->site.dir, {"--data-binary", "@" + file, site->web.Url(path)}).status, 200) << r.text;
+        return r;
+    }
     static std::string Expected(const std::string& name, size_t size)
     {
         return name + " " + std::to_string(size) + " " + Md5Hex(http_test::Body(size));
@@ -154,6 +166,28 @@ TEST_F(e2e_attach, urls_that_fail_are_skipped_and_the_others_are_attached)
     EXPECT_EQ(Files(id), (std::vector<std::string>{Expected("first.bin", 70000), Expected("second.txt", 5),
                                                    Expected("bad%FF.txt", 3), Expected("file", 4)}));
     EXPECT_EQ(Value("SELECT text FROM messages WHERE id=" + id), "see attached");
+}
+
+TEST_F(e2e_attach, the_posters_own_buffers_are_read_from_the_database_instead_of_fetched)
+{
+    auto ann = Login("ann"), bob = Login("bob");
+    JsonMessage plan = Buffer(*ann, "plan \xc3\xa4.pdf", 150000), notes = Buffer(*ann, "notes.txt", 1000);
+    std::string url = plan.String("url"), req = notes.String("req");
+    // Over the network the "url" does not reach the stand-in (it lacks its
+    // port), and the "req" has no host at all: only a read of the buffer
+    // tables can bring their bytes.
+    EXPECT_NE(Http(site->site.dir, {"--max-time", "10", url}).body, http_test::Body(150000));
+    std::string key = "/buffer/" + std::to_string(plan.Number("id")) + "/";
+    ASSERT_NE(url.find(key), std::string::npos) << plan.text;
+    std::string wrongKey = url;
+    wrongKey.replace(url.find(key) + key.size(), 16, std::string(16, 'x'));
+
+    std::string id = Post(*ann, bob->sip, url + " " + wrongKey + " " + req + " " + server->Http("/body/10/net.bin"));
+    std::string attached = AwaitAttached(id);
+    EXPECT_EQ(attached, FileId(id, "plan \xc3\xa4.pdf") + "/plan%20%C3%A4.pdf " + FileId(id, "notes.txt") +
+                            "/notes.txt " + FileId(id, "net.bin") + "/net.bin");
+    EXPECT_EQ(Files(id), (std::vector<std::string>{Expected("plan \xc3\xa4.pdf", 150000), Expected("notes.txt", 1000),
+                                                   Expected("net.bin", 10)}));
 }
 
 // Runs last: the service is stopped at the end of this file while the fetch
