@@ -1,1 +1,261 @@
-// Placeholder until the web client arrives.
+// The app websocket: login, requests answered by "src", live updates,
+// reconnection with back-off and a queue that keeps what is sent while
+// offline. It knows nothing of the app; the page hands it a login function.
+import { Emitter } from '../lib1/solvantique.lib1.js';
+
+// Delays before reconnect attempts, in ms; the last one repeats.
+export const BACKOFF = [500, 1000, 2000, 4000, 8000, 15000, 30000];
+
+// Updates carry the src of a filter, never of a request.
+function isPush(msg) {
+  return msg.update === true || msg.mt === 'SetUnread' || msg.mt === 'SetRead' || msg.mt === undefined;
+}
+
+export class Connection extends Emitter {
+  // url: the websocket address; login(challenge) resolves to the "AppLogin"
+  // members or rejects (err.status 403: the person must log in again).
+  constructor({ url, login, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
+    super();
+    this.url = url;
+    this.login = login;
+    this.backoff = backoff;
+    this.pingMs = pingMs;
+    this.random = random;
+    // idle, connecting, login, online, reconnecting, stopped
+    this.state = 'idle';
+    this.attempt = 0;
+    this.ws = null;
+    this.timer = 0;
+    this.pingTimer = 0;
+    this.next = 0;
+    // src -> requests sent or queued under it, oldest first: the service
+    // answers one request at a time, so rows and results come in that order.
+    this.pending = new Map();
+    this.queue = [];
+    this.onlineOnce = false;
+    addEventListener('online', () => this.state === 'reconnecting' && this.#retryNow());
+  }
+
+  start() {
+    if (this.state === 'idle' || this.state === 'stopped') this.#open();
+  }
+
+  stop() {
+    this.#set('stopped');
+    clearTimeout(this.timer);
+    this.#closeSocket();
+    this.#failInFlight(true);
+  }
+
+  // Sends a request; resolves with its "...Result", calling onRow for every
+  // row message before it. Sent at once when online, else when back online.
+  request(msg, { onRow, timeout } = {}) {
+    if (msg.src == null) msg.src = 'q' + ++this.next;
+    return new Promise((resolve, reject) => {
+      const entry = { msg, result: msg.mt + 'Result', onRow, resolve, reject, sent: false, timer: 0 };
+      if (timeout) entry.timer = setTimeout(() => this.#timedOut(entry), timeout);
+      if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
+      this.pending.get(msg.src).push(entry);
+      if (this.state === 'online') this.#sendEntry(entry);
+      else this.queue.push(entry);
+    });
+  }
+
+  // A message that gets no answer (e.g. "KeepAlive").
+  send(msg) {
+    if (this.state === 'online') this.#write(msg);
+    else this.queue.push({ msg, sent: false, fireAndForget: true });
+  }
+
+  #set(state) {
+    if (this.state === state) return;
+    this.state = state;
+    this.emit('state', state);
+  }
+
+  #open() {
+    clearTimeout(this.timer);
+    this.#set(this.onlineOnce ? 'reconnecting' : 'connecting');
+    let ws;
+    try {
+      ws = new WebSocket(this.url);
+    } catch {
+      this.#schedule();
+      return;
+    }
+    this.ws = ws;
+    ws.onopen = () => {
+      if (ws !== this.ws) return;
+      this.#set(this.onlineOnce ? 'reconnecting' : 'login');
+      ws.send(JSON.stringify({ mt: 'AppChallenge' }));
+    };
+    ws.onmessage = (e) => ws === this.ws && this.#receive(e.data);
+    ws.onclose = () => ws === this.ws && this.#lost();
+    ws.onerror = () => {};
+  }
+
+  #receive(data) {
+    let msg;
+    try {
+      msg = JSON.parse(data);
+    } catch {
+      return;
+    }
+    if (msg.mt === 'AppChallengeResult') return this.#challenge(msg.challenge);
+    if (msg.mt === 'AppLoginResult') return this.#loggedIn(msg.ok === true);
+    const list = msg.src != null && !isPush(msg) ? this.pending.get(msg.src) : null;
+    const entry = list?.find((e) => e.sent);
+    if (!entry) {
+      this.emit('push', msg);
+      return;
+    }
+    if (msg.mt === entry.result) {
+      this.#forget(entry);
+      entry.resolve(msg);
+    } else if (entry.onRow) {
+      entry.onRow(msg);
+    }
+  }
+
+  async #challenge(challenge) {
+    const ws = this.ws;
+    let members;
+    try {
+      members = await this.login(challenge);
+    } catch (err) {
+      if (ws !== this.ws) return;
+      if (err && err.status === 403) {
+        // Nobody to log in as: wait for the person instead of retrying.
+        this.stop();
+        this.emit('loginFailed', err);
+      } else {
+        this.#closeSocket();
+        this.#lost();
+      }
+      return;
+    }
+    if (ws === this.ws && ws.readyState === WebSocket.OPEN) ws.send(JSON.stringify({ mt: 'AppLogin', ...members }));
+  }
+
+  #loggedIn(ok) {
+    if (!ok) {
+      this.stop();
+      this.emit('loginFailed', { status: 403 });
+      return;
+    }
+    const again = this.onlineOnce;
+    this.onlineOnce = true;
+    this.attempt = 0;
+    this.#set('online');
+    // Listeners re-register what the service forgot with the old session
+    // before the queue of things done offline goes out.
+    this.emit('online', { again });
+    const queued = this.queue;
+    this.queue = [];
+    for (const entry of queued) {
+      if (entry.fireAndForget) this.#write(entry.msg);
+      else if (this.#isPending(entry)) this.#sendEntry(entry);
+    }
+    this.#ping();
+  }
+
+  #isPending(entry) {
+    return this.pending.get(entry.msg.src)?.includes(entry);
+  }
+
+  #sendEntry(entry) {
+    entry.sent = true;
+    this.#write(entry.msg);
+  }
+
+  #write(msg) {
+    try {
+      this.ws.send(JSON.stringify(msg));
+    } catch {
+      /* the close event follows */
+    }
+  }
+
+  #forget(entry) {
+    clearTimeout(entry.timer);
+    const list = this.pending.get(entry.msg.src);
+    if (!list) return;
+    const i = list.indexOf(entry);
+    if (i >= 0) list.splice(i, 1);
+    if (!list.length) this.pending.delete(entry.msg.src);
+  }
+
+  #timedOut(entry) {
+    this.#forget(entry);
+    this.queue = this.queue.filter((e) => e !== entry);
+    entry.reject(Object.assign(new Error('timeout'), { timeout: true }));
+  }
+
+  // Requests already sent are lost with the session; their callers decide
+  // whether to repeat them. Queued ones wait for the next session.
+  #failInFlight(all) {
+    for (const list of [...this.pending.values()]) {
+      for (const entry of [...list]) {
+        if (!entry.sent && !all) continue;
+        this.#forget(entry);
+        entry.reject(Object.assign(new Error('disconnected'), { disconnected: true }));
+      }
+    }
+    if (all) this.queue = [];
+  }
+
+  #lost() {
+    clearTimeout(this.pingTimer);
+    this.ws = null;
+    if (this.state === 'stopped') return;
+    this.#failInFlight(false);
+    this.#set(this.onlineOnce ? 'reconnecting' : 'connecting');
+    this.emit('offline');
+    this.#schedule();
+  }
+
+  #schedule() {
+    const base = this.backoff[Math.min(this.attempt, this.backoff.length - 1)];
+    this.attempt++;
+    // Jitter keeps many browsers from coming back in the same instant.
+    const delay = base * (0.75 + this.random() * 0.5);
+    this.emit('retry', { delay, attempt: this.attempt });
+    this.timer = setTimeout(() => this.#open(), delay);
+  }
+
+  #retryNow() {
+    clearTimeout(this.timer);
+    this.#open();
+  }
+
+  #closeSocket() {
+    const ws = this.ws;
+    this.ws = null;
+    if (ws) {
+      ws.onclose = ws.onmessage = ws.onopen = null;
+      try {
+        ws.close();
+      } catch {
+        /* already closed */
+      }
+    }
+  }
+
+  // A session that stops answering is dropped rather than waited for.
+  #ping() {
+    clearTimeout(this.pingTimer);
+    this.pingTimer = setTimeout(() => {
+      if (this.state !== 'online') return;
+      const ws = this.ws;
+      this.request({ mt: 'Test' }, { timeout: this.pingMs }).then(
+        () => this.#ping(),
+        (err) => {
+          if (err.timeout && ws === this.ws) {
+            this.#closeSocket();
+            this.#lost();
+          }
+        },
+      );
+    }, this.pingMs);
+  }
+}

@@ -1,0 +1,54 @@
+// A chat with one person or a group: the messages oldest first, earlier
+// ones read as one scrolls up, and a composer.
+import { h, fill } from './web/lib1/solvantique.lib1.js';
+import { spinner } from './web/ui1.lib/solvantique.ui1.lib.js';
+import { WindowedList } from './web/ui1.scrolling/solvantique.ui1.scrolling.js';
+import { Editor } from './web/ui1.editor/solvantique.ui1.editor.js';
+import { avatar } from './web/com.solvantique.avatar/com.solvantique.avatar.js';
+import { icon } from './web/ui1.svg/solvantique.ui1.svg.js';
+import { ChatFeed } from './solvantique.messages.feeds.js';
+import { messageItem } from './solvantique.messages.item.js';
+import { T, fmt } from './solvantique.messagesTexts.js';
+
+export class ChatView {
+  constructor(app, sip) {
+    this.app = app;
+    const chat = app.model.chats.get(sip) || app.model.openChat(sip);
+    const name = chat.dn || sip;
+    this.feed = new ChatFeed(app.model, sip);
+    this.list = new WindowedList({
+      label: fmt(T.chatWith, { name }), estimate: 80, bottom: true, className: 'chat',
+      render: (key) => messageItem(app, this.feed.get(key), { chat: true }), onNearStart: () => this.feed.more(),
+    });
+    this.editor = new Editor({
+      label: fmt(T.chatPlaceholder, { name }), placeholder: fmt(T.chatPlaceholder, { name }), texts: T, files: true,
+      draftKey: 'chat:' + sip, people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
+      onSend: ({ text, files }) => {
+        app.model.post({ topic: app.model.me, type: 1, notify: [sip], text, files });
+        this.list.scrollToBottom();
+        return true;
+      },
+    });
+    this.el = h('section', { class: 'view chat-view', 'aria-label': fmt(T.chatWith, { name }) },
+      h('header', { class: 'view-head' }, app.backButton('nav'), chat.grp ? icon('users') : avatar(sip, name, 28), h('h2', { text: name }),
+        chat.grp ? h('span', { class: 'chip', text: T.group }) : null),
+      this.list.el,
+      h('div', { class: 'reply-box' }, this.editor.el));
+    this.feed.on('change', () => {
+      this.list.setKeys(this.feed.keys);
+      this.list.setBusy(this.feed.loading);
+      fill(this.list.header, this.feed.loading ? spinner(T.earlier) : null);
+      fill(this.list.footer, this.feed.loaded && !this.feed.keys.length ? h('p', { class: 'empty', text: T.noChatMessages }) : null);
+    });
+    this.feed.on('item', (key) => this.list.refresh(key));
+    this.feed.load();
+  }
+
+  focus() {
+    this.editor.focus();
+  }
+
+  dispose() {
+    this.feed.dispose();
+  }
+}

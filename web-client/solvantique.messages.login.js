@@ -1,0 +1,60 @@
+// Logging in through the platform: the page asks the platform how people
+// log in here and, for a websocket's challenge, gets the "AppLogin"
+// members. The password goes only to the platform, once; afterwards its
+// cookie logs the browser in again.
+import { h, fill } from './web/lib1/solvantique.lib1.js';
+import { T } from './solvantique.messagesTexts.js';
+
+const LOGIN = '/platform/login';
+
+// {mode: 'users'|'open', sip?}; status 404 when no app is here.
+export async function loginMode(path) {
+  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, { credentials: 'same-origin', cache: 'no-store' });
+  if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
+  return r.json();
+}
+
+// creds: {sip, password} for a first login, null to use the cookie.
+export async function platformLogin(path, challenge, creds) {
+  const body = new URLSearchParams({ path, challenge });
+  if (creds) {
+    body.set('sip', creds.sip);
+    if (creds.password) body.set('password', creds.password);
+  }
+  const r = await fetch(LOGIN, { method: 'POST', body, credentials: 'same-origin', cache: 'no-store' });
+  if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
+  return r.json();
+}
+
+export function platformLogout() {
+  return fetch('/platform/logout', { method: 'POST', credentials: 'same-origin' }).catch(() => {});
+}
+
+// Shows the login form until the person sends it; resolves to {sip, password}.
+export function loginForm(root, mode, error) {
+  return new Promise((resolve) => {
+    const name = h('input', { id: 'login-sip', name: 'username', autocomplete: 'username', required: true, autocapitalize: 'none', spellcheck: false });
+    const password = mode === 'open' ? null : h('input', { id: 'login-password', name: 'password', type: 'password', autocomplete: 'current-password', required: true });
+    const form = h('form', { class: 'login', 'aria-labelledby': 'login-title' },
+      h('div', { class: 'login-logo', 'aria-hidden': 'true' }),
+      h('h1', { id: 'login-title', text: T.loginTitle }),
+      mode === 'open' ? h('p', { class: 'hint', text: T.loginOpenHint }) : null,
+      h('div', { class: 'field' }, h('label', { for: 'login-sip', text: T.loginName }), name),
+      password ? h('div', { class: 'field' }, h('label', { for: 'login-password', text: T.loginPassword }), password) : null,
+      error ? h('p', { class: 'error', role: 'alert', text: error }) : null,
+      h('button', { type: 'submit', class: 'button primary', text: T.loginButton }));
+    form.addEventListener('submit', (e) => {
+      e.preventDefault();
+      const sip = name.value.trim();
+      if (!sip) return;
+      form.querySelector('button').disabled = true;
+      resolve({ sip, password: password?.value || '' });
+    });
+    fill(root, h('div', { class: 'login-page' }, form));
+    name.focus();
+  });
+}
+
+export function notice(root, text, busy = false) {
+  fill(root, h('div', { class: 'login-page' }, h('div', { class: 'login', role: busy ? 'status' : 'alert' }, h('div', { class: 'login-logo', 'aria-hidden': 'true' }), h('p', { text }))));
+}
