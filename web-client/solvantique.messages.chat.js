@@ -29,8 +29,9 @@ export class ChatView {
         return true;
       },
     });
+    this.title = h('h2', { text: name });
     this.el = h('section', { class: 'view chat-view', 'aria-label': fmt(T.chatWith, { name }) },
-      h('header', { class: 'view-head' }, app.backButton('nav'), chat.grp ? icon('users') : avatar(sip, name, 28), h('h2', { text: name }),
+      h('header', { class: 'view-head' }, app.backButton('nav'), chat.grp ? icon('users') : avatar(sip, name, 28), this.title,
         chat.grp ? h('span', { class: 'chip', text: T.group }) : null),
       this.list.el,
       h('div', { class: 'reply-box' }, this.editor.el));
@@ -41,6 +42,11 @@ export class ChatView {
       fill(this.list.footer, this.feed.loaded && !this.feed.keys.length ? h('p', { class: 'empty', text: T.noChatMessages }) : null);
     });
     this.feed.on('item', (key) => this.list.refresh(key));
+    // The name may be learnt after the chat was opened.
+    this.off = app.model.on('chats', () => {
+      const dn = app.model.chats.get(sip)?.dn;
+      if (dn) this.title.textContent = dn;
+    });
     this.feed.load();
   }
 
@@ -50,5 +56,6 @@ export class ChatView {
 
   dispose() {
     this.feed.dispose();
+    this.off();
   }
 }

@@ -205,7 +205,8 @@ export class Controller {
         fill(this.rightBox, this.right.el);
       }
       this.middle?.select?.(route.id);
-      requestAnimationFrame(() => this.right?.focus());
+      // A phone's keyboard would cover what was just opened.
+      if (matchMedia('(pointer: fine)').matches) requestAnimationFrame(() => this.right?.focus());
     } else if (this.right) {
       this.right.dispose();
       this.right = null;
@@ -248,7 +249,7 @@ export class Controller {
     this.middleKey = key;
     this.middle = make();
     fill(this.middleBox, this.middle.el);
-    if (route.view === 'chat') requestAnimationFrame(() => this.middle?.focus?.());
+    if (route.view === 'chat' && matchMedia('(pointer: fine)').matches) requestAnimationFrame(() => this.middle?.focus?.());
   }
 
   #key(e) {

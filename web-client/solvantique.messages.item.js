@@ -145,13 +145,22 @@ function editBox(app, msg) {
 export function discussionItem(app, root, selected) {
   const name = nameOf(app, root);
   const { body, files } = splitFiles(root.text);
+  // A few lines are enough to recognise a discussion.
+  const lines = body.split('\n');
+  const preview = lines.length > 4 ? lines.slice(0, 4).join('\n') + ' \u2026' : body;
+  const uploading = root.pending && root.files?.length ? root.files : null;
+  const upload = uploading ? h('progress', {
+    max: uploading.reduce((n, f) => n + (f.size || 0), 0) || 1, value: uploading.reduce((n, f) => n + f.loaded, 0),
+    'aria-label': fmt(T.uploading, { name: uploading.map((f) => f.name).join(', ') }),
+  }) : null;
   const replies = root.replies ? count(root.replies, T.oneReply, T.replies) : T.noReplies;
   return h('div', { class: 'disc' + (root.unread ? ' unread' : '') + (selected ? ' selected' : '') + (root.pending ? ' pending' : ''), 'aria-current': selected ? 'true' : null,
     'aria-label': name + ', ' + plainLine(root.text, 60) + ', ' + replies + (root.unread ? ', ' + fmt(T.unreadCount, { n: root.unread }) : '') },
   avatar(root.author, name, 36),
   h('div', { class: 'msg-main' },
     h('div', { class: 'msg-head' }, h('span', { class: 'msg-author', text: name }), timeNode(root.rtimestamp || root.timestamp)),
-    h('div', { class: 'msg-text clamp' }, blocks(body, textContext(app))),
+    h('div', { class: 'msg-text clamp' }, blocks(preview, textContext(app))),
+    upload,
     h('div', { class: 'disc-foot' },
       h('span', { class: 'replies' }, icon('reply'), replies),
       root.likes ? h('span', { class: 'likes' }, icon('heart'), String(root.likes)) : null,

@@ -72,6 +72,13 @@ export class Model extends Emitter {
     this.emit('topics');
   }
 
+  // After topics were written: what the session may use now, watched again.
+  async topicsChanged() {
+    await this.loadTopics();
+    this.#registerLive();
+    await this.#registerCounts();
+  }
+
   #counted(src, filter) {
     return this.request({ mt: 'SetUnreadFilter', src, filter }).then((r) => r.count || 0);
   }

@@ -10,8 +10,9 @@ export function initials(name) {
 }
 
 export function colorOf(key) {
-  let hash = 0;
-  for (const c of String(key || '')) hash = (hash * 31 + c.codePointAt(0)) >>> 0;
+  // FNV-1a spreads short names better than a plain multiply-and-add.
+  let hash = 0x811c9dc5;
+  for (const c of String(key || '')) hash = Math.imul(hash ^ c.codePointAt(0), 0x01000193) >>> 0;
   return avatarColors[hash % avatarColors.length];
 }
 

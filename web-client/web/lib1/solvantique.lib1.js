@@ -19,7 +19,14 @@ export function setProps(node, props) {
     else if (key === 'dataset') Object.assign(node.dataset, value);
     else if (key.startsWith('on') && typeof value === 'function') node.addEventListener(key.slice(2), value);
     else if (key.includes('-') || key === 'role' || key === 'for' || !(key in node)) node.setAttribute(key, value === true ? '' : value);
-    else node[key] = value;
+    else {
+      try {
+        node[key] = value;
+      } catch {
+        // Read-only properties (e.g. an input's list) exist only as attributes.
+        node.setAttribute(key, value);
+      }
+    }
   }
   return node;
 }

@@ -40,7 +40,8 @@ export function icon(name, label) {
   svg.setAttribute('class', 'icon icon-' + name);
   svg.setAttribute('fill', name === 'heartFull' ? 'currentColor' : 'none');
   svg.setAttribute('stroke', 'currentColor');
-  svg.setAttribute('stroke-width', '1.8');
+  // The dots of "more" are drawn as strokes; they need a wider pen to be seen.
+  svg.setAttribute('stroke-width', name === 'more' ? '3.2' : '1.8');
   svg.setAttribute('stroke-linecap', 'round');
   svg.setAttribute('stroke-linejoin', 'round');
   if (label) {
