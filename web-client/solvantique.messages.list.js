@@ -2,7 +2,7 @@
 // box, topics with their unread counts, saved filters and chats.
 import { h, fill } from './web/lib1/solvantique.lib1.js';
 import { icon } from './web/ui1.svg/solvantique.ui1.svg.js';
-import { iconButton, badge } from './web/ui1.lib/solvantique.ui1.lib.js';
+import { iconButton, badge, hidden } from './web/ui1.lib/solvantique.ui1.lib.js';
 import { menu } from './web/ui1.popup/solvantique.ui1.popup.js';
 import { avatar } from './web/com.solvantique.avatar/com.solvantique.avatar.js';
 import { T, fmt } from './solvantique.messagesTexts.js';
@@ -31,8 +31,8 @@ export class ListView {
     this.topics = h('ul', { class: 'nav-list' });
     this.filters = h('ul', { class: 'nav-list' });
     this.chats = h('ul', { class: 'nav-list' });
-    const me = h('button', { type: 'button', class: 'me-button', 'aria-haspopup': 'menu', 'aria-label': T.mainMenu + ': ' + model.dn, onclick: (e) => this.#menu(e.currentTarget) },
-      avatar(model.me, model.dn, 32), h('span', { class: 'me-name', text: model.dn }), icon('more'));
+    const me = h('button', { type: 'button', class: 'me-button', 'aria-haspopup': 'menu', onclick: (e) => this.#menu(e.currentTarget) },
+      avatar(model.me, model.dn, 32), h('span', { class: 'me-name', text: model.dn }), hidden(', ' + T.mainMenu), icon('more'));
     this.el = h('nav', { class: 'sidebar', 'aria-label': T.appName },
       h('div', { class: 'side-head' }, h('h1', { text: T.appName }), this.state),
       search,

@@ -25,8 +25,8 @@ export class Editor {
     const listId = 'completion' + ++ids;
     this.list = h('ul', { id: listId, role: 'listbox', class: 'completion', hidden: true, 'aria-label': texts.suggestions });
     this.input = h('textarea', {
-      rows: 1, placeholder, 'aria-label': label, 'aria-autocomplete': 'list', 'aria-controls': listId, 'aria-expanded': 'false',
-      'aria-describedby': null, enterkeyhint: 'send', spellcheck: true,
+      rows: 1, placeholder, 'aria-label': label, 'aria-autocomplete': 'list', 'aria-controls': listId,
+      enterkeyhint: 'send', spellcheck: true,
     });
     this.input.value = initial || (this.draftKey ? store.get(this.draftKey, '') : '');
     this.chips = h('div', { class: 'composer-files' });
@@ -176,7 +176,6 @@ export class Editor {
       },
     }, h('span', { text: o.label }), o.detail ? h('small', { text: o.detail }) : null)));
     this.list.hidden = !options.length;
-    this.input.setAttribute('aria-expanded', String(!!options.length));
     this.#activate(options.length ? 0 : -1);
   }
 
@@ -206,7 +205,6 @@ export class Editor {
     this.list.hidden = true;
     this.options = [];
     this.active = -1;
-    this.input.setAttribute('aria-expanded', 'false');
     this.input.removeAttribute('aria-activedescendant');
   }
 }

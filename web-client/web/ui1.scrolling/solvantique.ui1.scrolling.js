@@ -167,6 +167,8 @@ export class WindowedList {
   }
 
   layout() {
+    // A hidden list measures nothing; it lays out again when it is shown.
+    if (!this.el.isConnected || !this.el.clientHeight) return;
     for (let pass = 0; pass < 4; pass++) {
       this.#computeOffsets();
       const total = this.offsets[this.keys.length];
