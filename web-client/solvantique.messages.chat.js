@@ -42,6 +42,7 @@ export class ChatView {
       fill(this.list.footer, this.feed.loaded && !this.feed.keys.length ? h('p', { class: 'empty', text: T.noChatMessages }) : null);
     });
     this.feed.on('item', (key) => this.list.refresh(key));
+    this.feed.on('reset', () => this.list.refreshAll());
     // The name may be learnt after the chat was opened.
     this.off = app.model.on('chats', () => {
       const dn = app.model.chats.get(sip)?.dn;

@@ -104,6 +104,7 @@ export class DiscussionView {
     ];
     this.feed.on('change', () => this.#sync());
     this.feed.on('item', (key) => this.list.refresh(key));
+    this.feed.on('reset', () => this.list.refreshAll());
     this.feed.on('gone', () => app.closeDiscussion());
     this.#root();
     this.feed.load();

@@ -50,19 +50,22 @@ class Feed extends Emitter {
     this.loading = true;
     this.done = false;
     this.emit('change');
+    let read = false;
     try {
       const rows = await this.first();
       if (gen !== this.gen) return;
       this.keys = [];
       this.items.clear();
       this.#take(rows);
-      this.loaded = true;
+      this.loaded = read = true;
     } catch (err) {
       if (gen === this.gen && !err.disconnected) this.error = err;
     } finally {
       if (gen === this.gen) {
         this.loading = false;
         this.emit('change');
+        // Items shown before may have changed while they were not watched.
+        if (read) this.emit('reset');
       }
     }
   }

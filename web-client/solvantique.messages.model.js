@@ -257,7 +257,7 @@ export class Model extends Emitter {
       if (r.error) throw new Error('refused');
       this.#posted(entry, r);
     } catch (err) {
-      if (err.disconnected && this.conn.state !== 'stopped') {
+      if (err.disconnected) {
         entry.lost = true;
         return;
       }

@@ -30,6 +30,7 @@ export class ResultsView {
       feedFooter(this.list, this.feed, what.kind === 'search' ? fmt(T.searchNone, { q: what.q }) : T.filterEmpty);
     });
     this.feed.on('item', (key) => this.list.refresh(key));
+    this.feed.on('reset', () => this.list.refreshAll());
     this.feed.load();
   }
 

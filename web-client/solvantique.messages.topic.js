@@ -47,6 +47,7 @@ export class TopicView {
       this.list.el);
     this.feed.on('change', () => this.#sync());
     this.feed.on('item', (key) => this.list.refresh(key));
+    this.feed.on('reset', () => this.list.refreshAll());
     this.feed.load();
   }
 

@@ -41,10 +41,23 @@ export class Connection extends Emitter {
   }
 
   stop() {
+    this.#halt();
+    this.#failInFlight(true);
+  }
+
+  #halt() {
     this.#set('stopped');
     clearTimeout(this.timer);
+    clearTimeout(this.pingTimer);
     this.#closeSocket();
-    this.#failInFlight(true);
+  }
+
+  // Nobody to log in as: wait for the person instead of retrying. What
+  // was queued waits for the next login; what was sent is lost with the session.
+  #refused(err) {
+    this.#halt();
+    this.#failInFlight(false);
+    this.emit('loginFailed', err);
   }
 
   // Sends a request; resolves with its "...Result", calling onRow for every
@@ -125,9 +138,7 @@ export class Connection extends Emitter {
     } catch (err) {
       if (ws !== this.ws) return;
       if (err && err.status === 403) {
-        // Nobody to log in as: wait for the person instead of retrying.
-        this.stop();
-        this.emit('loginFailed', err);
+        this.#refused(err);
       } else {
         this.#closeSocket();
         this.#lost();
@@ -139,8 +150,7 @@ export class Connection extends Emitter {
 
   #loggedIn(ok) {
     if (!ok) {
-      this.stop();
-      this.emit('loginFailed', { status: 403 });
+      this.#refused({ status: 403 });
       return;
     }
     const again = this.onlineOnce;

@@ -14,6 +14,7 @@ export class WindowedList {
     this.onNearEnd = onNearEnd;
     this.onNearStart = onNearStart;
     this.keys = [];
+    this.alive = new Set();
     this.heights = new Map();
     this.nodes = new Map();
     this.offsets = [0];
@@ -41,7 +42,7 @@ export class WindowedList {
   setKeys(keys) {
     this.#rememberAnchor();
     this.keys = keys.map(String);
-    const alive = new Set(this.keys);
+    const alive = (this.alive = new Set(this.keys));
     for (const key of this.heights.keys()) if (!alive.has(key)) this.heights.delete(key);
     this.schedule();
   }
@@ -50,7 +51,8 @@ export class WindowedList {
   refresh(key) {
     key = String(key);
     const old = this.nodes.get(key);
-    if (!old) return;
+    // An item that left the list goes at the next layout; it is not drawn again.
+    if (!old || !this.alive.has(key)) return;
     const node = this.#make(key);
     const focused = old.contains(document.activeElement);
     old.replaceWith(node);
