@@ -1,1 +1,116 @@
-// Placeholder until the web client arrives.
+// A page for developers: the JSON API of the service, tried live with the
+// same login and connection as the app.
+import { h, fill, webPath } from './web/lib1/solvantique.lib1.js';
+import { Connection } from './web/appwebsocket/solvantique.appwebsocket.Connection.js';
+import { loginMode, platformLogin, loginForm, notice } from './solvantique.messages.login.js';
+import { T } from './solvantique.messagesTexts.js';
+
+const EXAMPLES = [
+  { mt: 'ReadTopics' },
+  { mt: 'SetFilter', discussion: true, read: true, count: 10, filter: { topics: [] } },
+  { mt: 'GetMore', discussion: true, read: true, count: 10, timestamp: 0, id: 0 },
+  { mt: 'Discussion', discussion: 1, count: 20 },
+  { mt: 'Post', topic: '', text: 'Hello from the API page' },
+  { mt: 'SetUnreadFilter', filter: {} },
+  { mt: 'SetRead', id: 1 },
+  { mt: 'Like', id: 1 },
+  { mt: 'Likes', id: 1 },
+  { mt: 'Search', text: 'hello', count: 10 },
+  { mt: 'ReadFilters' },
+  { mt: 'ReadTags', like: '%', count: 20 },
+  { mt: 'ReadChats', unread: true },
+  { mt: 'ReadGroups' },
+  { mt: 'CreateFileBuffer', name: 'example.txt' },
+];
+
+function pretty(value) {
+  return JSON.stringify(value, null, 2);
+}
+
+function consoleView(conn, me) {
+  const input = h('textarea', { id: 'api-request', rows: 8, spellcheck: false, class: 'api-input' });
+  const log = h('ol', { class: 'api-log', 'aria-live': 'polite', 'aria-label': T.apiLog });
+  const note = h('p', { class: 'error', role: 'alert' });
+  const entry = (kind, msg) => {
+    log.prepend(h('li', { class: 'api-' + kind }, h('span', { class: 'api-kind', text: kind === 'out' ? T.apiSent : T.apiReceived }), h('pre', { text: pretty(msg) })));
+  };
+  conn.on('push', (msg) => entry('in', msg));
+  const send = () => {
+    let msg;
+    try {
+      msg = JSON.parse(input.value);
+    } catch {
+      msg = null;
+    }
+    if (!msg || typeof msg !== 'object' || typeof msg.mt !== 'string') {
+      note.textContent = T.apiBadJson;
+      return;
+    }
+    note.textContent = '';
+    entry('out', msg);
+    conn.request(msg, { onRow: (row) => entry('in', row), timeout: 15000 }).then((r) => entry('in', r), () => (note.textContent = T.apiNoAnswer));
+  };
+  input.addEventListener('keydown', (e) => {
+    if (e.key === 'Enter' && (e.ctrlKey || e.metaKey)) {
+      e.preventDefault();
+      send();
+    }
+  });
+  const example = (x) => {
+    const msg = { ...x };
+    if (msg.mt === 'Post') msg.topic = me;
+    if (msg.mt === 'ReadGroups') msg.user = me;
+    return h('li', null, h('button', { type: 'button', class: 'link', text: x.mt, onclick: () => {
+      input.value = pretty(msg);
+      input.focus();
+    } }));
+  };
+  input.value = pretty(EXAMPLES[0]);
+  return h('main', { class: 'api-page' },
+    h('h1', { text: T.apiTitle }),
+    h('p', { class: 'hint', text: T.apiIntro }),
+    h('div', { class: 'api-grid' },
+      h('nav', { 'aria-labelledby': 'api-examples' }, h('h2', { id: 'api-examples', text: T.apiExamples }), h('ul', { class: 'api-examples' }, EXAMPLES.map(example))),
+      h('section', { class: 'api-work' },
+        h('label', { for: 'api-request', text: T.apiRequest }), input, note,
+        h('div', { class: 'api-actions' },
+          h('button', { type: 'button', class: 'button primary', text: T.apiSend, onclick: send }),
+          h('button', { type: 'button', class: 'button', text: T.apiClear, onclick: () => fill(log) })),
+        h('h2', { text: T.apiLog }), log)));
+}
+
+async function start() {
+  const root = document.getElementById('messages');
+  const path = webPath();
+  notice(root, T.loading, true);
+  let how;
+  try {
+    how = await loginMode(path);
+  } catch {
+    return notice(root, T.loginNoApp);
+  }
+  let creds = how.sip ? null : await loginForm(root, how.mode);
+  let me = how.sip;
+  const conn = new Connection({
+    url: (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path,
+    login: async (challenge) => {
+      const answer = await platformLogin(path, challenge, creds);
+      creds = null;
+      me = answer.sip;
+      return answer;
+    },
+  });
+  let shown = false;
+  conn.on('online', () => {
+    if (!shown) fill(root, consoleView(conn, me));
+    shown = true;
+  });
+  conn.on('loginFailed', async () => {
+    creds = await loginForm(root, how.mode, T.loginWrong);
+    shown = false;
+    conn.start();
+  });
+  conn.start();
+}
+
+start();

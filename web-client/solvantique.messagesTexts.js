@@ -135,6 +135,18 @@ export const T = {
   notifyBlocked: 'Notifications are blocked by the browser.',
   notifyMention: '{name} mentioned you',
   notifyChat: '{name} wrote to you',
+  // the API page
+  apiTitle: 'Messages JSON API',
+  apiIntro: 'Every request is one JSON object with "mt" and a "src" of your choosing; rows come as messages with that "src", then the "mt" + "Result" answer. Live updates arrive with the "src" of the filter they match. Pick an example or write your own; Ctrl+Enter sends.',
+  apiExamples: 'Examples',
+  apiRequest: 'Request',
+  apiSend: 'Send',
+  apiLog: 'Messages',
+  apiClear: 'Clear',
+  apiBadJson: 'That is not a JSON object with an "mt".',
+  apiNoAnswer: 'No answer within 15 s.',
+  apiSent: 'sent',
+  apiReceived: 'received',
 };
 
 export function fmt(text, values = {}) {
