@@ -43,8 +43,9 @@ public:
     static const unsigned DEFAULT_COUNT = 20;
 
 private:
-    enum State { IDLE, READING, MARKING, ENDED };
+    enum State { IDLE, LOOKING_UP, READING, MARKING, ENDED };
     void SetState(State next);
+    void LookedUp(IDataSet* ids);
     void Mark();
     void TaskComplete(ITask* task) override;
     void TaskFailed(ITask* task) override;
