@@ -18,7 +18,9 @@ int main(int argc, char* argv[])
     ISocketProvider* localSocketProvider = CreateLocalSocketProvider();
     ISocketProvider* tcpSocketProvider = CreateTCPSocketProvider();
     IWebserverPluginProvider* webserverPluginProvider = CreateWebserverPluginProvider();
-    IDatabaseProvider* databaseProvider = CreatePostgreSQLDatabaseProvider();
+    // Blocks of files and upload buffers go to the server as they are, not as
+    // hex text of twice their size.
+    IDatabaseProvider* databaseProvider = CreatePostgreSQLDatabaseProvider(DB_BYTES_PARAMS_BINARY);
     IDbFilesProvider* dbFilesProvider = CreateDbFilesProvider();
 
     AppServiceArgs serviceArgs;

@@ -18,7 +18,7 @@ void MessagesFileBufferPost::Accepted(IWebserverPost* post)
 
 IDbFilesPut* MessagesFileBufferPost::Open()
 {
-    auto* write = new TaskWriteFileBuffer(instance->GetIoMux(), database, id, key.c_str());
+    auto* write = new TaskWriteFileBuffer(instance->GetIoMux(), database, id, key.c_str(), &instance->statements);
     write->Start(this);
     return write;
 }
@@ -43,7 +43,7 @@ void MessagesFileBufferGet::Accepted(IWebserverGet* get)
 
 IDbFilesGet* MessagesFileBufferGet::Open()
 {
-    auto* read = new TaskReadFileBuffer(instance->GetIoMux(), database, id, key.c_str());
+    auto* read = new TaskReadFileBuffer(instance->GetIoMux(), database, id, key.c_str(), &instance->statements);
     read->Start(this);
     return read;
 }

@@ -29,6 +29,8 @@ const Format formats[MessagesStatements::STATEMENT_COUNT] = {
      true},
     {"INSERT INTO messages(adds_to,author,text,guid) VALUES(%llu,(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)),%s,%s)",
      true},
+    {"INSERT INTO files_buffer_data (file, data) VALUES (%llu,%du)", true},
+    {"SELECT id, data FROM files_buffer_data WHERE file=%llu AND id>%llu ORDER BY id LIMIT 1", false},
 };
 
 }  // namespace
@@ -112,6 +114,12 @@ void MessagesStatements::Run(IDatabase* db, UDatabase* owner, unsigned which, ..
         case PSQL_PARAM_INT: e.prepared->SetParam(i, va_arg(ap, unsigned)); break;
         case PSQL_PARAM_INT64: e.prepared->SetParam(i, va_arg(ap, unsigned long long)); break;
         case PSQL_PARAM_STRING: e.prepared->SetParam(i, va_arg(ap, const char*)); break;
+        case PSQL_PARAM_BYTES: {
+            // As the text format takes them: the bytes, then their count.
+            const unsigned char* data = va_arg(ap, const unsigned char*);
+            e.prepared->SetParam(i, data, (size_t)va_arg(ap, unsigned long long));
+            break;
+        }
         default: FATAL("MessagesStatements parameter of an unexpected type");
         }
     }

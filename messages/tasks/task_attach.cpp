@@ -198,7 +198,7 @@ void TaskAttach::Open()
         return NextUrl();
     }
     SetState(CONNECTING);
-    reader = new TaskReadFileBuffer(instance->GetIoMux(), database, route.id, route.key.c_str());
+    reader = new TaskReadFileBuffer(instance->GetIoMux(), database, route.id, route.key.c_str(), &instance->statements);
     reader->Start(this);
 }
 

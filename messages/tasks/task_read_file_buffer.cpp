@@ -1,10 +1,12 @@
 #include "messages/tasks/task_read_file_buffer.h"
 
 #include "database/data_set.h"
+#include "messages/tasks/messages_statements.h"
 #include "runtime/assert.h"
 
-TaskReadFileBuffer::TaskReadFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key)
-    : iomux(iomux), database(database), id(id), key(key ? key : "")
+TaskReadFileBuffer::TaskReadFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key,
+                                       MessagesStatements* statements)
+    : iomux(iomux), database(database), statements(statements), id(id), key(key ? key : "")
 {
 }
 
@@ -42,8 +44,8 @@ void TaskReadFileBuffer::ReadNext()
 {
     SetState(READING);
     // In row order, which is the order the blocks were written in.
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL,
-                      "SELECT id, data FROM files_buffer_data WHERE file=%llu AND id>%llu ORDER BY id LIMIT 1", id,
+    if (statements) return statements->Run(database, this, MessagesStatements::SELECT_BUFFER_DATA, id, last);
+    database->ExecSQL(this, DB_EXEC_FETCH_ALL, MessagesStatements::Format(MessagesStatements::SELECT_BUFFER_DATA), id,
                       last);
 }
 

@@ -7,6 +7,8 @@
 #include "dbfiles/dbfiles.h"
 #include "runtime/iomux.h"
 
+class MessagesStatements;
+
 // Reads an upload buffer chunk by chunk, as a get reads a file of the store.
 // Use: create it with the buffer's id and key (as they stand in the buffer's
 // URL "/buffer/ID/KEY/NAME"), Start(user). No buffer with that id and key
@@ -21,7 +23,9 @@
 // far as it has got; uploads that did not end take their buffer with them.
 class TaskReadFileBuffer : public IDbFilesGet, public UDatabase, public UIoExec {
 public:
-    TaskReadFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key);
+    // statements: where its chunk statement is prepared, or null (as text).
+    TaskReadFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key,
+                       MessagesStatements* statements = nullptr);
     ~TaskReadFileBuffer() override;
     void Start(UTask* owner) override;
     void Get(const unsigned char*& data, unsigned int& length) override;
@@ -40,6 +44,7 @@ private:
 
     IIoMux* iomux;
     IDatabase* database;
+    MessagesStatements* statements;
     unsigned long long id;
     std::string key;
     std::string name;

@@ -1,10 +1,12 @@
 #include "messages/tasks/task_write_file_buffer.h"
 
 #include "database/data_set.h"
+#include "messages/tasks/messages_statements.h"
 #include "runtime/assert.h"
 
-TaskWriteFileBuffer::TaskWriteFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key)
-    : database(database), iomux(iomux), id(id), key(key ? key : "")
+TaskWriteFileBuffer::TaskWriteFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key,
+                                         MessagesStatements* statements)
+    : database(database), statements(statements), iomux(iomux), id(id), key(key ? key : "")
 {
 }
 
@@ -46,7 +48,10 @@ void TaskWriteFileBuffer::Write(const unsigned char* data, unsigned int length, 
         iomux->SetExec(this, nullptr);
         return;
     }
-    database->InsertSQL(this, "INSERT INTO files_buffer_data (file, data) VALUES (%llu,%du)", id, data,
+    if (statements)
+        return statements->Run(database, this, MessagesStatements::INSERT_BUFFER_DATA, id, data,
+                               (unsigned long long)length);
+    database->InsertSQL(this, MessagesStatements::Format(MessagesStatements::INSERT_BUFFER_DATA), id, data,
                         (unsigned long long)length);
 }
 

@@ -7,6 +7,8 @@
 #include "messages/tasks/task_write.h"
 #include "runtime/iomux.h"
 
+class MessagesStatements;
+
 // Fills an upload buffer, as a put fills a file of the store: the buffer's
 // id and key are checked first (no such buffer with that key fails the
 // task); then TaskProgress(0) says it takes the next Write, and each Write
@@ -16,7 +18,9 @@
 // or while it waits for a Write.
 class TaskWriteFileBuffer : public IDbFilesPut, public UDatabase, public UIoExec {
 public:
-    TaskWriteFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key);
+    // statements: where its block statement is prepared, or null (as text).
+    TaskWriteFileBuffer(IIoMux* iomux, IDatabase* database, unsigned long long id, const char* key,
+                   MessagesStatements* statements = nullptr);
     ~TaskWriteFileBuffer() override;
     void Start(UTask* owner) override;
     unsigned long long Get() override { return id; }
@@ -33,6 +37,7 @@ private:
     void Written();
 
     IDatabase* database;
+    MessagesStatements* statements;
     IIoMux* iomux;
     unsigned long long id;
     std::string key;
