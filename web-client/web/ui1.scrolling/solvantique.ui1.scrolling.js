@@ -14,6 +14,8 @@ export class WindowedList {
     this.onNearEnd = onNearEnd;
     this.onNearStart = onNearStart;
     this.keys = [];
+    this.laid = [];
+    this.lastTop = 0;
     this.alive = new Set();
     this.heights = new Map();
     this.nodes = new Map();
@@ -121,6 +123,7 @@ export class WindowedList {
   }
 
   #computeOffsets() {
+    this.laid = this.keys;
     const offsets = new Array(this.keys.length + 1);
     offsets[0] = 0;
     for (let i = 0; i < this.keys.length; i++) offsets[i + 1] = offsets[i] + (this.heights.get(this.keys[i]) ?? this.estimate);
@@ -129,7 +132,7 @@ export class WindowedList {
 
   #indexAt(y) {
     let lo = 0;
-    let hi = this.keys.length;
+    let hi = this.offsets.length - 1;
     while (lo < hi) {
       const mid = (lo + hi) >> 1;
       if (this.offsets[mid + 1] <= y) lo = mid + 1;
@@ -139,8 +142,10 @@ export class WindowedList {
   }
 
   // The first item at the top of the view and how far it is scrolled past,
-  // so that changes above it do not move what the person is reading.
+  // so that changes above it do not move what the person is reading. It is
+  // found in the last layout, which is what is on screen.
   #rememberAnchor() {
+    this.lastTop = this.el.scrollTop;
     if (this.bottom && this.atBottom()) {
       this.stick = true;
       this.anchor = null;
@@ -148,12 +153,14 @@ export class WindowedList {
     }
     this.stick = false;
     const y = this.el.scrollTop - this.items.offsetTop;
-    if (!this.keys.length || y <= 0) {
+    // At the top of a newest-first list new items show; a conversation
+    // reading back keeps its place while older items come in above.
+    if (!this.laid.length || (y <= 0 && !this.bottom)) {
       this.anchor = null;
       return;
     }
-    const i = Math.min(this.#indexAt(y), this.keys.length - 1);
-    this.anchor = { key: this.keys[i], delta: this.offsets[i] - y };
+    const i = Math.min(this.#indexAt(Math.max(y, 0)), this.laid.length - 1);
+    this.anchor = { key: this.laid[i], delta: this.offsets[i] - y };
   }
 
   #restore() {
@@ -171,6 +178,9 @@ export class WindowedList {
   layout() {
     // A hidden list measures nothing; it lays out again when it is shown.
     if (!this.el.isConnected || !this.el.clientHeight) return;
+    // Scrolled since the anchor was taken (in the same frame, before the
+    // scroll event): the place to keep is the new one.
+    if (this.el.scrollTop !== this.lastTop) this.#rememberAnchor();
     for (let pass = 0; pass < 4; pass++) {
       this.#computeOffsets();
       const total = this.offsets[this.keys.length];
