@@ -24,8 +24,8 @@ export function parseRoute(hash) {
   const q = new URLSearchParams(query || '');
   const id = (s) => Number(s) || 0;
   switch (parts[0]) {
-    case 't': return parts[2] === 'd' ? { view: 'discussion', topic: parts[1], id: id(parts[3]) } : { view: 'topic', topic: parts[1] };
-    case 'd': return { view: 'discussion', id: id(parts[1]), topic: q.get('topic') || undefined };
+    case 't': return parts[2] === 'd' ? { view: 'discussion', topic: parts[1], id: id(parts[3]), time: id(q.get('t')) } : { view: 'topic', topic: parts[1] };
+    case 'd': return { view: 'discussion', id: id(parts[1]), topic: q.get('topic') || undefined, time: id(q.get('t')) };
     case 'f': return { view: 'filter', id: id(parts[1]) };
     case 'mentions': return { view: 'mentions' };
     case 'tag': return { view: 'tag', tag: parts[1] };
@@ -39,7 +39,8 @@ export function parseRoute(hash) {
 export function href(r) {
   switch (r.view) {
     case 'topic': return `#/t/${enc(r.topic)}`;
-    case 'discussion': return r.topic ? `#/t/${enc(r.topic)}/d/${r.id}` : `#/d/${r.id}`;
+    // The discussion's time finds its first message quickly when nothing else is known.
+    case 'discussion': return (r.topic ? `#/t/${enc(r.topic)}/d/${r.id}` : `#/d/${r.id}`) + (r.time ? `?t=${r.time}` : '');
     case 'filter': return `#/f/${r.id}`;
     case 'mentions': return '#/mentions';
     case 'tag': return `#/tag/${enc(r.tag)}`;
@@ -86,8 +87,10 @@ export class Controller {
     this.#state(conn.state);
   }
 
+  // Pages of one topic or discussion send everything else to the app page.
   href(route) {
-    return href(route);
+    const here = this.mode === 'full' || route.view === 'discussion' || (route.view === 'topic' && this.mode === 'topic');
+    return (here ? '' : 'solvantique-messages.htm') + href(route);
   }
 
   go(route, { reload = false } = {}) {
@@ -201,7 +204,7 @@ export class Controller {
       if (this.rightKey !== key) {
         this.right?.dispose();
         this.rightKey = key;
-        this.right = new DiscussionView(this, route.id, route.topic);
+        this.right = new DiscussionView(this, route.id, route.topic, route.time);
         fill(this.rightBox, this.right.el);
       }
       this.middle?.select?.(route.id);

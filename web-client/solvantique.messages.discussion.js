@@ -63,11 +63,11 @@ export class ReadWatcher {
 }
 
 export class DiscussionView {
-  constructor(app, discussion, topic) {
+  constructor(app, discussion, topic, time) {
     this.app = app;
     this.discussion = discussion;
     this.replyTo = null;
-    this.feed = new DiscussionFeed(app.model, discussion, topic);
+    this.feed = new DiscussionFeed(app.model, discussion, topic, time);
     this.list = new WindowedList({
       label: T.repliesOf, estimate: 96, bottom: true, className: 'replies',
       render: (key) => this.#render(key), onNearStart: () => this.feed.more(),

@@ -165,10 +165,11 @@ export class TopicFeed extends Feed {
 
 // The replies of a discussion, oldest first; the root is kept apart.
 export class DiscussionFeed extends Feed {
-  constructor(model, discussion, topic) {
+  constructor(model, discussion, topic, time = 0) {
     super(model, { newestFirst: false });
     this.discussion = discussion;
     this.topic = topic;
+    this.time = time;
     this.root = model.rootOf(discussion);
     this.src = 'view:disc';
     const mine = (msg) => msg.addsTo === discussion && msg.repliesTo;
@@ -183,7 +184,7 @@ export class DiscussionFeed extends Feed {
     const rows = await this.rows({ mt: 'SetFilter', src: this.src, addsTo: this.discussion, read: true, count: PAGE });
     if (!this.root) {
       const hint = rows[0];
-      this.root = await this.model.findRoot(this.discussion, this.topic || hint?.topic, hint?.rtimestamp || 0);
+      this.root = await this.model.findRoot(this.discussion, this.topic || hint?.topic, hint?.rtimestamp || this.time);
       if (!this.root) this.missing = true;
     }
     if (this.root) this.topic = this.root.topic;

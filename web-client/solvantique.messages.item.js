@@ -87,7 +87,8 @@ async function removeMessage(app, msg) {
 }
 
 function copyLink(app, msg) {
-  const url = new URL(app.href({ view: 'discussion', id: msg.addsTo, topic: msg.topic }), location.href).href;
+  const root = app.model.rootOf(msg.addsTo);
+  const url = new URL(app.href({ view: 'discussion', id: msg.addsTo, topic: msg.topic, time: root?.rtimestamp || msg.rtimestamp }), location.href).href;
   navigator.clipboard?.writeText(url).then(() => toast(T.copied), () => toast(url));
 }
 
@@ -106,7 +107,7 @@ export function messageItem(app, msg, opts = {}) {
   const actions = msg.pending || opts.chat ? null : h('div', { class: 'msg-actions' },
     likeButtons(app, msg),
     opts.onReply && !app.readOnly ? iconButton('reply', T.reply, () => opts.onReply(msg), { class: 'action' }) : null,
-    opts.showTopic ? h('a', { class: 'action open', href: app.href({ view: 'discussion', id: msg.addsTo, topic: msg.topic }), text: msg.tdn || app.model.topicName(msg.topic) }) : null,
+    opts.showTopic ? h('a', { class: 'action open', href: app.href({ view: 'discussion', id: msg.addsTo, topic: msg.topic, time: msg.rtimestamp }), text: msg.tdn || app.model.topicName(msg.topic) }) : null,
     (mine && !app.readOnly) || msg.addsTo ? iconButton('more', T.actions, (e) => moreMenu(app, msg, e.currentTarget), { class: 'action', 'aria-haspopup': 'menu' }) : null);
   const unread = !mine && !msg.read && !msg.pending && !opts.chat;
   const text = h('div', { class: 'msg-text' }, blocks(body, textContext(app, opts.marks)));

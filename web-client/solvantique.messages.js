@@ -14,7 +14,7 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 // The page's layout and the route it is fixed to, if any.
 function pageMode() {
   const view = document.body.dataset.view || 'messages';
-  if (view === 'discussion') return { mode: 'discussion', fixed: { view: 'discussion', id: Number(param('id')) || 0, topic: param('topic') || undefined } };
+  if (view === 'discussion') return { mode: 'discussion', fixed: { view: 'discussion', id: Number(param('id')) || 0, topic: param('topic') || undefined, time: Number(param('t')) || 0 } };
   if (view.startsWith('topic')) return { mode: 'topic', readOnly: view === 'topic-readonly', fixed: { view: 'topic', topic: param('topic') || undefined } };
   return { mode: 'full' };
 }

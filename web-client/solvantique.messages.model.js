@@ -419,7 +419,7 @@ export class Model extends Emitter {
         await this.request({ mt: 'SetFilter', src: 'probe', count: 0, discussion: true, filter: { topics: [t] } });
         let at = time || LATEST;
         let last = 0;
-        for (let page = 0; page < 10 && !this.rootOf(discussion); page++) {
+        for (let page = 0; page < 40 && !this.rootOf(discussion); page++) {
           const rows = [];
           await this.request({ mt: 'GetMore', src: 'probe', count: 50, discussion: true, read: true, timestamp: at, id: last },
             { onRow: (r) => r.msg && rows.push(this.ingest(r.msg)) });

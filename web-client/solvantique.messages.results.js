@@ -38,7 +38,7 @@ export class ResultsView {
     const msg = this.feed.get(key);
     const node = messageItem(this.app, msg, { marks: this.marks, showTopic: true });
     node.classList.add('result');
-    const open = () => this.app.go({ view: 'discussion', id: msg.addsTo, topic: msg.topic });
+    const open = () => this.app.go({ view: 'discussion', id: msg.addsTo, topic: msg.topic, time: msg.rtimestamp });
     node.addEventListener('click', (e) => !e.target.closest('a, button') && !getSelection().toString() && open());
     node.addEventListener('keydown', (e) => e.key === 'Enter' && e.target === node && open());
     return node;

@@ -228,6 +228,30 @@ test('a 5 MB file dropped on the composer uploads with progress and downloads by
   assert.equal(got, digest);
 });
 
+test('while the page is not seen, a mention comes as a browser notification that opens its discussion', async () => {
+  await bob.evaluate(() => {
+    window.shown = [];
+    window.Notification = class {
+      static permission = 'granted';
+      constructor(title, options) {
+        Object.assign(this, { title, options });
+        window.shown.push(this);
+      }
+      close() {}
+    };
+    Object.defineProperty(document, 'hidden', { configurable: true, get: () => true });
+  });
+  await topicLink(alice).click();
+  await startDiscussion(alice, 'Ping @bob about the venue');
+  await bob.waitForFunction(() => window.shown.length === 1);
+  assert.deepEqual(await bob.evaluate(() => [window.shown[0].title, window.shown[0].options.body]), ['Alice Archer mentioned you', 'Ping @bob about the venue']);
+  await bob.evaluate(() => {
+    delete document.hidden;
+    window.shown[0].onclick();
+  });
+  await replies(bob).locator('.root .msg', { hasText: 'Ping @bob about the venue' }).waitFor();
+});
+
 test('the pages pass the accessibility checks and read well on a phone and a desktop, light and dark', async () => {
   await topicLink(bob).click();
   await open(bob, 'Launch plan for Friday');
