@@ -142,7 +142,13 @@ export class Controller {
 
   #ready() {
     this.#apply();
-    this.model.request({ mt: 'CheckBuild', url: location.pathname }).then((r) => r.url && this.#newBuild(r.url), () => {});
+    // The answer carries no "src": it comes as a message of its own.
+    const off = this.model.conn.on('push', (m) => {
+      if (m.mt !== 'CheckBuildResult') return;
+      off();
+      if (m.url) this.#newBuild(m.url);
+    });
+    this.model.conn.send({ mt: 'CheckBuild', url: location.pathname });
   }
 
   #newBuild(url) {
