@@ -21,11 +21,24 @@
 //       one session repeats "SetFilter" (the discussion list of the first
 //       topic, COUNT per page) or "SetUnreadFilter" (no filter terms), each
 //       after the previous one's result; prints "requests=N mean_ms=.. p50_ms=..
-//       p99_ms=.. rows=R" (the rows of a page, or the unread count)
+//       p99_ms=.. max_ms=.. rows=R" (the rows of a page, or the unread count)
+//   bench_messaging ask --port=PORT --requests=FILE --result=MT --row=MT [--passes=1] [--sip=reader]
+//                       [--topics=team,team-b] [--page=FIELD:ROWFIELD] [--pages=N] [--each=OUT] [--timeout=600]
+//       one session sends the requests of FILE (one JSON object a line) in
+//       order, PASSES times, each after the previous one's result MT; rows
+//       are the messages of type MT (row) in between. With --page a request
+//       is repeated with FIELD set to the smallest ROWFIELD of its last
+//       page's rows, until a page comes back empty or after N pages ("older"
+//       and "timestamp" walk back through a chat). Prints the summary line of "read"; OUT
+//       gets a line per request: "N MS ROWS"; the run fails when the passes
+//       have not ended within TIMEOUT seconds. [--replies=FILE] gets each
+//       result message as a line of JSON
 // Common: [--path=/messages] [--domain=example.local] [--password=kfo] [--topic=team].
 // Every user names the topics of --topics (the first one alone for posters
 // and watchers) as its apps, so it may post and read there.
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -363,39 +376,62 @@ private:
     Failures failures;
 };
 
+// One session sends requests one at a time, each after the previous one's
+// result: one request repeated for a time, or a list of requests in order,
+// a number of passes. A paged request walks back from its first page until a
+// page comes back empty or the walk has its pages, each next page asking
+// below the smallest value its rows carried (e.g. "older" below the oldest
+// "timestamp").
 class Read : public AppSession::Owner {
 public:
-    Read(const Site& site, const std::string& sip, bool discussions, unsigned count, double seconds)
-        : seconds(seconds), result(discussions ? "SetFilterResult" : "SetUnreadFilterResult")
+    struct Options {
+        std::vector<std::string> requests;
+        std::string result, row;
+        double seconds = 0;  // the first request repeated for this long, when set
+        unsigned passes = 1;
+        double timeout = 600;  // for all passes
+        std::string pageField, rowField;
+        unsigned pages = ~0u;  // of a walk
+        FILE* each = nullptr;  // a line per request: "index ms rows"
+        FILE* replies = nullptr;  // each result as it came, a line each
+    };
+
+    Read(const Site& site, const std::string& sip, Options options) : o(std::move(options))
     {
-        request = discussions ? "{\"mt\":\"SetFilter\",\"src\":\"f\",\"discussion\":true,\"read\":true,\"count\":" +
-                                    std::to_string(count) + ",\"filter\":{\"topics\":[\"" + site.Topic() + "\"]}}"
-                              : "{\"mt\":\"SetUnreadFilter\",\"src\":\"u\",\"filter\":{}}";
         session = std::make_shared<AppSession>(io, site.at, site.path, site.Login(sip, 0, site.topics.size()), *this);
         session->Start();
     }
 
     int Run()
     {
-        io.run_for(std::chrono::milliseconds((long long)(seconds * 1000) + 60000));
+        // The load ends by itself; this bound only stops a stuck peer.
+        io.run_for(std::chrono::milliseconds((long long)((o.seconds > 0 ? o.seconds + 60 : o.timeout) * 1000)));
+        if (o.each) fclose(o.each);
+        if (o.replies) fclose(o.replies);
         double mean = 0;
         for (double m : millis) mean += m;
         if (!millis.empty()) mean /= millis.size();
-        printf("requests=%zu mean_ms=%.3f p50_ms=%.3f p99_ms=%.3f rows=%llu\n", millis.size(), mean,
-               Percentile(millis, 0.5), Percentile(millis, 0.99), rows);
-        return failures.count || millis.empty() ? 1 : 0;
+        bool finished = o.seconds > 0 || pass == o.passes;
+        if (!finished) fprintf(stderr, "bench_messaging: %u of %u passes completed\n", pass, o.passes);
+        printf("requests=%zu mean_ms=%.3f p50_ms=%.3f p99_ms=%.3f max_ms=%.3f rows=%llu\n", millis.size(), mean,
+               Percentile(millis, 0.5), Percentile(millis, 0.99), Percentile(millis, 1.0),
+               o.seconds > 0 ? rows : allRows);
+        return failures.count || millis.empty() || !finished ? 1 : 0;
     }
 
 private:
     void LoggedIn(AppSession& s) override
     {
-        end = Clock::now() + std::chrono::milliseconds((long long)(seconds * 1000));
+        end = Clock::now() + std::chrono::milliseconds((long long)(o.seconds * 1000));
         Ask(s);
     }
 
     void Ask(AppSession& s)
     {
-        adds = 0;
+        rows = 0;
+        lowest = ~0ull;
+        std::string request = o.requests[next];
+        if (paging) SetNumber(request, o.pageField, below);
         sentAt = Clock::now();
         s.Send(request);
     }
@@ -403,16 +439,41 @@ private:
     void Received(AppSession& s, const rapidjson::Document& doc) override
     {
         const char* mt = Mt(doc);
-        if (!strcmp(mt, "Add")) {
-            adds++;
+        if (o.row == mt) {
+            rows++;
+            auto v = o.rowField.empty() ? doc.MemberEnd() : doc.FindMember(o.rowField.c_str());
+            if (v != doc.MemberEnd() && v->value.IsUint64() && v->value.GetUint64() < lowest)
+                lowest = v->value.GetUint64();
             return;
         }
-        if (strcmp(mt, result)) return;
-        millis.push_back(MillisSince(sentAt));
-        rows = doc.HasMember("count") ? Number(doc, "count") : adds;
-        if (Clock::now() < end) return Ask(s);
-        s.Close();
-        io.stop();
+        if (o.result != mt) return;
+        double ms = MillisSince(sentAt);
+        millis.push_back(ms);
+        // A count in the result is the request's answer (e.g. an unread count).
+        if (o.seconds > 0 && doc.HasMember("count")) rows = Number(doc, "count");
+        if (o.each) fprintf(o.each, "%zu %.3f %llu\n", millis.size(), ms, rows);
+        if (o.replies) {
+            rapidjson::StringBuffer text;
+            rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+            doc.Accept(writer);
+            fprintf(o.replies, "%s\n", text.GetString());
+            fflush(o.replies);
+        }
+        allRows += rows;
+        if (o.seconds > 0) {
+            if (Clock::now() < end) return Ask(s);
+            return Stop(s);
+        }
+        // A paged request goes on below its last page until a page is empty
+        // or the walk has its pages.
+        paging = !o.pageField.empty() && rows && lowest != ~0ull && ++pages < o.pages;
+        if (!paging) pages = 0;
+        below = lowest;
+        if (!paging && ++next == o.requests.size()) {
+            next = 0;
+            if (++pass == o.passes) return Stop(s);
+        }
+        Ask(s);
     }
 
     void Failed(AppSession& s, const std::string& why) override
@@ -421,13 +482,36 @@ private:
         io.stop();
     }
 
+    void Stop(AppSession& s)
+    {
+        s.Close();
+        io.stop();
+    }
+
+    // Sets a top-level number of a request: replaces its value, or adds it
+    // before the closing brace.
+    static void SetNumber(std::string& request, const std::string& name, unsigned long long value)
+    {
+        std::string key = "\"" + name + "\":";
+        size_t at = request.find(key);
+        if (at == std::string::npos) {
+            request.insert(request.rfind('}'), "," + key + std::to_string(value));
+            return;
+        }
+        at += key.size();
+        size_t end = request.find_first_not_of("0123456789 ", at);
+        request.replace(at, end - at, std::to_string(value));
+    }
+
     asio::io_context io{1};
-    double seconds;
-    const char* result;
-    std::string request;
+    Options o;
     std::shared_ptr<AppSession> session;
     Clock::time_point end, sentAt;
-    unsigned long long adds = 0, rows = 0;
+    size_t next = 0;
+    unsigned pass = 0, pages = 0;
+    bool paging = false;
+    unsigned long long below = 0, lowest = 0;
+    unsigned long long rows = 0, allRows = 0;
     std::vector<double> millis;
     Failures failures;
 };
@@ -439,7 +523,7 @@ int main(int argc, char** argv)
     Site site;
     const char* mode = argc >= 2 ? argv[1] : "";
     if (!site.Read(argc, argv)) {
-        fprintf(stderr, "usage: bench_messaging posts|fanout|read --port=PORT [options] (see bench/bench_messaging.cpp)\n");
+        fprintf(stderr, "usage: bench_messaging posts|fanout|read|ask --port=PORT [options] (see bench/bench_messaging.cpp)\n");
         return 2;
     }
     if (!strcmp(mode, "posts")) {
@@ -466,9 +550,49 @@ int main(int argc, char** argv)
     if (!strcmp(mode, "read")) {
         std::string request = Option(argc, argv, "request", "");
         if (request != "discussions" && request != "unread") return 2;
-        double seconds = atof(Option(argc, argv, "seconds", "10"));
+        bool discussions = request == "discussions";
+        Read::Options o;
+        o.seconds = atof(Option(argc, argv, "seconds", "10"));
         unsigned count = (unsigned)atoi(Option(argc, argv, "count", "50"));
-        return Read(site, Option(argc, argv, "sip", "reader"), request == "discussions", count, seconds).Run();
+        o.requests.push_back(discussions ? "{\"mt\":\"SetFilter\",\"src\":\"f\",\"discussion\":true,\"read\":true,"
+                                           "\"count\":" + std::to_string(count) + ",\"filter\":{\"topics\":[\"" +
+                                               site.Topic() + "\"]}}"
+                                         : "{\"mt\":\"SetUnreadFilter\",\"src\":\"u\",\"filter\":{}}");
+        o.result = discussions ? "SetFilterResult" : "SetUnreadFilterResult";
+        o.row = "Add";
+        if (o.seconds <= 0) return 2;
+        return Read(site, Option(argc, argv, "sip", "reader"), std::move(o)).Run();
+    }
+    if (!strcmp(mode, "ask")) {
+        Read::Options o;
+        FILE* list = fopen(Option(argc, argv, "requests", ""), "re");
+        if (!list) {
+            fprintf(stderr, "bench_messaging ask: no --requests file\n");
+            return 2;
+        }
+        char line[65536];
+        while (fgets(line, sizeof(line), list)) {
+            std::string r(line);
+            while (!r.empty() && (r.back() == '\n' || r.back() == '\r')) r.pop_back();
+            if (!r.empty()) o.requests.push_back(r);
+        }
+        fclose(list);
+        o.result = Option(argc, argv, "result", "");
+        o.row = Option(argc, argv, "row", "");
+        o.passes = (unsigned)atoi(Option(argc, argv, "passes", "1"));
+        o.timeout = atof(Option(argc, argv, "timeout", "600"));
+        std::string page = Option(argc, argv, "page", "");
+        if (page.find(':') != std::string::npos) {
+            o.pageField = page.substr(0, page.find(':'));
+            o.rowField = page.substr(page.find(':') + 1);
+        }
+        o.pages = (unsigned)strtoul(Option(argc, argv, "pages", "4294967295"), nullptr, 10);
+        std::string each = Option(argc, argv, "each", "");
+        if (!each.empty() && !(o.each = fopen(each.c_str(), "we"))) return 2;
+        std::string replies = Option(argc, argv, "replies", "");
+        if (!replies.empty() && !(o.replies = fopen(replies.c_str(), "we"))) return 2;
+        if (o.requests.empty() || o.result.empty() || !o.passes) return 2;
+        return Read(site, Option(argc, argv, "sip", "reader"), std::move(o)).Run();
     }
     fprintf(stderr, "bench_messaging: unknown mode '%s'\n", mode);
     return 2;

@@ -56,14 +56,6 @@ mem_messages=$(drive idle "${common[@]}" --path=/messages --pid="$messages_pid" 
 alive "$messages_pid" messages
 mem_echo=$(drive idle "${common[@]}" --path=/echo --echo --pid="$echo_pid" --sessions="$sessions" --prefix=idle-user-)
 
-# CPU time (clock ticks, user and system) of the given processes.
-ticks() {
-  local p sum=0
-  for p in "$@"; do
-    [ -r "/proc/$p/stat" ] && sum=$((sum + $(sed 's/.*) //' "/proc/$p/stat" | awk '{ print $12 + $13 }')))
-  done
-  echo "$sum"
-}
 # The database server: the postmaster of this run's cluster and every process it started.
 pg_pids() {
   local postmaster

@@ -2,7 +2,7 @@
 # and messages under a name of this run, and their clean-up. Set before sourcing:
 #   top, bench (a short name), build (the build directory), sessions (descriptors needed).
 # Defines: dir, domain, password, name, logdir, pids, web_pid, web_port, messages_pid,
-# wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages].
+# wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages], ticks PID....
 
 # The driver and the webserver hold a descriptor per session.
 want_fds=$((2 * sessions + 1024))
@@ -55,6 +55,15 @@ wait_line() {
 }
 alive() {
   kill -0 "$1" 2>/dev/null || { echo "bench-$bench: $2 (pid $1) has exited" >&2; return 1; }
+}
+
+# CPU time (clock ticks, user and system) of the given processes.
+ticks() {
+  local p sum=0
+  for p in "$@"; do
+    [ -r "/proc/$p/stat" ] && sum=$((sum + $(sed 's/.*) //' "/proc/$p/stat" | awk '{ print $12 + $13 }')))
+  done
+  echo "$sum"
 }
 
 # PostgreSQL, the webserver and the service, up to the service's websocket path.
