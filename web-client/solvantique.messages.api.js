@@ -48,7 +48,14 @@ function consoleView(conn, me) {
     }
     note.textContent = '';
     entry('out', msg);
-    conn.request(msg, { onRow: (row) => entry('in', row), timeout: 15000 }).then((r) => entry('in', r), () => (note.textContent = T.apiNoAnswer));
+    // Some messages are never answered; the page says so rather than waiting silently.
+    let answered = false;
+    const quiet = setTimeout(() => !answered && (note.textContent = T.apiNoAnswer), 15000);
+    conn.request(msg, { onRow: (row) => entry('in', row) }).then((r) => {
+      answered = true;
+      clearTimeout(quiet);
+      entry('in', r);
+    }, () => (note.textContent = T.apiNoAnswer));
   };
   input.addEventListener('keydown', (e) => {
     if (e.key === 'Enter' && (e.ctrlKey || e.metaKey)) {

@@ -8,6 +8,7 @@ import { avatar } from './web/com.solvantique.avatar/com.solvantique.avatar.js';
 import { icon } from './web/ui1.svg/solvantique.ui1.svg.js';
 import { ChatFeed } from './solvantique.messages.feeds.js';
 import { messageItem } from './solvantique.messages.item.js';
+import { NewBelow } from './solvantique.messages.discussion.js';
 import { T, fmt } from './solvantique.messagesTexts.js';
 
 export class ChatView {
@@ -20,8 +21,9 @@ export class ChatView {
       label: fmt(T.chatWith, { name }), estimate: 80, bottom: true, className: 'chat',
       render: (key) => messageItem(app, this.feed.get(key), { chat: true }), onNearStart: () => this.feed.more(),
     });
+    this.below = new NewBelow(this.list, app.model);
     this.editor = new Editor({
-      label: fmt(T.chatPlaceholder, { name }), placeholder: fmt(T.chatPlaceholder, { name }), texts: T, files: true,
+      label: fmt(T.chatPlaceholder, { name }), placeholder: fmt(T.chatPlaceholder, { name }), texts: T, hint: T.enterHint, files: true,
       draftKey: 'chat:' + sip, people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
       onSend: ({ text, files }) => {
         app.model.post({ topic: app.model.me, type: 1, notify: [sip], text, files });
@@ -33,10 +35,11 @@ export class ChatView {
     this.el = h('section', { class: 'view chat-view', 'aria-label': fmt(T.chatWith, { name }) },
       h('header', { class: 'view-head' }, app.backButton('nav'), chat.grp ? icon('users') : avatar(sip, name, 28), this.title,
         chat.grp ? h('span', { class: 'chip', text: T.group }) : null),
-      this.list.el,
+      h('div', { class: 'list-box' }, this.list.el, this.below.el),
       h('div', { class: 'reply-box' }, this.editor.el));
     this.feed.on('change', () => {
       this.list.setKeys(this.feed.keys);
+      this.below.check(this.feed);
       this.list.setBusy(this.feed.loading);
       fill(this.list.header, this.feed.loading ? spinner(T.earlier) : null);
       fill(this.list.footer, this.feed.loaded && !this.feed.keys.length ? h('p', { class: 'empty', text: T.noChatMessages }) : null);

@@ -3,6 +3,7 @@
 // marks for what has been on screen.
 import { h, fill } from './web/lib1/solvantique.lib1.js';
 import { iconButton, spinner } from './web/ui1.lib/solvantique.ui1.lib.js';
+import { icon } from './web/ui1.svg/solvantique.ui1.svg.js';
 import { WindowedList } from './web/ui1.scrolling/solvantique.ui1.scrolling.js';
 import { Editor } from './web/ui1.editor/solvantique.ui1.editor.js';
 import { DiscussionFeed } from './solvantique.messages.feeds.js';
@@ -62,6 +63,25 @@ export class ReadWatcher {
   }
 }
 
+// A button over a conversation read back, when something new came below.
+export class NewBelow {
+  constructor(list, model) {
+    this.list = list;
+    this.model = model;
+    this.last = null;
+    this.el = h('button', { type: 'button', class: 'new-below', hidden: true, onclick: () => list.scrollToBottom() }, icon('down'), T.newBelow);
+    list.el.addEventListener('scroll', () => list.atBottom() && (this.el.hidden = true), { passive: true });
+  }
+
+  // After the list's items changed: a new last item from somebody else, out of sight.
+  check(feed) {
+    const key = feed.keys[feed.keys.length - 1];
+    const msg = key && feed.get(key);
+    if (this.last && key !== this.last && msg && msg.author !== this.model.me && !this.list.atBottom()) this.el.hidden = false;
+    this.last = key;
+  }
+}
+
 export class DiscussionView {
   constructor(app, discussion, topic, time) {
     this.app = app;
@@ -73,13 +93,14 @@ export class DiscussionView {
       render: (key) => this.#render(key), onNearStart: () => this.feed.more(),
     });
     this.reads = new ReadWatcher(app.model, this.list.el);
+    this.below = new NewBelow(this.list, app.model);
     this.rootBox = h('div', { class: 'root' });
     this.loader = h('div', { class: 'older' });
     this.list.header.append(this.rootBox, this.loader);
     this.title = h('h2', { text: app.model.topicName(topic) });
     this.replyNote = h('div', { class: 'reply-note', hidden: true });
     this.editor = app.readOnly ? null : new Editor({
-      label: T.reply, placeholder: T.replyPlaceholder, texts: T, files: true, draftKey: 'disc:' + discussion,
+      label: T.reply, placeholder: T.replyPlaceholder, texts: T, hint: T.enterHint, files: true, draftKey: 'disc:' + discussion,
       people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
       onEscape: () => (this.replyTo ? this.setReplyTo(null) : app.closeDiscussion()),
       onSend: ({ text, files }) => {
@@ -96,7 +117,7 @@ export class DiscussionView {
         app.backButton('middle'),
         this.title,
         iconButton('close', T.closeDiscussion, () => app.closeDiscussion(), { class: 'icon-button close-discussion' })),
-      this.list.el,
+      h('div', { class: 'list-box' }, this.list.el, this.below.el),
       this.editor ? h('div', { class: 'reply-box' }, this.replyNote, this.editor.el) : null);
     this.offs = [
       app.model.on('message', (msg) => msg === this.feed.root && this.#root()),
@@ -141,6 +162,7 @@ export class DiscussionView {
 
   #sync() {
     this.list.setKeys(this.feed.keys);
+    this.below.check(this.feed);
     this.list.setBusy(this.feed.loading);
     fill(this.loader, this.feed.loading && this.feed.keys.length ? spinner(T.earlier) : null);
     this.#root();

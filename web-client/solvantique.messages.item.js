@@ -129,7 +129,7 @@ export function messageItem(app, msg, opts = {}) {
 function editBox(app, msg) {
   const { body, files } = splitFiles(msg.text);
   const editor = new Editor({
-    label: T.edit, texts: T, initial: body, sendIcon: 'check', people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
+    label: T.edit, texts: T, hint: T.enterHint, initial: body, sendIcon: 'check', people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
     onEscape: () => app.edit(null),
     onSend: ({ text }) => {
       const full = files.length ? text + '\n' + files.map((f) => '\u{1F4CE} ' + f).join('\n') : text;

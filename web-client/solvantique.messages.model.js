@@ -11,6 +11,7 @@ const NUMBERS = ['id', 'addsTo', 'repliesTo', 'timestamp', 'rtimestamp', 'ltimes
 const LATEST = Number.MAX_SAFE_INTEGER;
 // What a live update does not know; the values already read stay.
 const COUNTS = ['replies', 'likes', 'unread', 'read', 'like', 'rtimestamp'];
+const POST_TIMEOUT = 15000;
 const PARKED = { count: 0, liked: true, filter: { authors: ['\u0000'] } };
 
 export class Model extends Emitter {
@@ -253,7 +254,8 @@ export class Model extends Emitter {
         entry.request.attach = entry.urls.join(' ');
         entry.request.text = withFiles(msg.text, entry.files.map((f) => f.name));
       }
-      const r = await this.request({ ...entry.request, src: 'post:' + msg.guid });
+      // A post unanswered for long is taken as lost and found again by its guid.
+      const r = await this.request({ ...entry.request, src: 'post:' + msg.guid }, { timeout: POST_TIMEOUT });
       if (r.error) throw new Error('refused');
       this.#posted(entry, r);
     } catch (err) {

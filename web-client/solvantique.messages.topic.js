@@ -29,7 +29,7 @@ export class TopicView {
       render: (key) => this.#render(key), onNearEnd: () => this.feed.more(),
     });
     const composer = app.readOnly ? h('p', { class: 'note', text: T.readOnly }) : new Editor({
-      label: fmt(T.newDiscussionIn, { topic: name }), placeholder: fmt(T.newDiscussionIn, { topic: name }), texts: T, files: true,
+      label: fmt(T.newDiscussionIn, { topic: name }), placeholder: fmt(T.newDiscussionIn, { topic: name }), texts: T, hint: T.enterHint, files: true,
       draftKey: 'topic:' + topic, people: () => app.model.peopleList(), tags: (p) => app.model.tags(p),
       onSend: ({ text, files }) => {
         app.model.post({ topic, text, files });

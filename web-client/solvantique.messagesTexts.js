@@ -54,6 +54,7 @@ export const T = {
   cancelReply: 'Cancel reply',
   repliesOf: 'Replies',
   earlier: 'Loading earlier messages\u2026',
+  newBelow: 'New messages below',
   more: 'Loading more\u2026',
   end: 'That is all.',
   readOnly: 'This topic is read-only here.',

@@ -179,6 +179,19 @@ test('the connection retries on its schedule, keeps what is sent offline in orde
       out.first = await first.then(() => 'answered', (e) => (e.disconnected ? 'disconnected' : 'other'));
       out.afterLogin = out.delays[out.delays.length - 1];
       conn.stop();
+
+      // A request left unanswered past its time: the session is taken as
+      // stuck, dropped and made anew, and the caller hears it was lost.
+      const stuck = new Connection({ url: 'ws://fake', login: async (challenge) => ({ challenge }), backoff: [10], random: () => 0.5, pingMs: 1e9 });
+      stuck.start();
+      const socket = sockets[sockets.length - 1];
+      socket.open();
+      socket.receive({ mt: 'AppChallengeResult', challenge: 'c0ffee' });
+      await tick();
+      socket.receive({ mt: 'AppLoginResult', ok: true });
+      out.unanswered = await stuck.request({ mt: 'Post' }, { timeout: 30 }).then(() => 'answered', (e) => (e.disconnected ? 'disconnected' : 'other'));
+      out.stuckState = stuck.state;
+      stuck.stop();
     } finally {
       window.WebSocket = real;
     }
@@ -191,6 +204,8 @@ test('the connection retries on its schedule, keeps what is sent offline in orde
   assert.equal(got.second, 'SecondResult');
   assert.equal(got.first, 'disconnected');
   assert.equal(got.afterLogin, 10);
+  assert.equal(got.unanswered, 'disconnected');
+  assert.equal(got.stuckState, 'reconnecting');
   assert.deepEqual(got.states.slice(0, 1), ['connecting']);
   assert.ok(got.states.includes('online') && got.states.at(-1) === 'stopped', got.states.join(' '));
 });

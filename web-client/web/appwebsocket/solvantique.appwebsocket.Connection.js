@@ -65,8 +65,7 @@ export class Connection extends Emitter {
   request(msg, { onRow, timeout } = {}) {
     if (msg.src == null) msg.src = 'q' + ++this.next;
     return new Promise((resolve, reject) => {
-      const entry = { msg, result: msg.mt + 'Result', onRow, resolve, reject, sent: false, timer: 0 };
-      if (timeout) entry.timer = setTimeout(() => this.#timedOut(entry), timeout);
+      const entry = { msg, result: msg.mt + 'Result', onRow, resolve, reject, sent: false, timer: 0, timeout };
       if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
       this.pending.get(msg.src).push(entry);
       if (this.state === 'online') this.#sendEntry(entry);
@@ -175,6 +174,7 @@ export class Connection extends Emitter {
 
   #sendEntry(entry) {
     entry.sent = true;
+    if (entry.timeout) entry.timer = setTimeout(() => this.#timedOut(entry), entry.timeout);
     this.#write(entry.msg);
   }
 
@@ -195,7 +195,15 @@ export class Connection extends Emitter {
     if (!list.length) this.pending.delete(entry.msg.src);
   }
 
+  // A request sent and not answered in time means the session is stuck
+  // (or its connection silently gone): it is dropped and made anew, and the
+  // caller hears that the answer was lost with it.
   #timedOut(entry) {
+    if (entry.sent && this.ws && this.state === 'online') {
+      this.#closeSocket();
+      this.#lost();
+      return;
+    }
     this.#forget(entry);
     this.queue = this.queue.filter((e) => e !== entry);
     entry.reject(Object.assign(new Error('timeout'), { timeout: true }));
@@ -256,16 +264,7 @@ export class Connection extends Emitter {
     clearTimeout(this.pingTimer);
     this.pingTimer = setTimeout(() => {
       if (this.state !== 'online') return;
-      const ws = this.ws;
-      this.request({ mt: 'Test' }, { timeout: this.pingMs }).then(
-        () => this.#ping(),
-        (err) => {
-          if (err.timeout && ws === this.ws) {
-            this.#closeSocket();
-            this.#lost();
-          }
-        },
-      );
+      this.request({ mt: 'Test' }, { timeout: this.pingMs }).then(() => this.#ping(), () => {});
     }, this.pingMs);
   }
 }

@@ -11,7 +11,7 @@ let ids = 0;
 export class Editor {
   // people() -> [{sip, dn}]; tags(prefix) -> Promise<[name]>;
   // onSend({text, files}) returns false to keep the text.
-  constructor({ label, placeholder, texts, people = () => [], tags = async () => [], onSend, onEscape, draftKey, files = false, initial = '', sendIcon = 'send' }) {
+  constructor({ label, placeholder, texts, people = () => [], tags = async () => [], onSend, onEscape, draftKey, files = false, initial = '', sendIcon = 'send', hint }) {
     this.texts = texts;
     this.people = people;
     this.tags = tags;
@@ -23,16 +23,17 @@ export class Editor {
     this.active = -1;
     this.seq = 0;
     const listId = 'completion' + ++ids;
+    const hintNode = hint ? h('span', { id: listId + '-hint', class: 'visually-hidden', text: hint }) : null;
     this.list = h('ul', { id: listId, role: 'listbox', class: 'completion', hidden: true, 'aria-label': texts.suggestions });
     this.input = h('textarea', {
-      rows: 1, placeholder, 'aria-label': label, 'aria-autocomplete': 'list', 'aria-controls': listId,
+      rows: 1, placeholder, 'aria-label': label, 'aria-autocomplete': 'list', 'aria-controls': listId, 'aria-describedby': hint ? listId + '-hint' : null,
       enterkeyhint: 'send', spellcheck: true,
     });
     this.input.value = initial || (this.draftKey ? store.get(this.draftKey, '') : '');
     this.chips = h('div', { class: 'composer-files' });
     this.sendButton = iconButton(sendIcon, texts.send, () => this.send(), { class: 'icon-button send' });
     const attach = files ? iconButton('attach', texts.attach, async () => this.addFiles(await pickFiles())) : null;
-    this.el = h('div', { class: 'composer' }, this.list, this.chips, h('div', { class: 'composer-row' }, attach, this.input, this.sendButton));
+    this.el = h('div', { class: 'composer' }, this.list, this.chips, h('div', { class: 'composer-row' }, attach, this.input, this.sendButton), hintNode);
     this.saveDraft = debounce(() => this.draftKey && store.set(this.draftKey, this.input.value || null), 400);
     this.input.addEventListener('input', () => {
       this.#grow();
