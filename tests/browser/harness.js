@@ -26,7 +26,15 @@ const { spawn, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { chromium } = require('playwright-core');
+const { chromium } = requirePackage('playwright-core');
+
+function requirePackage(name) {
+  try {
+    return require(name);
+  } catch (e) {
+    throw new Error(`${name} is missing: run "npm ci" in tests/browser (scripts/test.sh does)\n${e.message}`);
+  }
+}
 
 const ROOT = path.resolve(__dirname, '..', '..');
 const WEB_PATH = '/messages';
