@@ -82,6 +82,8 @@ export class Controller {
     model.on('unread', () => this.#unread());
     model.on('chats', () => this.#unread());
     model.on('ready', () => this.#ready());
+    // A saved filter opened before the filters were read shows once they are.
+    model.on('filters', () => this.route.view === 'filter' && this.middleKey === 'missing' && this.#apply());
     addEventListener('hashchange', () => this.#apply());
     addEventListener('keydown', (e) => this.#key(e));
     this.#state(conn.state);

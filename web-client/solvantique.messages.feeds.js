@@ -5,7 +5,8 @@
 import { Emitter } from './web/lib1/solvantique.lib1.js';
 import { serverFilter } from './solvantique.messages.model.js';
 
-export const PAGE = 30;
+// Rows of one read; a page fills a tall window and a bit.
+export const PAGE = 40;
 
 class Feed extends Emitter {
   constructor(model, { newestFirst = true } = {}) {
@@ -54,9 +55,12 @@ class Feed extends Emitter {
     try {
       const rows = await this.first();
       if (gen !== this.gen) return;
+      // Messages written here that the read may not have seen yet stay.
+      const local = [...this.items.values()].filter((m) => m.key.startsWith('g'));
       this.keys = [];
       this.items.clear();
       this.#take(rows);
+      for (const m of local) if (!this.items.has(m.key)) this.#place(m);
       this.loaded = read = true;
     } catch (err) {
       if (gen === this.gen && !err.disconnected) this.error = err;
@@ -97,6 +101,11 @@ class Feed extends Emitter {
     this.keys = this.newestFirst ? [...this.keys, ...keys] : [...keys.reverse(), ...this.keys];
   }
 
+  #place(msg) {
+    this.items.set(msg.key, msg);
+    this.keys = this.newestFirst ? [msg.key, ...this.keys] : [...this.keys, msg.key];
+  }
+
   pageSize() {
     return PAGE;
   }
@@ -104,8 +113,7 @@ class Feed extends Emitter {
   // A new item where the newest go.
   addNewest(msg) {
     if (this.items.has(msg.key)) return false;
-    this.items.set(msg.key, msg);
-    this.keys = this.newestFirst ? [msg.key, ...this.keys] : [...this.keys, msg.key];
+    this.#place(msg);
     this.emit('change');
     return true;
   }

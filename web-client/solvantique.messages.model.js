@@ -36,6 +36,7 @@ export class Model extends Emitter {
     this.posts = new Map();
     this.likesWanted = new Set();
     this.ready = false;
+    this.#seedTopics(login.info || {}, login.domain);
     this.loadChatsSoon = debounce(() => this.loadChats(), 300);
     this.refreshLikesSoon = debounce(() => this.#refreshLikes(), 300);
     conn.on('online', ({ again }) => this.#online(again));
@@ -101,7 +102,11 @@ export class Model extends Emitter {
     this.request({ mt: 'SetFilter', src: 'live:liked', count: 0, liked: true, filter }).catch(() => {});
   }
 
+  // The service answers a session's requests in order: what the person
+  // looks at is asked for first, the lists and counts around it after.
   async #online(again) {
+    this.ready = true;
+    this.emit(again ? 'reconnected' : 'ready');
     try {
       await this.loadTopics();
     } catch {
@@ -112,9 +117,20 @@ export class Model extends Emitter {
     this.loadFilters().catch(() => {});
     this.loadChats().catch(() => {});
     this.loadGroups().catch(() => {});
-    this.ready = true;
-    this.emit(again ? 'reconnected' : 'ready');
     for (const entry of this.posts.values()) if (entry.lost) this.#recover(entry);
+  }
+
+  // The login names the app's topic and the person's apps; the first view
+  // needs no more than that.
+  #seedTopics(info, domain) {
+    const add = (sip, dn, admin = false) => sip && this.topics.set(sip, { sip, dn: dn || sip, id: 0, admin, unread: 0 });
+    add(this.appobj, info.appdn, this.admin);
+    for (const app of Array.isArray(info.apps) ? info.apps : []) {
+      let name = String(app?.name || '');
+      const at = name.indexOf('@');
+      if (at >= 0 && name.slice(at + 1).replace(/~.*$/, '') === domain) name = name.slice(0, at);
+      add(name.replace(/~.*$/, ''), app.dn);
+    }
   }
 
   // --- messages -----------------------------------------------------------
@@ -128,6 +144,10 @@ export class Model extends Emitter {
     if ('like' in m) m.like = m.like === true;
     if (m.guid) m.guid = guidKey(m.guid);
     if (m.author && m.dn) this.#person(m.author, m.dn);
+    // A row of one of this page's own posts whose answer has not come
+    // (or was lost): the post is stored, and the row is that post.
+    const own = m.guid && !this.messages.has(m.id) && this.posts.get(m.guid);
+    if (own) this.#posted(own, m);
     let msg = this.messages.get(m.id);
     if (msg) {
       // Counts a live update does not carry stay as they are.
@@ -248,6 +268,8 @@ export class Model extends Emitter {
 
   async #send(entry) {
     const { msg } = entry;
+    // Stored already (a read showed it): nothing to send again.
+    if (this.posts.get(msg.guid) !== entry) return;
     try {
       if (entry.files.length && !entry.urls) entry.urls = await this.#upload(entry);
       if (entry.urls) {
@@ -270,6 +292,7 @@ export class Model extends Emitter {
 
   #posted(entry, r) {
     const { msg } = entry;
+    if (this.posts.get(msg.guid) !== entry) return;
     this.posts.delete(msg.guid);
     msg.pending = false;
     msg.failed = false;

@@ -45,6 +45,7 @@ export class TopicView {
         iconButton('search', fmt(T.searchIn, { topic: name }), () => app.searchIn(topic))),
       h('div', { class: 'new-discussion' }, composer),
       this.list.el);
+    this.off = app.model.on('topics', () => (this.title.textContent = app.model.topicName(topic)));
     this.feed.on('change', () => this.#sync());
     this.feed.on('item', (key) => this.list.refresh(key));
     this.feed.on('reset', () => this.list.refreshAll());
@@ -73,5 +74,6 @@ export class TopicView {
 
   dispose() {
     this.feed.dispose();
+    this.off();
   }
 }

@@ -189,7 +189,10 @@ export class Editor {
   }
 
   #pick(option) {
-    const { kind, start, end } = this.ctx;
+    // The word as it is now: more may have been typed since the list came.
+    const now = this.#context();
+    if (!now || now.kind !== this.ctx?.kind) return this.#close();
+    const { kind, start, end } = now;
     const value = this.input.value;
     const insert = kind + option.value + ' ';
     this.input.value = value.slice(0, start) + insert + value.slice(end);
