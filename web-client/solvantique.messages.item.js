@@ -33,10 +33,15 @@ function filesOf(app, msg, names) {
       return row;
     }));
   }
-  if (msg.attached) return fileList(msg.attached, (name) => fmt(T.download, { name }));
-  if (!names.length || !msg.id) return null;
+  // Rows that list their files ("attached": [{url, name}]) need no question;
+  // rows that only say they have some ("attached": true or a count) are asked.
+  if (Array.isArray(msg.attached) && msg.attached.length) {
+    const base = app.model.webPath + '/';
+    return fileList(msg.attached.map((f) => ({ name: f.name, url: /^(https?:)?\//.test(f.url) ? f.url : base + f.url })), (name) => fmt(T.download, { name }));
+  }
+  if ((!names.length && !(msg.attached === true || msg.attached > 0)) || !msg.id) return null;
   if (msg.fileList) return fileList(msg.fileList, (name) => fmt(T.download, { name }));
-  const box = h('div', { class: 'files' }, names.map((n) => h('span', { class: 'file-row', text: n })));
+  const box = h('div', { class: 'files' }, names.map((n) => h('span', { class: 'file-row', text: n })), names.length ? null : spinner());
   if (!msg.fileLoading) {
     msg.fileLoading = app.model.attachments(msg).then((list) => {
       msg.fileList = list;

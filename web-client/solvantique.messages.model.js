@@ -544,6 +544,7 @@ export class Model extends Emitter {
         if (r.mt !== 'ReadChatInd') return;
         const msg = this.ingest({ id: r.id, author: r.author, dn: r.dn, text: r.text, guid: r.guid, timestamp: r.timestamp, topic: this.me, type: 1, read: 1 });
         msg.attached = r.attached || null;
+        msg.attach = r.attach || null;
         rows.push(msg);
       },
     });
