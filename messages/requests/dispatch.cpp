@@ -1,6 +1,7 @@
 #include "messages/requests/dispatch.h"
 
 #include <string.h>
+#include <strings.h>
 
 #include "json/json_io.h"
 #include "messages/filter_from_json.h"
@@ -78,8 +79,13 @@ MessagesRequest* CreatePost(MessagesSession& s, json_io& msg, unsigned short bas
                                        msg.get_string(base, "attach"));
     EachString(msg, base, "notify", [&](const char* v) { store->AddNotification(v); });
     EachString(msg, base, "tags", [&](const char* v) { store->AddTag(v); });
+    // A person's chat message in the own topic (a new discussion of type 1)
+    // whose client asks the service to deliver it, for clients that have no
+    // app object to write the other sides' copies.
+    bool chat = msg.get_bool(base, "deliver") && !s.IsAppObject() && store->type == 1 && !store->addsTo && !store->repliesTo && s.Sip() && topic &&
+                !strcasecmp(topic, s.Sip());
     // The addresses its buffers were handed out under ("url" and "req").
-    return new Post(&s, store, {s.WebAddress(), s.instance->WebPath()});
+    return new Post(&s, store, {s.WebAddress(), s.instance->WebPath()}, chat);
 }
 
 MessagesRequest* CreateUpdate(MessagesSession& s, json_io& msg, unsigned short base)

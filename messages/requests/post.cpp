@@ -4,10 +4,12 @@
 
 #include <utility>
 
+#include "database/data_set.h"
 #include "messages/messages_common.h"
 #include "messages/messages_user.h"
 #include "messages/requests/messages_reply.h"
 #include "messages/requests/request_context.h"
+#include "messages/tasks/task_chat_recipients.h"
 #include "messages/tasks/task_delete_message.h"
 #include "messages/tasks/task_store_message.h"
 #include "messages/tasks/task_update_message.h"
@@ -15,15 +17,17 @@
 #include "messages/updates/read_update.h"
 #include "web/app_updates.h"
 
-Post::Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases)
+Post::Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases, bool deliver)
     : MessagesRequest(context), store(static_cast<TaskStoreMessage*>(MessageContentShare(store))),
-      bases(std::move(bases))
+      bases(std::move(bases)), deliver(deliver)
 {
 }
 
 Post::~Post()
 {
+    delete recipients;
     MessageContentRelease(store);
+    for (TaskStoreMessage* copy : copies) MessageContentRelease(copy);
 }
 
 void Post::Begin()
@@ -33,7 +37,45 @@ void Post::Begin()
     store->Start(this);
 }
 
-void Post::Done(ITask*, bool failed)
+void Post::Done(ITask* task, bool failed)
+{
+    if (task == store && !failed && deliver && !store->notifications.Empty() && Database()) {
+        recipients = new TaskChatRecipients(Database(), store->author, store->notifications);
+        return recipients->Start(this);
+    }
+    if (task == recipients) {
+        delete recipients;
+        recipients = nullptr;
+        // Without its recipients the message stays the writer's alone.
+        if (failed) copies.clear();
+        return DeliverNext();
+    }
+    if (task && task != store) {
+        delivered++;
+        return DeliverNext();
+    }
+    Posted(failed);
+}
+
+void Post::TaskProgress(ITask* task, unsigned)
+{
+    if (task != recipients) return;
+    IDataSet* row = recipients->Row();
+    auto* copy = new TaskStoreMessage(Database(), &context->RequestCommon()->statements, nullptr, 1, 0, 0,
+                                      store->author, row->GetStringValue("topic"), nullptr, store->text, nullptr,
+                                      nullptr, nullptr);
+    copy->AddNotification(row->GetStringValue("notify"));
+    copies.push_back(static_cast<TaskStoreMessage*>(MessageContentShare(copy)));
+    recipients->Next();
+}
+
+void Post::DeliverNext()
+{
+    if (delivered == copies.size() || !Database()) return Posted(false);
+    copies[delivered]->Start(this);
+}
+
+void Post::Posted(bool failed)
 {
     MessagesReply reply("PostResult", Src());
     reply.Ulong64("session", context->RequestSessionNumber());
@@ -57,7 +99,16 @@ void Post::AfterReply()
     // The author's own session knows the author's display name.
     const MessagesUser* poster = context->RequestUser();
     bool own = poster->sip && store->author && !strcasecmp(poster->sip, store->author);
-    update->Start(hub, Database(), own ? (poster->dn ? poster->dn : "") : nullptr);
+    const char* dn = own ? (poster->dn ? poster->dn : "") : nullptr;
+    update->Start(hub, Database(), dn);
+    // The copies of a chat message: each reaches its reader's filters.
+    for (TaskStoreMessage* copy : copies) {
+        if (!copy->IsComplete() || copy->IsFailed()) continue;
+        auto* announce = new MessagesUpdateMessage(&common->messageFilters, 0, nullptr, 0, copy, false);
+        copy->addsTo = copy->discussionId;
+        hub->StartUpdate(new MessagesUpdateRead(&common->readFilters, copy, 1));
+        announce->Start(hub, Database(), dn);
+    }
     // The files it names are fetched now that it is stored; readers see the
     // list until they are.
     if (store->Attach()) common->attachments.Attach(store->id, store->Attach(), bases);

@@ -5,6 +5,7 @@
 
 #include "messages/requests/messages_request.h"
 
+class TaskChatRecipients;
 class TaskDeleteMessage;
 class TaskStoreMessage;
 class TaskUpdateMessage;
@@ -15,22 +16,36 @@ class TaskUpdateMessage;
 // "Post": stores the message; once the reply has left, announces it to the
 // message filters of every session and to the unread filters, and has the
 // files of its "attach" fetched (unless they are being fetched already).
+// A chat message that a person (not the app object) writes into the own
+// topic with "deliver": true is also delivered before the reply: a copy goes into the topic of
+// each notified person and of each member of a notified group, as the app
+// object would write it, so that people chat from any client; the copies
+// are announced with the message. A copy that cannot be stored is left out.
 class Post : public MessagesRequest {
 public:
     // Takes over the store task, which holds the message and its arguments.
     // bases: where the session reaches the instance, its address
     // ("http://HOST/WEBPATH") and its web path; the buffers it was handed
     // under them are read from the instance's tables, not fetched.
-    Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases);
+    // deliver: the message is a person's chat message in the own topic.
+    Post(MessagesRequestContext* context, TaskStoreMessage* store, std::vector<std::string> bases, bool deliver);
     ~Post() override;
     void Begin() override;
 
 private:
     void Done(ITask* task, bool failed) override;
+    void TaskProgress(ITask* task, unsigned progress) override;
     void AfterReply() override;
+    void DeliverNext();
+    void Posted(bool failed);
 
     TaskStoreMessage* store;
     std::vector<std::string> bases;
+    bool deliver;
+    TaskChatRecipients* recipients = nullptr;
+    // The copies of a chat message, stored one after another.
+    std::vector<TaskStoreMessage*> copies;
+    size_t delivered = 0;
 };
 
 // "Update": new text, notifications and tags, by the author only.

@@ -289,6 +289,36 @@ TEST_F(e2e_groups_chats, people_chat_one_to_one_and_in_a_group)
     EXPECT_EQ(link.find("&key=0"), std::string::npos) << link;
 }
 
+// Clients without an app object of their own (the web client) post only
+// their own copy with "deliver": the service writes the other sides'.
+TEST_F(e2e_groups_chats, the_service_delivers_the_copies_of_a_chat_message_when_asked)
+{
+    auto ann = User("ann");
+    auto bob = User("bob");
+    auto carl = User("carl");
+    JsonMessage g = WriteGroup(*svc, Json().Str("grp", "crew").Str("dn", "Crew").Str("user", N("ann")));
+    std::string crew = g.String("sip");
+    for (auto& m : {N("bob"), N("carl")})
+        svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
+
+    Post(*ann, N("ann"), "hello bob", "\"deliver\":true,\"notify\":[" + Quote(N("bob")) + "]");
+    Post(*ann, N("ann"), "hello crew", "\"deliver\":true,\"notify\":[" + Quote(crew) + "]");
+    // Without "deliver", or into another topic, nothing is copied.
+    Post(*ann, N("ann"), "note to self", "\"notify\":[" + Quote(N("carl")) + "]");
+
+    EXPECT_EQ(Chats(*bob, true), (std::vector<std::string>{crew + "(group):1", N("ann") + ":1"}));
+    EXPECT_EQ(Chats(*carl, true), (std::vector<std::string>{crew + "(group):1"}));
+    EXPECT_EQ(Chats(*ann, false), (std::vector<std::string>{N("carl"), crew + "(group)", N("bob")}));
+    std::vector<JsonMessage> rows = ReadChat(*bob, Json().Str("sip", N("ann")));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].String("text"), "hello bob");
+    EXPECT_EQ(rows[0].String("author"), N("ann"));
+    // One copy per other side; the writer keeps only the own one.
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE text='hello crew'"), "3");
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE text='hello bob'"), "2");
+    EXPECT_EQ(Value("SELECT count(*) FROM messages WHERE text='note to self'"), "1");
+}
+
 TEST_F(e2e_groups_chats, a_chat_pages_back_exactly_and_every_unread_message_is_marked)
 {
     auto ann = User("ann");
