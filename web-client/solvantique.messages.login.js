@@ -36,7 +36,7 @@ export function loginForm(root, mode, error) {
     const name = h('input', { id: 'login-sip', name: 'username', autocomplete: 'username', required: true, autocapitalize: 'none', spellcheck: false });
     const password = mode === 'open' ? null : h('input', { id: 'login-password', name: 'password', type: 'password', autocomplete: 'current-password', required: true });
     const form = h('form', { class: 'login', 'aria-labelledby': 'login-title' },
-      h('div', { class: 'login-logo', 'aria-hidden': 'true' }),
+      h('img', { class: 'login-logo', src: 'solvantique-messages.png', alt: '', width: 44, height: 44 }),
       h('h1', { id: 'login-title', text: T.loginTitle }),
       mode === 'open' ? h('p', { class: 'hint', text: T.loginOpenHint }) : null,
       h('div', { class: 'field' }, h('label', { for: 'login-sip', text: T.loginName }), name),
@@ -56,5 +56,5 @@ export function loginForm(root, mode, error) {
 }
 
 export function notice(root, text, busy = false) {
-  fill(root, h('div', { class: 'login-page' }, h('div', { class: 'login', role: busy ? 'status' : 'alert' }, h('div', { class: 'login-logo', 'aria-hidden': 'true' }), h('p', { text }))));
+  fill(root, h('div', { class: 'login-page' }, h('div', { class: 'login', role: busy ? 'status' : 'alert' }, h('img', { class: 'login-logo', src: 'solvantique-messages.png', alt: '', width: 44, height: 44 }), h('p', { text }))));
 }
