@@ -2,17 +2,15 @@
 // unread counts, messages, discussions, saved filters, chats, groups and
 // people seen. Views read it and listen to its events; every change the
 // person makes goes through it.
-import { Emitter, debounce, uuid, guidKey, likePrefix } from './web/lib1/solvantique.lib1.js';
-import { mentionsOf, tagsOf, withFiles } from './solvantique.messages.text.js';
-import { upload } from './web/ui1.file/solvantique.ui1.file.js';
+import { Emitter, debounce, guidKey, likePrefix } from './web/lib1/solvantique.lib1.js';
+import { mentionsOf, tagsOf } from './solvantique.messages.text.js';
+import { Outbox, PARKED } from './solvantique.messages.outbox.js';
 
 const NUMBERS = ['id', 'addsTo', 'repliesTo', 'timestamp', 'rtimestamp', 'ltimestamp', 'replies', 'likes', 'read', 'unread'];
 // The latest time a read can ask for: the largest integer JavaScript keeps exact.
 const LATEST = Number.MAX_SAFE_INTEGER;
 // What a live update does not know; the values already read stay.
 const COUNTS = ['replies', 'likes', 'unread', 'read', 'like', 'rtimestamp'];
-const POST_TIMEOUT = 15000;
-const PARKED = { count: 0, liked: true, filter: { authors: ['\u0000'] } };
 
 export class Model extends Emitter {
   // login: {sip, dn, info} as the platform answered it.
@@ -33,7 +31,7 @@ export class Model extends Emitter {
     this.chats = new Map();
     this.groups = new Map();
     this.unread = { mentions: 0 };
-    this.posts = new Map();
+    this.outbox = new Outbox(this);
     this.likesWanted = new Set();
     this.ready = false;
     this.#seedTopics(login.info || {}, login.domain);
@@ -117,7 +115,7 @@ export class Model extends Emitter {
     this.loadFilters().catch(() => {});
     this.loadChats().catch(() => {});
     this.loadGroups().catch(() => {});
-    for (const entry of this.posts.values()) if (entry.lost) this.#recover(entry);
+    this.outbox.recoverLost();
   }
 
   // The login names the app's topic and the person's apps; the first view
@@ -146,8 +144,7 @@ export class Model extends Emitter {
     if (m.author && m.dn) this.#person(m.author, m.dn);
     // A row of one of this page's own posts whose answer has not come
     // (or was lost): the post is stored, and the row is that post.
-    const own = m.guid && !this.messages.has(m.id) && this.posts.get(m.guid);
-    if (own) this.#posted(own, m);
+    if (m.guid && !this.messages.has(m.id)) this.outbox.confirm(m.guid, m);
     let msg = this.messages.get(m.id);
     if (msg) {
       // Counts a live update does not carry stay as they are.
@@ -234,125 +231,17 @@ export class Model extends Emitter {
     }
   }
 
-  // Posts a message; it shows at once and is sent (again, after a lost
-  // connection) until the service has it.
-  post({ topic, text, addsTo = 0, repliesTo = 0, type = 0, notify = [], files = [] }) {
-    const guid = uuid();
-    const now = Date.now();
-    const msg = {
-      key: 'g' + guidKey(guid), id: 0, guid: guidKey(guid), addsTo, repliesTo, author: this.me, dn: this.dn, topic,
-      tdn: this.topicName(topic), text, timestamp: now, rtimestamp: now, replies: 0, likes: 0, like: false, read: now, unread: 0,
-      pending: true, type, partner: type === 1 ? notify[0] : undefined, files: files.map((f) => ({ name: f.name, size: f.size, loaded: 0 })),
-    };
-    const people = new Set([...notify, ...mentionsOf(text)]);
-    const request = { mt: 'Post', topic, text, guid, type: type || undefined, addsTo: addsTo || undefined, repliesTo: repliesTo || undefined, notify: [...people], tags: tagsOf(text) };
-    const entry = { msg, request, files, urls: null, lost: false };
-    this.posts.set(msg.guid, entry);
-    this.emit('local', msg);
-    this.#send(entry);
-    return msg;
+  // Posting lives in its outbox; the views call these.
+  post(what) {
+    return this.outbox.post(what);
   }
 
   retry(msg) {
-    const entry = this.posts.get(msg.guid);
-    if (!entry) return;
-    msg.failed = false;
-    this.emit('message', msg);
-    this.#send(entry);
+    this.outbox.retry(msg);
   }
 
   discard(msg) {
-    this.posts.delete(msg.guid);
-    this.emit('removed', msg);
-  }
-
-  async #send(entry) {
-    const { msg } = entry;
-    // Stored already (a read showed it): nothing to send again.
-    if (this.posts.get(msg.guid) !== entry) return;
-    try {
-      if (entry.files.length && !entry.urls) entry.urls = await this.#upload(entry);
-      if (entry.urls) {
-        entry.request.attach = entry.urls.join(' ');
-        entry.request.text = withFiles(msg.text, entry.files.map((f) => f.name));
-      }
-      // A post unanswered for long is taken as lost and found again by its guid.
-      const r = await this.request({ ...entry.request, src: 'post:' + msg.guid }, { timeout: POST_TIMEOUT });
-      if (r.error) throw new Error('refused');
-      this.#posted(entry, r);
-    } catch (err) {
-      if (err.disconnected) {
-        entry.lost = true;
-        return;
-      }
-      msg.failed = true;
-      this.emit('message', msg);
-    }
-  }
-
-  #posted(entry, r) {
-    const { msg } = entry;
-    if (this.posts.get(msg.guid) !== entry) return;
-    this.posts.delete(msg.guid);
-    msg.pending = false;
-    msg.failed = false;
-    msg.id = Number(r.id) || 0;
-    msg.addsTo = Number(r.addsTo) || msg.addsTo;
-    msg.text = entry.request.text;
-    if (r.session) this.session = { session: r.session, key: r.key };
-    this.messages.set(msg.id, msg);
-    if (!msg.repliesTo) {
-      this.roots.set(msg.addsTo, msg);
-    } else {
-      const root = this.rootOf(msg.addsTo);
-      if (root) {
-        root.replies++;
-        root.rtimestamp = Date.now();
-        this.emit('message', root);
-      }
-    }
-    this.emit('message', msg);
-    this.emit('posted', msg);
-  }
-
-  async #upload(entry) {
-    const urls = [];
-    for (let i = 0; i < entry.files.length; i++) {
-      const state = entry.msg.files[i];
-      urls.push(await upload(entry.files[i], (name) => this.request({ mt: 'CreateFileBuffer', name }), (loaded) => {
-        state.loaded = loaded;
-        this.emit('progress', entry.msg);
-      }));
-    }
-    return urls;
-  }
-
-  // After a lost connection a post may or may not have been stored; its
-  // guid tells, so that nothing is posted twice and nothing is lost.
-  async #recover(entry) {
-    entry.lost = false;
-    const { msg, request } = entry;
-    const read = request.addsTo || request.repliesTo
-      ? { addsTo: msg.addsTo || (await this.#discussionOf(request.repliesTo)) }
-      : { discussion: true, filter: { topics: [request.topic] } };
-    let found = null;
-    try {
-      await this.request({ mt: 'SetFilter', src: 'probe', count: 40, ...read }, {
-        onRow: (row) => {
-          if (row.msg && guidKey(row.msg.guid) === msg.guid) found = row.msg;
-        },
-      });
-      this.request({ mt: 'SetFilter', src: 'probe', ...PARKED }).catch(() => {});
-    } catch {
-      entry.lost = true;
-      return;
-    }
-    if (found) this.#posted(entry, { id: found.id, addsTo: found.addsTo });
-    else this.#send(entry);
-  }
-
-  async #discussionOf(messageId) {
-    return this.messages.get(messageId)?.addsTo;
+    this.outbox.discard(msg);
   }
 
   async edit(msg, text) {
