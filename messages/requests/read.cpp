@@ -1,7 +1,10 @@
 #include "messages/requests/read.h"
 
+#include <string.h>
+
 #include "database/data_set.h"
 #include "messages/message_strings.h"
+#include "messages/messages_common.h"
 #include "messages/messages_user.h"
 #include "messages/requests/messages_reply.h"
 #include "messages/requests/request_context.h"
@@ -17,6 +20,23 @@ MessagesReadRequest::~MessagesReadRequest()
 {
     delete read;
 }
+
+namespace {
+
+// Entries of a blank-separated list.
+unsigned Words(const char* list)
+{
+    unsigned n = 0;
+    for (const char* p = list; p && *p;) {
+        p += strspn(p, " \t\r\n");
+        if (!*p) break;
+        n++;
+        p += strcspn(p, " \t\r\n");
+    }
+    return n;
+}
+
+}  // namespace
 
 void MessagesReadRequest::Begin()
 {
@@ -62,6 +82,13 @@ void MessagesReadRequest::TaskProgress(ITask*, unsigned)
     add.Bool("like", user && row->GetBoolValue("like"), msg);
     add.Ulong64("read", user ? row->GetULong64Value("read") : 0, msg);
     add.Unsigned("unread", user ? row->GetUIntValue("unread") : 0, msg);
+    // How many files the message has (or is being given), so that a client
+    // asks "Attachments" only for those that have some.
+    unsigned long long id = row->GetULong64Value("id");
+    const char* attached = row->GetStringValueWithNull("attached");
+    if (!attached || !*attached) attached = context->RequestCommon()->attachments.Pending(id);
+    unsigned files = Words(attached);
+    if (files) add.Unsigned("attached", files, msg);
     SendRow(add.Json());
     rows++;
     read->Next();

@@ -16,7 +16,7 @@ const char* const COLUMNS =
     "SELECT\nm.id AS id,adds_to,replies_to,author.sip AS author,author.dn AS dn,topic.sip AS topic,topic.dn AS tdn, "
     "text,m.guid AS guid,m.time,(SELECT COUNT(*)-1 FROM messages d WHERE m.adds_to=d.adds_to) AS rcount,(SELECT "
     "COUNT(*) from message_likes l WHERE l.message=m.id) AS likes,(SELECT MAX(time) from message_likes l WHERE "
-    "l.message=m.id) AS ltime,discussion.time AS rtime";
+    "l.message=m.id) AS ltime,discussion.time AS rtime,m.attached AS attached";
 const char* const USER_COLUMNS =
     ", (SELECT time from message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE "
     "LOWER(sip)=LOWER(%s))) AS read,EXISTS (SELECT 1 from message_likes l WHERE l.message=m.id AND "

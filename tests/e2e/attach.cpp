@@ -188,6 +188,13 @@ TEST_F(e2e_attach, the_posters_own_buffers_are_read_from_the_database_instead_of
                             "/notes.txt " + FileId(id, "net.bin") + "/net.bin");
     EXPECT_EQ(Files(id), (std::vector<std::string>{Expected("plan \xc3\xa4.pdf", 150000), Expected("notes.txt", 1000),
                                                    Expected("net.bin", 10)}));
+    // Read rows say how many files a message has.
+    std::vector<JsonMessage> rows =
+        Rows(*ann, "SetFilter",
+             Json().Str("src", "f").Bool("discussion", true).Num("count", 10).Raw("filter", Json().Strs("topics", {ann->sip})),
+             "Add");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Number("attached", rows[0].Object("msg")), 3u) << rows[0].text;
 }
 
 // Runs last: the service is stopped at the end of this file while the fetch
