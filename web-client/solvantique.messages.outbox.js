@@ -37,8 +37,12 @@ export class Outbox {
       tdn: model.topicName(topic), text, timestamp: now, rtimestamp: now, replies: 0, likes: 0, like: false, read: now, unread: 0,
       pending: true, type, partner: type === 1 ? notify[0] : undefined, files: files.map((f) => ({ name: f.name, size: f.size, loaded: 0 })),
     };
-    const people = new Set([...notify, ...mentionsOf(text)]);
-    const request = { mt: 'Post', topic, text, guid, type: type || undefined, addsTo: addsTo || undefined, repliesTo: repliesTo || undefined, notify: [...people], tags: tagsOf(text) };
+    // A chat message names only its partner: the service delivers a copy to each notified side.
+    const people = new Set(type === 1 ? notify : [...notify, ...mentionsOf(text)]);
+    const request = {
+      mt: 'Post', topic, text, guid, type: type || undefined, addsTo: addsTo || undefined, repliesTo: repliesTo || undefined,
+      notify: [...people], tags: tagsOf(text), deliver: type === 1 || undefined,
+    };
     const entry = { msg, request, files, urls: null, lost: false };
     this.entries.set(msg.guid, entry);
     model.emit('local', msg);

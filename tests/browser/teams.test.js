@@ -113,4 +113,12 @@ test('chats are started, written, read back and listed, with a person or a group
   await alice.reload();
   await chats.getByRole('link', { name: 'Launch team' }).waitFor();
   assert.deepEqual(await chats.locator('.label').allTextContents(), ['Launch team', 'Bob Baker']);
+
+  // The other sides: the service delivered bob's copies; he finds both chats.
+  await bob.reload();
+  const bobChats = bob.getByRole('navigation').locator('.nav-list').nth(2);
+  await bobChats.getByRole('link', { name: 'Launch team' }).waitFor();
+  await bobChats.getByRole('link', { name: /Alice/ }).click();
+  await bob.locator('.chat-view .msg').nth(1).waitFor();
+  assert.deepEqual(await bob.locator('.chat-view .msg-text').allTextContents(), ['Hi Bob, a minute?', 'About Friday']);
 });
