@@ -108,6 +108,8 @@ test('a post whose request or answer is lost with the connection is stored once'
     const mine = replies(alice).locator('.msg', { hasText: text });
     await mine.locator('.msg-state').waitFor({ state: 'detached', timeout: 30000 });
     assert.equal(await alice.evaluate((name) => window[name], drop), null, 'the connection was dropped');
+    // Lists are drawn anew after a reconnect: wait for the item before counting.
+    await mine.first().waitFor();
     assert.equal(await mine.count(), 1, drop);
     await bob.reload();
     await bob.locator('.disc', { hasText: 'Restart drill' }).click();
