@@ -46,8 +46,11 @@ void Post::Done(ITask* task, bool failed)
     if (task == recipients) {
         delete recipients;
         recipients = nullptr;
-        // Without its recipients the message stays the writer's alone.
-        if (failed) copies.clear();
+        // Without all its recipients the message stays the writer's alone.
+        if (failed) {
+            for (TaskStoreMessage* copy : copies) MessageContentRelease(copy);
+            copies.clear();
+        }
         return DeliverNext();
     }
     if (task && task != store) {
