@@ -43,7 +43,7 @@ void Post::Done(ITask* task, bool failed)
         recipients = new TaskChatRecipients(Database(), store->author, store->notifications);
         return recipients->Start(this);
     }
-    if (task == recipients) {
+    if (recipients && task == recipients) {
         delete recipients;
         recipients = nullptr;
         // Without all its recipients the message stays the writer's alone.
@@ -53,6 +53,7 @@ void Post::Done(ITask* task, bool failed)
         }
         return DeliverNext();
     }
+    // A copy (no task at all: the store never started).
     if (task && task != store) {
         delivered++;
         return DeliverNext();
