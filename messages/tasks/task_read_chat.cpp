@@ -99,8 +99,8 @@ void TaskReadChat::LookedUp(IDataSet* ids)
     unsigned long long partnerId = known ? ids->GetULong64Value("partner") : 0;
     delete ids;
     SetState(READING);
-    // A user or partner nobody knows has no chat.
-    if (!known) return TaskComplete(nullptr);
+    // A user or partner nobody knows has no chat; a reader that has gone needs none.
+    if (!known || IsStopRequested()) return TaskComplete(nullptr);
     rows = new ChatRows(database, topicId, partnerId, older, noind, count);
     rows->Start(this);
 }
