@@ -75,6 +75,14 @@ protected:
     {
         return p.Reply(Request("WriteGroup", members), "WriteGroupResult");
     }
+    // A group that ann made with bob and carl in it; its sip.
+    std::string Crew(const std::string& grp, const std::string& dn)
+    {
+        JsonMessage g = WriteGroup(*svc, Json().Str("grp", grp).Str("dn", dn).Str("user", N("ann")));
+        for (auto& m : {N("bob"), N("carl")})
+            svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
+        return g.String("sip");
+    }
     // "sip dn admin" of each member of a group, in the order they joined.
     std::vector<std::string> Members(Person& p, unsigned long long group,
                                      std::vector<unsigned long long>* ids = nullptr)
@@ -199,10 +207,7 @@ TEST_F(e2e_groups_chats, people_chat_one_to_one_and_in_a_group)
     auto ann = User("ann");
     auto bob = User("bob");
     auto carl = User("carl");
-    JsonMessage g = WriteGroup(*svc, Json().Str("grp", "team").Str("dn", "Team").Str("user", N("ann")));
-    std::string team = g.String("sip");
-    for (auto& m : {N("bob"), N("carl")})
-        svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
+    std::string team = Crew("team", "Team");
     WatchChats(*bob);
 
     Chat(*ann, N("bob"), "hi bob", ",\"guid\":\"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9\"");
@@ -296,10 +301,7 @@ TEST_F(e2e_groups_chats, the_service_delivers_the_copies_of_a_chat_message_when_
     auto ann = User("ann");
     auto bob = User("bob");
     auto carl = User("carl");
-    JsonMessage g = WriteGroup(*svc, Json().Str("grp", "crew").Str("dn", "Crew").Str("user", N("ann")));
-    std::string crew = g.String("sip");
-    for (auto& m : {N("bob"), N("carl")})
-        svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
+    std::string crew = Crew("crew", "Crew");
 
     Post(*ann, N("ann"), "hello bob", "\"deliver\":true,\"notify\":[" + Quote(N("bob")) + "]");
     Post(*ann, N("ann"), "hello crew", "\"deliver\":true,\"notify\":[" + Quote(crew) + "]");
