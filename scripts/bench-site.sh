@@ -1,7 +1,9 @@
 # Sourced by the whole-process benchmarks: a throwaway PostgreSQL, platform-webserver
 # and messages under a name of this run, and their clean-up. Set before sourcing:
 #   top, bench (a short name), build (the build directory), sessions (descriptors needed).
-# Defines: dir, domain, password, name, logdir, pids, web_pid, web_port, messages_pid,
+# Before start_site, domain and password may be changed and web_args (extra arguments of the
+# webserver, e.g. a browser login) set.
+# Defines: dir, domain, password, name, logdir, pids, web_args, web_pid, web_port, messages_pid,
 # wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages], ticks PID....
 
 # The driver and the webserver hold a descriptor per session.
@@ -19,6 +21,7 @@ name="messages-bench-$bench-$$"
 cp "$build/service/messages" "$dir/$name"
 logdir="/var/log/apps/$name"
 pids=()
+web_args=()
 
 # The service's log lines of this run that tell of trouble.
 service_trouble() {
@@ -72,7 +75,7 @@ start_site() {
   # shellcheck disable=SC1091
   . "$dir/pg/pg.env"
   "$build/platform/webserver/platform-webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" \
-    >"$dir/webserver.log" 2>&1 &
+    "${web_args[@]}" >"$dir/webserver.log" 2>&1 &
   web_pid=$!
   pids+=("$web_pid")
   web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')

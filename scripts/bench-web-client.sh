@@ -26,45 +26,15 @@ fi
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_TESTS=OFF >/dev/null
 cmake --build "$build" --target messages platform-webserver -j2 >/dev/null
 
-dir=$(mktemp -d /tmp/messages-bench-web-client.XXXXXX)
-# The service logs under /var/log/apps/ in a directory named after its
-# executable; a copy under a name of this run keeps its log apart.
-name="messages-bench-web-client-$$"
-cp "$build/service/messages" "$dir/$name"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  "$top/scripts/pg-test.sh" stop "$dir/pg" >/dev/null 2>&1 || true
-  rm -rf "$dir" "/var/log/apps/$name"
-}
-trap cleanup EXIT
-
-# Waits up to 60 s for a line matching $2 in file $1 and prints it.
-wait_line() {
-  for _ in $(seq 1 600); do
-    if grep -m1 "$2" "$1" 2>/dev/null; then return 0; fi
-    sleep 0.1
-  done
-  echo "bench-web-client.sh: no '$2' in $1" >&2
-  cat "$1" >&2
-  return 1
-}
-
-"$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
-# shellcheck disable=SC1091
-. "$dir/pg/pg.env"
-password=bench-web-client-pw
+bench=web-client
+sessions=16
+# shellcheck source=scripts/bench-site.sh
+. "$top/scripts/bench-site.sh"
+# The browser logs in through the webserver, for the host it opens.
+domain=127.0.0.1
 printf 'reader:reader-pw:Bench Reader:topics=scroll\nwriter:writer-pw:Bench Writer:topics=scroll\n' >"$dir/users"
-"$build/platform/webserver/platform-webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" \
-  --app=/messages:"$password" --users="$dir/users" >"$dir/webserver.log" 2>&1 &
-pids+=($!)
-web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
-# The login's domain is the host the browser opens.
-"$dir/$name" --app-domain=127.0.0.1 --app-password="$password" --webserver="$dir/plugins.sock" \
-  --webserver-path=/messages --db-host="$PG_ADDRESS" --db-name="$PG_DATABASE" --db-user="$PG_USER" \
-  --db-password="$PG_PASSWORD" >"$dir/messages.log" 2>&1 &
-pids+=($!)
+web_args=(--app=/messages:"$password" --users="$dir/users")
+start_site
 # The schema is there once the websocket path is registered.
 wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
 
