@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "runtime/build_info.h"
 #include "web/httpfile.h"
 
 namespace {
@@ -17,11 +18,28 @@ bool SameETag(const char* requested, const char* etag)
     }
     return n == strlen(etag) && !strncmp(requested, etag, n);
 }
+
+bool EndsWith(const char* name, const char* suffix)
+{
+    size_t n = strlen(name), k = strlen(suffix);
+    return n >= k && !strcmp(name + n - k, suffix);
+}
+
+// The table is served below the build's folder, so a numbered build's files
+// never change under their address and need no revalidation. A developer
+// build keeps the folder "1" across builds; a page may be an address someone
+// kept, which must lead to the current build.
+const char* Freshness(const HttpFile* file)
+{
+    bool numbered = strcmp(messagesBuild, "1") != 0;
+    return numbered && !EndsWith(file->Name(), ".htm") ? "max-age=31536000, immutable" : "no-cache";
+}
 }  // namespace
 
 void WebserverStaticFile::WebserverGetRequestAcceptComplete(IWebserverGet* get)
 {
     unsigned long long size = file->Length();
+    get->SetHeaderField("Cache-Control", Freshness(file));
     if (SameETag(get->GetETag(), file->ETag())) {
         get->SetTransferInfo(WSP_INT_UNCHANGED, 0, 0, file->ETag());
         get->Close();
@@ -57,8 +75,7 @@ void WebserverStaticFile::WebserverGetRequestAcceptComplete(IWebserverGet* get)
     bool oneByte = ranged && first == last;
     get->SetTransferInfo(file->Type(), size, file->Gzip() && !oneByte ? WSR_FLAG_GZIP : 0, file->ETag());
     if (ranged) get->SetTransferRange(first, last);
-    size_t nameLen = strlen(file->Name());
-    if (nameLen >= 4 && !strcmp(file->Name() + nameLen - 4, ".ttf")) get->SetHeaderField("Access-Control-Allow-Origin", "*");
+    if (EndsWith(file->Name(), ".ttf")) get->SetHeaderField("Access-Control-Allow-Origin", "*");
     next = first;
     end = size ? last + 1 : 0;
     SendNext(get);
