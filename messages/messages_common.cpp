@@ -1,7 +1,17 @@
 #include "messages/messages_common.h"
 
 #include "database/database.h"
-#include "pbx/messages_pbx_signalings.h"
+#include "pbx/pbx_signalings.h"
+
+MessagesCommon::MessagesCommon(IDatabase* database) : database(database)
+{
+    createPbxSignalings();
+}
+
+void MessagesCommon::createPbxSignalings()
+{
+    pbxSignalings = new MessagesPbxSignalings(this);
+}
 
 MessagesCommon::~MessagesCommon()
 {

@@ -15,10 +15,12 @@ class IMessagesPbxSignalings;
 // and before the distribution.
 class MessagesCommon {
 public:
-    explicit MessagesCommon(IDatabase* database) : database(database) {}
+    // Creates the PBX signaling registry.
+    explicit MessagesCommon(IDatabase* database);
     MessagesCommon(const MessagesCommon&) = delete;
     MessagesCommon& operator=(const MessagesCommon&) = delete;
     virtual ~MessagesCommon();
+    void createPbxSignalings();
 
     // What attachments use of the instance, which provides these.
     virtual IIoMux* GetIoMux() const = 0;
@@ -40,7 +42,7 @@ public:
     AppUpdatesFilters messageFilters;
     // The hot statements, prepared on the database's current connection.
     MessagesStatements statements;
-    // Owned; null while no PBX signaling is set up.
+    // Owned: the links of PBX sessions and their group chats.
     IMessagesPbxSignalings* pbxSignalings = nullptr;
     // The files of new messages being fetched, by message id.
     PendingAttachments attachments{this};

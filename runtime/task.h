@@ -22,6 +22,10 @@ public:
     virtual void Start(UTask* user) = 0;
     // Only asks: a long task looks at the flag between steps.
     virtual void Stop() { stopRequested = true; }
+    // For an owner that goes away while the task runs: the task is asked to
+    // stop and deletes itself when it ends. Only for tasks that touch nothing
+    // of their owner's once a stop has been requested.
+    void Abandon();
     bool IsFailed() const { return failed; }
     bool IsComplete() const { return complete; }
     bool IsStopRequested() const { return stopRequested; }

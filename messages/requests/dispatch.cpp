@@ -27,6 +27,7 @@
 #include "messages/tasks/task_update_message.h"
 #include "messages/updates/message_update_filter.h"
 #include "messages/updates/read_update_filter.h"
+#include "pbx/messages_pbx_signalings.h"
 
 namespace {
 
@@ -185,6 +186,12 @@ MessagesRequest* CreateNothing(MessagesSession&, json_io&, unsigned short)
     return nullptr;
 }
 
+MessagesRequest* CreatePbxInfo(MessagesSession& s, json_io&, unsigned short)
+{
+    s.RequestCommon()->pbxSignalings->createPbxSignaling(&s);
+    return nullptr;
+}
+
 MessagesRequest* CreateReadTopics(MessagesSession& s, json_io&, unsigned short)
 {
     return new ReadTopics(&s);
@@ -224,6 +231,7 @@ const MessagesDispatchRow rows[] = {
     {"UnLike", false, CreateUnLike},
     {"Likes", false, CreateLikes},
     {"Attachments", false, CreateAttachments},
+    {"PbxInfo", false, CreatePbxInfo},
     {"RegisterResult", false, CreateNothing},
     {"ReadFilters", false, CreateReadFilters},
     {"WriteFilter", false, CreateWriteFilter},

@@ -32,6 +32,8 @@ void TaskUserInit::DatabaseError(IDatabase*, db_error_t)
 
 void TaskUserInit::DatabaseInsertSQLResult(IDatabase*, unsigned long long id)
 {
+    // An abandoned task must not touch the user, which has gone with its owner.
+    if (IsStopRequested()) return Stopped();
     if (step == USER_ROW) {
         login->id = id;
         NextTopic(nullptr);
@@ -51,6 +53,10 @@ void TaskUserInit::DatabaseInsertSQLResult(IDatabase*, unsigned long long id)
 void TaskUserInit::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
     ASSERT(step == SUB_TOPICS, "TaskUserInit rows out of step");
+    if (IsStopRequested()) {
+        delete dataSet;
+        return Stopped();
+    }
     for (; dataSet && !dataSet->Eot(); dataSet->Next()) Grant(dataSet);
     delete dataSet;
     NextTopic(topic);
@@ -85,6 +91,13 @@ void TaskUserInit::NextTopic(MessagesTopic* after)
     if (!topic) return Finish();
     step = TOPIC_ROW;
     database->InsertSQL(this, UPSERT_TOPIC, topic->sip);
+}
+
+void TaskUserInit::Stopped()
+{
+    step = IDLE;
+    found.clear();
+    Complete();
 }
 
 void TaskUserInit::Finish()

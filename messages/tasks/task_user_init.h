@@ -14,7 +14,7 @@ class MessagesUser;
 // sub-topic ("topic?name") that topic_access grants it, directly, through
 // one of its groups or to everyone. Reports on the loop; the owner may
 // delete the task inside either callback. A failure leaves the user with
-// what was completed so far.
+// what was completed so far; after Stop the user is no longer touched.
 class TaskUserInit : public ITask, public UDatabase {
 public:
     TaskUserInit(IDatabase* database, MessagesUser* login);
@@ -37,6 +37,8 @@ private:
     void NextTopic(MessagesTopic* after);
     void Grant(IDataSet* row);
     void Finish();
+    // After a stop request: ends without writing to the user.
+    void Stopped();
 
     IDatabase* database;
     MessagesUser* login;
