@@ -44,36 +44,14 @@ start_site --log-size=500000000
 . "$top/scripts/bench-messaging-lib.sh"
 wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
 
-# The data, set-based. A vocabulary of 60000 made-up words, short ones
-# mostly the frequent ones; texts of 5 to 40 words whose ranks are drawn with
-# probability about 1/rank (e to the power of a uniform number up to
-# ln 60001), as words of natural text are.
+# The data, set-based: the made-up texts (scripts/bench-texts.sh), then
+# chats, search messages and tags made of them.
 generate_start=$(date +%s.%N)
-psql_run -o /dev/null <<'SQL'
-SET work_mem = '1GB';
-SET jit = off;
-SELECT setseed(0.42);
-SELECT (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) * 1000)::bigint AS now_ms \gset
-CREATE TABLE bench_words AS
-WITH c AS (
-  SELECT i, 1 + floor(power(random(), 1.6) * 4)::int + (i % 11 = 0)::int AS syllables FROM generate_series(1, 120000) i
-), w AS (
-  -- A syllable: a consonant (none in one of seven), a vowel, sometimes a closing consonant.
-  SELECT c.i, string_agg(substr('bcdfghjklmnprstvwz', 1 + floor(random() * 21)::int, 1) ||
-                         substr('aeiouy', 1 + floor(random() * 6)::int, 1) ||
-                         CASE WHEN random() < 0.3 THEN substr('nrstlkm', 1 + floor(random() * 7)::int, 1) ELSE '' END,
-                         '') AS word
-  FROM c CROSS JOIN LATERAL generate_series(1, c.syllables) s GROUP BY c.i
-)
-SELECT (row_number() OVER (ORDER BY length(word) + random() * 5))::int AS rank, word FROM (SELECT DISTINCT word FROM w) d;
-DELETE FROM bench_words WHERE rank > 60000;
-ALTER TABLE bench_words ADD PRIMARY KEY (rank);
-CREATE TABLE bench_texts (i int PRIMARY KEY, text text);
-INSERT INTO bench_texts
-SELECT d.i, string_agg(w.word, ' ')
-FROM (SELECT g.i, floor(exp(random() * ln(60001)))::int AS r
-      FROM generate_series(1, 1120000) g(i) CROSS JOIN LATERAL generate_series(1, 5 + (hashint4(g.i) & 2147483647) % 36) k) d
-JOIN bench_words w ON w.rank = d.r GROUP BY d.i;
+# shellcheck source=scripts/bench-texts.sh
+. "$top/scripts/bench-texts.sh"
+{
+  texts_sql 1120000
+  cat <<'SQL'
 
 BEGIN;
 INSERT INTO objects (sip, dn) VALUES ('chatter', 'Bench chatter'), ('searcher', 'Bench searcher');
@@ -185,6 +163,7 @@ SELECT (row_number() OVER (ORDER BY random()))::int AS n, class, typed, likes FR
 DROP TABLE bench_texts;
 VACUUM ANALYZE objects, discussions, messages, message_notifications, message_read, tags, bench_words, bench_queries;
 SQL
+} | psql_run -o /dev/null
 generate_seconds=$(awk -v a="$generate_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
 data=$(psql_run -A -t -F ' ' -c "SELECT (SELECT COUNT(*) FROM messages), (SELECT COUNT(*) FROM discussions),
   (SELECT COUNT(*) FROM tags), (SELECT COUNT(*) FROM tags WHERE name LIKE 'ab%'), (SELECT COUNT(*) FROM message_read),
