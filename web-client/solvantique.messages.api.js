@@ -1,8 +1,9 @@
 // A page for developers: the JSON API of the service, tried live with the
 // same login and connection as the app.
-import { h, fill, webPath } from './web/lib1/solvantique.lib1.js';
+import { h, fill } from './web/lib1/solvantique.lib1.js';
 import { Connection } from './web/appwebsocket/solvantique.appwebsocket.Connection.js';
-import { loginMode, platformLogin, loginForm, notice } from './solvantique.messages.login.js';
+import { loginForm, notice } from './solvantique.messages.login.js';
+import { early, answerFor, socketUrl } from './solvantique.messages.early.js';
 import { T } from './solvantique.messagesTexts.js';
 
 const EXAMPLES = [
@@ -88,20 +89,20 @@ function consoleView(conn, me) {
 
 async function start() {
   const root = document.getElementById('messages');
-  const path = webPath();
   notice(root, T.loading, true);
   let how;
   try {
-    how = await loginMode(path);
+    how = await early.mode;
   } catch {
     return notice(root, T.loginNoApp);
   }
   let creds = how.sip ? null : await loginForm(root, how.mode);
   let me = how.sip;
   const conn = new Connection({
-    url: (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path,
+    url: socketUrl(early.path),
+    early,
     login: async (challenge) => {
-      const answer = await platformLogin(path, challenge, creds);
+      const answer = await answerFor(challenge, creds);
       creds = null;
       me = answer.sip;
       return answer;

@@ -1,12 +1,13 @@
 // The pages' entry: log in, open the connection, and put the model and
 // the views in place. The page says which view it is in <body data-view>.
-import { h, fill, webPath, param } from './web/lib1/solvantique.lib1.js';
+import { h, fill, param } from './web/lib1/solvantique.lib1.js';
 import { Connection } from './web/appwebsocket/solvantique.appwebsocket.Connection.js';
 import { popupTexts } from './web/ui1.popup/solvantique.ui1.popup.js';
 import { spinner } from './web/ui1.lib/solvantique.ui1.lib.js';
 import { Model } from './solvantique.messages.model.js';
 import { Controller } from './solvantique.messages.controller.js';
-import { loginMode, platformLogin, platformLogout, loginForm, notice } from './solvantique.messages.login.js';
+import { loginForm, notice } from './solvantique.messages.login.js';
+import { early, loginMode, answerFor, platformLogout, socketUrl } from './solvantique.messages.early.js';
 import { T } from './solvantique.messagesTexts.js';
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
@@ -36,13 +37,13 @@ export async function start() {
   popupTexts.close = T.close;
   popupTexts.cancel = T.cancel;
   const root = document.getElementById('messages');
-  const path = webPath();
+  const path = early.path;
   const page = pageMode();
   notice(root, T.loading, true);
   let how;
-  for (;;) {
+  for (let asked = early.mode; ; asked = loginMode(path)) {
     try {
-      how = await loginMode(path);
+      how = await asked;
       break;
     } catch (err) {
       if (err.status === 404) return notice(root, T.loginNoApp);
@@ -54,10 +55,11 @@ export async function start() {
   let model = null;
   let typed = false;
   const conn = new Connection({
-    url: (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path,
+    url: socketUrl(path),
+    early,
     login: async (challenge) => {
       typed = !!creds;
-      const answer = await platformLogin(path, challenge, creds);
+      const answer = await answerFor(challenge, creds);
       creds = null;
       if (model && answer.sip !== model.me) {
         // Somebody else logged in: nothing of the first person may stay.

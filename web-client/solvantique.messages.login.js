@@ -1,34 +1,8 @@
-// Logging in through the platform: the page asks the platform how people
-// log in here and, for a websocket's challenge, gets the "AppLogin"
-// members. The password goes only to the platform, once; afterwards its
-// cookie logs the browser in again.
+// What a person sees of logging in: the form, whose password goes only to
+// the platform, once (afterwards its cookie logs the browser in again), and
+// the notices shown while the page cannot show more.
 import { h, fill } from './web/lib1/solvantique.lib1.js';
 import { T } from './solvantique.messagesTexts.js';
-
-const LOGIN = '/platform/login';
-
-// {mode: 'users'|'open', sip?}; status 404 when no app is here.
-export async function loginMode(path) {
-  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, { credentials: 'same-origin', cache: 'no-store' });
-  if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
-  return r.json();
-}
-
-// creds: {sip, password} for a first login, null to use the cookie.
-export async function platformLogin(path, challenge, creds) {
-  const body = new URLSearchParams({ path, challenge });
-  if (creds) {
-    body.set('sip', creds.sip);
-    if (creds.password) body.set('password', creds.password);
-  }
-  const r = await fetch(LOGIN, { method: 'POST', body, credentials: 'same-origin', cache: 'no-store' });
-  if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
-  return r.json();
-}
-
-export function platformLogout() {
-  return fetch('/platform/logout', { method: 'POST', credentials: 'same-origin' }).catch(() => {});
-}
 
 // Shows the login form until the person sends it; resolves to {sip, password}.
 export function loginForm(root, mode, error) {

@@ -1,11 +1,11 @@
 'use strict';
 // The way in: the bare address opens the app page, a person logs in through
 // the webserver's login (users file or open mode) to a logged-in websocket, a
-// reload logs in again through the cookie alone, and unknown paths lead back
-// to the app. The login is driven from the page itself, as the client does it.
+// reload logs in again through the cookie alone (the app over the websocket
+// it opened as the page loaded), and unknown paths lead back to the app. The login is driven from the page itself, as the client does it.
 const { test, before } = require('node:test');
 const assert = require('node:assert/strict');
-const { start, axe } = require('./harness');
+const { start, axe, waitForLogin, loginCount } = require('./harness');
 
 const APP_PAGE = 'solvantique-messages.htm';
 
@@ -89,6 +89,25 @@ test('a person of the users file logs in with the password, and after a reload t
   await other.evaluate(() => fetch('/platform/logout', { method: 'POST' }));
   await other.reload();
   assert.equal((await loginFromPage(other, {})).status, 403);
+});
+
+test('the app logs in over the websocket it opens as the page loads, through the form and on the cookie', async () => {
+  const context = await site.browser.newContext();
+  const sockets = [];
+  const logins = [];
+  context.on('page', (p) => p.on('websocket', (ws) => sockets.push(ws)));
+  context.on('request', (r) => r.method() === 'POST' && new URL(r.url()).pathname === '/platform/login' && logins.push(r));
+  const page = await site.openAs('carol', context);
+  assert.equal(sockets.length, 1, 'the form logs in over the socket opened before it');
+  assert.equal(logins.length, 1);
+
+  const seen = loginCount(page);
+  await page.reload();
+  await waitForLogin(page, seen);
+  await page.getByRole('navigation').getByRole('link', { name: /^Messages/ }).waitFor();
+  assert.equal(sockets.length, 2, 'one socket for the reload');
+  assert.equal(logins.length, 2, 'the cookie asked once for the challenge');
+  assert.equal(sockets[1].isClosed(), false);
 });
 
 test('in open mode a person logs in under the name they give', async () => {

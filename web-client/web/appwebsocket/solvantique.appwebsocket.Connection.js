@@ -14,10 +14,14 @@ function isPush(msg) {
 export class Connection extends Emitter {
   // url: the websocket address; login(challenge) resolves to the "AppLogin"
   // members or rejects (err.status 403: the person must log in again).
-  constructor({ url, login, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
+  // early: {socket, received}, a socket to the same address that the page
+  // opened before and that sends "AppChallenge" as it opens, and the texts
+  // it received so far; the first start takes it over if it is still there.
+  constructor({ url, login, early = null, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
     super();
     this.url = url;
     this.login = login;
+    this.early = early;
     this.backoff = backoff;
     this.pingMs = pingMs;
     this.random = random;
@@ -88,9 +92,11 @@ export class Connection extends Emitter {
   #open() {
     clearTimeout(this.timer);
     this.#set(this.onlineOnce ? 'reconnecting' : 'connecting');
-    let ws;
+    const early = this.early;
+    this.early = null;
+    let ws = early && early.socket.readyState <= WebSocket.OPEN ? early.socket : null;
     try {
-      ws = new WebSocket(this.url);
+      ws ||= new WebSocket(this.url);
     } catch {
       this.#schedule();
       return;
@@ -104,6 +110,13 @@ export class Connection extends Emitter {
     ws.onmessage = (e) => ws === this.ws && this.#receive(e.data);
     ws.onclose = () => ws === this.ws && this.#lost();
     ws.onerror = () => {};
+    if (ws !== early?.socket || ws.readyState !== WebSocket.OPEN) return;
+    // Its challenge was asked for as it opened. What it received is read
+    // after the caller's start, before anything it receives from now on.
+    this.#set('login');
+    queueMicrotask(() => {
+      for (const data of early.received) if (ws === this.ws) this.#receive(data);
+    });
   }
 
   #receive(data) {

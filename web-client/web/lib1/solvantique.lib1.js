@@ -122,15 +122,6 @@ export function param(name) {
   return new URLSearchParams(location.search).get(name);
 }
 
-// The app's web path: the page's path without its file and build segment
-// (/messages/1/page.htm -> /messages).
-export function webPath(pathname = location.pathname) {
-  const parts = pathname.split('/').filter(Boolean);
-  if (parts.length && parts[parts.length - 1].includes('.')) parts.pop();
-  if (parts.length > 1 && /^\d/.test(parts[parts.length - 1])) parts.pop();
-  return '/' + parts.join('/');
-}
-
 const clock = new Intl.DateTimeFormat(undefined, { hour: '2-digit', minute: '2-digit' });
 const day = new Intl.DateTimeFormat(undefined, { month: 'short', day: 'numeric' });
 const full = new Intl.DateTimeFormat(undefined, { dateStyle: 'medium', timeStyle: 'short' });

@@ -1,0 +1,84 @@
+// The platform's login and what a page starts with it before the rest of the
+// client has arrived: the platform is asked how people log in here, and the
+// app websocket is opened and asks for its challenge, which the platform
+// answers at once on the browser's login cookie. The page loads this module
+// on its own, ahead of the others, so it imports none; the client then
+// takes over the socket with what it received, and the answer for its
+// challenge.
+
+const LOGIN = '/platform/login';
+
+// The app's web path: the page's path without its file and build segment
+// (/messages/1/page.htm -> /messages).
+function webPath() {
+  const parts = location.pathname.split('/').filter(Boolean);
+  if (parts.length && parts[parts.length - 1].includes('.')) parts.pop();
+  if (parts.length > 1 && /^\d/.test(parts[parts.length - 1])) parts.pop();
+  return '/' + parts.join('/');
+}
+
+// {mode: 'users'|'open', sip?}; status 404 when no app is here.
+export async function loginMode(path) {
+  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, { credentials: 'same-origin', cache: 'no-store' });
+  if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
+  return r.json();
+}
+
+// creds: {sip, password} for a first login, null to use the cookie.
+async function platformLogin(path, challenge, creds) {
+  const body = new URLSearchParams({ path, challenge });
+  if (creds) {
+    body.set('sip', creds.sip);
+    if (creds.password) body.set('password', creds.password);
+  }
+  const r = await fetch(LOGIN, { method: 'POST', body, credentials: 'same-origin', cache: 'no-store' });
+  if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
+  return r.json();
+}
+
+export function platformLogout() {
+  return fetch('/platform/logout', { method: 'POST', credentials: 'same-origin' }).catch(() => {});
+}
+
+export const socketUrl = (path) => (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path;
+
+// {path, mode (the promise of loginMode), socket (sends "AppChallenge" as it
+// opens), received (its messages' texts until the client takes it over),
+// answers (challenge -> the promise of the platform's answer on the cookie)}.
+export const early = (() => {
+  const path = webPath();
+  const mode = loginMode(path);
+  const socket = new WebSocket(socketUrl(path));
+  const received = [];
+  const answers = new Map();
+  let sip = null;
+  let challenge = null;
+  const login = () => {
+    if (!sip || !challenge || answers.has(challenge)) return;
+    const answer = platformLogin(path, challenge, null);
+    // Whoever takes the answer hears of a refusal; nobody else need.
+    answer.catch(() => {});
+    answers.set(challenge, answer);
+  };
+  mode.then((how) => (sip = how.sip || null) && login(), () => {});
+  socket.onopen = () => socket.send(JSON.stringify({ mt: 'AppChallenge' }));
+  socket.onmessage = (e) => {
+    received.push(e.data);
+    try {
+      const msg = JSON.parse(e.data);
+      if (msg.mt === 'AppChallengeResult') challenge = msg.challenge;
+    } catch {
+      return;
+    }
+    login();
+  };
+  return { path, mode, socket, received, answers };
+})();
+
+// The platform's answer for a websocket's challenge: the one already asked
+// for on the cookie, or else asked for now.
+export function answerFor(challenge, creds) {
+  const asked = early.answers.get(challenge);
+  early.answers.delete(challenge);
+  return asked && !creds ? asked : platformLogin(early.path, challenge, creds);
+}
