@@ -106,13 +106,20 @@ test('names and tags complete as they are typed, and a mention reaches the perso
   const box = alice.getByRole('textbox', { name: 'Reply', exact: true });
   await box.fill('');
   await box.pressSequentially('Thanks @bo');
+  // A key picks the option marked active for the word as it is now: wait
+  // for that mark, and for the text the pick leaves.
   const options = alice.getByRole('listbox', { name: 'Suggestions' }).filter({ visible: true });
-  await options.getByRole('option', { name: /Bob Baker/ }).waitFor();
+  const picked = async (text) => {
+    await alice.waitForFunction(([el, want]) => el.value === want, [await box.elementHandle(), text], { timeout: 5000 }).catch(() => {});
+    assert.equal(await box.inputValue(), text);
+  };
+  await options.getByRole('option', { name: /Bob Baker/, selected: true }).waitFor();
   await box.press('Enter');
+  await picked('Thanks @bob ');
   await box.pressSequentially('see #lau');
-  await options.getByRole('option', { name: '#launch' }).waitFor();
+  await options.getByRole('option', { name: '#launch', exact: true, selected: true }).waitFor();
   await box.press('Tab');
-  assert.equal(await box.inputValue(), 'Thanks @bob see #launch ');
+  await picked('Thanks @bob see #launch ');
   await box.press('Enter');
   await replies(alice).locator('.msg', { hasText: 'Thanks' }).locator('.mention').waitFor();
 
