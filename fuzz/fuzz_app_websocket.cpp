@@ -12,7 +12,6 @@
 //   4 the asynchronous password arrives (flag 1: the right one)
 //   5 the subclass sends (flag 1: binary)    6 the subclass closes
 //   7 the webserver ends the websocket
-#include <openssl/sha.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -21,62 +20,10 @@
 
 #include "json/json_io.h"
 #include "runtime/instance_log.h"
+#include "fuzz/fake_websocket.h"
 #include "web/app_websocket.h"
 
 namespace {
-
-class FakeWebsocket : public IWebsocket {
-public:
-    FakeWebsocket(UWebsocket* user, bool sysClient) : user(user), sysClient(sysClient) {}
-    const char* GetHost() override { return "h"; }
-    const char* GetPath() override { return "/"; }
-    const char* GetHeaderFieldValue(const char*) override { return nullptr; }
-    bool IsSysClientAuthenticated() override { return sysClient; }
-    bool IsLocalHost() override { return false; }
-    bool IsEncryptedConnection() override { return false; }
-    void Send(const void* data, size_t len, bool) override
-    {
-        if (len > 65535) __builtin_trap();
-        std::string text((const char*)data, len);
-        size_t at = text.find("\"challenge\":\"");
-        if (at != std::string::npos) challenge = text.substr(at + 13, 16);
-        unconfirmed++;
-    }
-    void Recv(void*, size_t) override
-    {
-        if (recvPending) __builtin_trap();
-        recvPending = true;
-    }
-    void Close() override { closing = true; }
-
-    void Deliver(const char* data, size_t len, bool isText, bool isFragment)
-    {
-        if (!recvPending) return;
-        recvPending = false;
-        char* b = (char*)user->WebsocketRecvBuffer(len);
-        memcpy(b, data, len);
-        user->WebsocketRecvResult(this, b, len, isText, isFragment);
-    }
-    void Confirm()
-    {
-        if (!unconfirmed) return;
-        unconfirmed--;
-        // Once closing, the webserver's side owes nothing more to the owner.
-        if (!closing) user->WebsocketSendResult(this);
-    }
-    void End()
-    {
-        if (recvPending) user->WebsocketRecvCanceled(this, nullptr);
-        user->WebsocketCloseComplete(this, WSCR_CONNECTION_LOST);
-    }
-
-    UWebsocket* user;
-    bool sysClient;
-    bool recvPending = false;
-    bool closing = false;
-    unsigned unconfirmed = 0;
-    std::string challenge;
-};
 
 class HeldApi : public JsonApi {
 public:
@@ -125,15 +72,6 @@ public:
     bool async, holds;
     bool closed = false;
 };
-
-std::string Hex(const std::string& text)
-{
-    unsigned char md[SHA256_DIGEST_LENGTH];
-    SHA256((const unsigned char*)text.data(), text.size(), md);
-    char hex[65];
-    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", md[i]);
-    return hex;
-}
 
 }  // namespace
 
