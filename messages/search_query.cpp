@@ -1,5 +1,7 @@
 #include "messages/search_query.h"
 
+#include <vector>
+
 namespace {
 
 // Enough for any search a person types; more words only make it slower.
@@ -10,18 +12,25 @@ bool WordByte(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
 }
 
+// A term of the expression: a word, or a phrase of words one after the other.
+struct Term {
+    std::string text;
+    std::string longest;
+    unsigned words = 0;
+};
+
 }  // namespace
 
-std::string MessagesSearchQuery(const char* text)
+MessagesSearchQuery::MessagesSearchQuery(const char* text)
 {
-    std::string query;
+    std::vector<Term> terms;
     bool phrase = false;
     // Within a phrase, whether its first word is written.
     bool phraseStarted = false;
     unsigned words = 0;
     for (const unsigned char* c = (const unsigned char*)(text ? text : ""); *c && words < MAX_WORDS;) {
         if (*c == '"') {
-            if (phraseStarted) query += ")";
+            if (phraseStarted) terms.back().text += ")";
             phrase = !phrase;
             phraseStarted = false;
             c++;
@@ -34,15 +43,28 @@ std::string MessagesSearchQuery(const char* text)
         std::string word;
         for (; *c && WordByte(*c); c++) word += (*c >= 'A' && *c <= 'Z') ? char(*c - 'A' + 'a') : char(*c);
         words++;
-        if (phrase && phraseStarted) query += " <-> ";
-        else {
-            if (!query.empty()) query += " & ";
-            if (phrase) query += "(";
-        }
-        query += "'" + word + "'";
+        if (phrase && phraseStarted) terms.back().text += " <-> ";
+        else terms.push_back({phrase ? "(" : "", "", 0});
+        Term& term = terms.back();
+        term.text += "'" + word + "'";
+        term.words++;
+        if (word.size() > term.longest.size()) term.longest = word;
         if (phrase) phraseStarted = true;
-        else query += ":*";
+        else term.text += ":*";
     }
-    if (phraseStarted) query += ")";
-    return query;
+    if (phraseStarted) terms.back().text += ")";
+    size_t k = 0;
+    for (size_t i = 1; i < terms.size(); i++)
+        if (terms[i].longest.size() > terms[k].longest.size()) k = i;
+    for (size_t i = 0; i < terms.size(); i++) {
+        // Of a phrase the index is asked for its longest word alone, as
+        // written; the phrase itself is tested on what the index finds.
+        bool phraseKey = i == k && terms[i].words > 1 && terms[i].text[0] == '(';
+        if (phraseKey) key = "'" + terms[i].longest + "'";
+        else if (i == k) {
+            key = terms[i].text;
+            continue;
+        }
+        rest += (rest.empty() ? "" : " & ") + terms[i].text;
+    }
 }

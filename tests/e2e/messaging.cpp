@@ -652,3 +652,53 @@ TEST_F(e2e_messaging, search_finds_words_by_prefix_and_phrases_in_any_language_w
               (V{"Deployment of the new build tonight"}));
     EXPECT_EQ(search(*bob, "deplo", 1, ",\"more\":" + std::to_string(ids["Deployment of the new build tonight"])), V{});
 }
+
+TEST_F(e2e_messaging, search_pages_go_newest_first_across_the_newest_ids_without_repeats_or_skips)
+{
+    auto ann = Login("ann", {"team", "secret"});
+    auto bob = Login("bob", {"team"});
+    std::string team = N("team"), secret = N("secret");
+    JsonMessage first = Post(*ann, team, "needle in the team");
+    unsigned long long teamDiscussion = first.Number("addsTo");
+    unsigned long long secretDiscussion = Post(*ann, secret, "needle in secret").Number("addsTo");
+    unsigned long long base = first.Number("id");
+    // Messages far above the others, so that a search reads the newest
+    // 20000 ids and then those below them, and its pages end at and around
+    // that bound; the newest id ends the run. Some are in a topic bob may
+    // not read, one does not match.
+    unsigned long long top = base + 200000;
+    std::vector<unsigned long long> offsets = {0, 1, 2, 19998, 19999, 20000, 20001, 20002, 100000};
+    std::set<unsigned long long> hidden = {1, 20002}, unmatched = {2};
+    std::vector<unsigned long long> want;
+    std::string values;
+    for (unsigned long long o : offsets) {
+        unsigned long long id = top - o;
+        if (!hidden.count(o) && !unmatched.count(o)) want.push_back(id);
+        values += (values.empty() ? "(" : ",(") + std::to_string(id) + "," +
+                  std::to_string(hidden.count(o) ? secretDiscussion : teamDiscussion) + ",'" +
+                  (unmatched.count(o) ? "no such word" : "a needle") + "')";
+    }
+    want.push_back(base);
+    EXPECT_EQ(Value("WITH added AS (INSERT INTO messages (id,adds_to,author,text) SELECT v.id,v.adds_to,m.author,v.text "
+                    "FROM (VALUES " + values + ") AS v(id,adds_to,text), messages m WHERE m.id=" +
+                    std::to_string(base) + " RETURNING 1) SELECT COUNT(*) FROM added"),
+              std::to_string(offsets.size()));
+    Value("SELECT setval('messages_id_seq', " + std::to_string(top) + ")");
+    for (std::string topic : {std::string(), ",\"topic\":" + Quote(team)}) {
+        for (unsigned count : {1u, 2u, 3u, 5u, 100u}) {
+            std::vector<unsigned long long> got;
+            std::string more;
+            for (size_t page = 0; page <= want.size(); page++) {
+                std::vector<JsonMessage> reply = bob->Ask("{\"mt\":\"Search\",\"src\":\"w\",\"count\":" +
+                                                              std::to_string(count) + ",\"text\":\"needle\"" + topic +
+                                                              more + "}",
+                                                          "SearchResult");
+                std::vector<JsonMessage> rows = Rows(reply);
+                for (auto& m : rows) got.push_back(MsgNumber(m, "id"));
+                if (rows.size() < count) break;
+                more = ",\"more\":" + std::to_string(got.back());
+            }
+            EXPECT_EQ(got, want) << "pages of " << count << topic;
+        }
+    }
+}
