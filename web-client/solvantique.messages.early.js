@@ -7,6 +7,9 @@
 // challenge.
 
 const LOGIN = '/platform/login';
+// The login's requests: never from a cache, and ahead of the client's files
+// that a first opening is still loading.
+const ASKING = { credentials: 'same-origin', cache: 'no-store', priority: 'high' };
 
 // The app's web path: the page's path without its file and build segment
 // (/messages/1/page.htm -> /messages).
@@ -19,7 +22,7 @@ function webPath() {
 
 // {mode: 'users'|'open', sip?}; status 404 when no app is here.
 export async function loginMode(path) {
-  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, { credentials: 'same-origin', cache: 'no-store' });
+  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, ASKING);
   if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
   return r.json();
 }
@@ -31,7 +34,7 @@ async function platformLogin(path, challenge, creds) {
     body.set('sip', creds.sip);
     if (creds.password) body.set('password', creds.password);
   }
-  const r = await fetch(LOGIN, { method: 'POST', body, credentials: 'same-origin', cache: 'no-store' });
+  const r = await fetch(LOGIN, { method: 'POST', body, ...ASKING });
   if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
   return r.json();
 }
