@@ -2,7 +2,8 @@
 // The way in: the bare address opens the app page, a person logs in through
 // the webserver's login (users file or open mode) to a logged-in websocket, a
 // reload logs in again through the cookie alone (the app over the websocket
-// it opened as the page loaded), and unknown paths lead back to the app. The login is driven from the page itself, as the client does it.
+// it opened as the page loaded), and unknown paths lead back to the app. The
+// login is driven from the page itself, as the client does it.
 const { test, before } = require('node:test');
 const assert = require('node:assert/strict');
 const { start, axe, waitForLogin, loginCount } = require('./harness');
