@@ -15,8 +15,7 @@ bool WordByte(unsigned char c)
 // A term of the expression: a word, or a phrase of words one after the other.
 struct Term {
     std::string text;
-    std::string longest;
-    unsigned words = 0;
+    size_t longest = 0;
 };
 
 }  // namespace
@@ -44,27 +43,22 @@ MessagesSearchQuery::MessagesSearchQuery(const char* text)
         for (; *c && WordByte(*c); c++) word += (*c >= 'A' && *c <= 'Z') ? char(*c - 'A' + 'a') : char(*c);
         words++;
         if (phrase && phraseStarted) terms.back().text += " <-> ";
-        else terms.push_back({phrase ? "(" : "", "", 0});
+        else terms.push_back({phrase ? "(" : "", 0});
         Term& term = terms.back();
         term.text += "'" + word + "'";
-        term.words++;
-        if (word.size() > term.longest.size()) term.longest = word;
+        if (word.size() > term.longest) term.longest = word.size();
         if (phrase) phraseStarted = true;
         else term.text += ":*";
     }
     if (phraseStarted) terms.back().text += ")";
     size_t k = 0;
     for (size_t i = 1; i < terms.size(); i++)
-        if (terms[i].longest.size() > terms[k].longest.size()) k = i;
+        if (terms[i].longest > terms[k].longest) k = i;
+    // A phrase goes to the index whole: its words are matched as written,
+    // and the index finds the rows that hold all of them at less cost than
+    // the rows of its longest word alone.
     for (size_t i = 0; i < terms.size(); i++) {
-        // Of a phrase the index is asked for its longest word alone, as
-        // written; the phrase itself is tested on what the index finds.
-        bool phraseKey = i == k && terms[i].words > 1 && terms[i].text[0] == '(';
-        if (phraseKey) key = "'" + terms[i].longest + "'";
-        else if (i == k) {
-            key = terms[i].text;
-            continue;
-        }
-        rest += (rest.empty() ? "" : " & ") + terms[i].text;
+        if (i == k) key = terms[i].text;
+        else rest += (rest.empty() ? "" : " & ") + terms[i].text;
     }
 }
