@@ -1,10 +1,11 @@
 # Sourced by the whole-process benchmarks: a throwaway PostgreSQL, platform-webserver
 # and messages under a name of this run, and their clean-up. Set before sourcing:
 #   top, bench (a short name), build (the build directory), sessions (descriptors needed).
-# Before start_site, domain and password may be changed and web_args (extra arguments of the
-# webserver, e.g. a browser login) set.
-# Defines: dir, domain, password, name, logdir, pids, web_args, web_pid, web_port, messages_pid,
-# wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages], ticks PID....
+# Before start_site, domain and password may be changed, web_args (extra arguments of the
+# webserver, e.g. a browser login) and pg_conf (lines for the server's postgresql.conf) set.
+# Defines: dir, domain, password, name, logdir, pids, web_args, pg_conf, web_pid, web_port, messages_pid,
+# wait_line FILE PATTERN, alive PID WHAT, service_trouble [LINES], start_site [ARGS FOR messages], ticks PID....,
+# restart_webserver.
 
 # The driver and the webserver hold a descriptor per session.
 want_fds=$((2 * sessions + 1024))
@@ -22,6 +23,7 @@ cp "$build/service/messages" "$dir/$name"
 logdir="/var/log/apps/$name"
 pids=()
 web_args=()
+pg_conf=""
 
 # The service's log lines of this run that tell of trouble.
 service_trouble() {
@@ -69,15 +71,34 @@ ticks() {
   echo "$sum"
 }
 
+# The webserver on port $1 (0: any free one).
+start_webserver() {
+  "$build/platform/webserver/platform-webserver" --http="127.0.0.1:$1" --plugins="$dir/plugins.sock" \
+    "${web_args[@]}" >>"$dir/webserver.log" 2>&1 &
+  web_pid=$!
+  pids+=("$web_pid")
+}
+
+# Stops the webserver and starts it again on its port, as after an upgrade:
+# every websocket drops and the service links up again by itself.
+restart_webserver() {
+  kill "$web_pid"
+  wait "$web_pid" 2>/dev/null || true
+  start_webserver "$web_port"
+}
+
 # PostgreSQL, the webserver and the service, up to the service's websocket path.
 start_site() {
   "$top/scripts/pg-test.sh" start "$dir/pg" >/dev/null
   # shellcheck disable=SC1091
   . "$dir/pg/pg.env"
-  "$build/platform/webserver/platform-webserver" --http=127.0.0.1:0 --plugins="$dir/plugins.sock" \
-    "${web_args[@]}" >"$dir/webserver.log" 2>&1 &
-  web_pid=$!
-  pids+=("$web_pid")
+  if [ -n "$pg_conf" ]; then
+    # Settings such as preloaded libraries take a restart; the cluster is new and empty.
+    printf '%s\n' "$pg_conf" >>"$PG_CLUSTER/data/postgresql.conf"
+    "$top/scripts/pg-test.sh" crash "$dir/pg"
+    "$top/scripts/pg-test.sh" resume "$dir/pg"
+  fi
+  start_webserver 0
   web_port=$(wait_line "$dir/webserver.log" "listening on http://" | sed 's/.*://')
   "$dir/$name" --app-name="bench-$bench" --app-domain="$domain" --app-password="$password" \
     --webserver="$dir/plugins.sock" --webserver-path=/messages --db-host="$PG_ADDRESS" \
