@@ -3,15 +3,14 @@
 #include <string.h>
 #include <strings.h>
 
+#include <string>
+#include <vector>
+
 #include "messages/messages_user.h"
 #include "runtime/assert.h"
 
 namespace {
 const char* const UPSERT_USER = "INSERT INTO objects (sip, dn) VALUES (%s,%s) ON CONFLICT (LOWER(sip)) DO UPDATE SET dn = EXCLUDED.dn";
-const char* const UPSERT_TOPIC = "INSERT INTO objects (sip) VALUES (%s) ON CONFLICT (LOWER(sip)) DO UPDATE SET sip=EXCLUDED.sip";
-const char* const SELECT_SUB_TOPICS =
-    "SELECT objects.id AS id,objects.sip AS sip,dn,a.grp AS grp,a.sip AS user,a.admin AS admin FROM objects JOIN "
-    "topic_access a ON topic=objects.id WHERE objects.sip LIKE %s";
 }  // namespace
 
 TaskUserInit::TaskUserInit(IDatabase* database, MessagesUser* login) : database(database), login(login) {}
@@ -34,32 +33,65 @@ void TaskUserInit::DatabaseInsertSQLResult(IDatabase*, unsigned long long id)
 {
     // An abandoned task must not touch the user, which has gone with its owner.
     if (IsStopRequested()) return Stopped();
-    if (step == USER_ROW) {
-        login->id = id;
-        NextTopic(nullptr);
-        return;
+    ASSERT(step == USER_ROW, "TaskUserInit insert result out of step");
+    login->id = id;
+    if (!login->FirstTopic()) return Finish();
+    // All topics in one statement each for rows and sub-topics: the one
+    // database connection runs every session's statements in turn, so each
+    // round trip of a login holds up everybody else's.
+    std::string sql = "INSERT INTO objects (sip) VALUES ";
+    for (MessagesTopic* t = login->FirstTopic(); t; t = login->NextTopic(t)) {
+        sql += t == login->FirstTopic() ? "(" : ",(";
+        Append(sql, "%s", t->sip);
+        sql += ")";
     }
-    ASSERT(step == TOPIC_ROW, "TaskUserInit insert result out of step");
-    topic->id = id;
-    // A topic name may hold the LIKE wildcards "_" and "%": taken as they
-    // are, they would grant the sub-topics of other topics.
-    std::string pattern(2 * strlen(topic->sip) + 1, '\0');
-    pattern.resize(database->EscapeSearchLiterals(topic->sip, &pattern[0], pattern.size()));
-    pattern += "?%";
-    step = SUB_TOPICS;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL, SELECT_SUB_TOPICS, pattern.c_str());
+    sql += " ON CONFLICT (LOWER(sip)) DO UPDATE SET sip=EXCLUDED.sip RETURNING id,sip";
+    step = TOPIC_ROWS;
+    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.c_str());
 }
 
 void TaskUserInit::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
-    ASSERT(step == SUB_TOPICS, "TaskUserInit rows out of step");
     if (IsStopRequested()) {
         delete dataSet;
         return Stopped();
     }
+    if (step == TOPIC_ROWS) {
+        for (; dataSet && !dataSet->Eot(); dataSet->Next())
+            if (MessagesTopic* t = login->FindTopic(dataSet->GetStringValue("sip")))
+                t->id = dataSet->GetULong64Value("id");
+        delete dataSet;
+        return SelectSubTopics();
+    }
+    ASSERT(step == SUB_TOPICS, "TaskUserInit rows out of step");
     for (; dataSet && !dataSet->Eot(); dataSet->Next()) Grant(dataSet);
     delete dataSet;
-    NextTopic(topic);
+    Finish();
+}
+
+void TaskUserInit::SelectSubTopics()
+{
+    // A sub-topic's name is its topic's, "?" and a name of its own. The
+    // patterns escape "_" and "%", which would otherwise match the
+    // sub-topics of other topics.
+    std::string sql = "SELECT objects.id AS id,objects.sip AS sip,dn,a.grp AS grp,a.sip AS user,a.admin AS admin FROM "
+                      "objects JOIN topic_access a ON topic=objects.id WHERE ";
+    for (MessagesTopic* t = login->FirstTopic(); t; t = login->NextTopic(t)) {
+        if (t != login->FirstTopic()) sql += " OR ";
+        sql += "objects.sip LIKE '";
+        Append(sql, "%e", t->sip);
+        sql += "?%'";
+    }
+    step = SUB_TOPICS;
+    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.c_str());
+}
+
+void TaskUserInit::Append(std::string& sql, const char* format, const char* value)
+{
+    // Quoting may double every character; the rest is the quotes.
+    std::vector<char> piece(2 * strlen(value) + 8);
+    size_t len = database->QueryPrint(piece.data(), piece.size(), format, value);
+    sql.append(piece.data(), len);
 }
 
 void TaskUserInit::Grant(IDataSet* row)
@@ -83,14 +115,6 @@ void TaskUserInit::Grant(IDataSet* row)
     }
     const char* dn = row->GetStringValueWithNull("dn");
     found.push_back({sip, dn ? dn : "", dn != nullptr, row->GetULong64Value("id"), admin});
-}
-
-void TaskUserInit::NextTopic(MessagesTopic* after)
-{
-    topic = after ? login->NextTopic(after) : login->FirstTopic();
-    if (!topic) return Finish();
-    step = TOPIC_ROW;
-    database->InsertSQL(this, UPSERT_TOPIC, topic->sip);
 }
 
 void TaskUserInit::Stopped()

@@ -21,7 +21,7 @@ public:
     void Start(UTask* owner) override;
 
 private:
-    enum Step { IDLE, USER_ROW, TOPIC_ROW, SUB_TOPICS };
+    enum Step { IDLE, USER_ROW, TOPIC_ROWS, SUB_TOPICS };
     struct SubTopic {
         std::string sip;
         std::string dn;
@@ -33,8 +33,9 @@ private:
     void DatabaseError(IDatabase* db, db_error_t error) override;
     void DatabaseInsertSQLResult(IDatabase* db, unsigned long long id) override;
     void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
-    // Starts on the topic after `topic` (the first for null), or ends.
-    void NextTopic(MessagesTopic* after);
+    void SelectSubTopics();
+    // Appends one value, quoted by `format` (%s or %e).
+    void Append(std::string& sql, const char* format, const char* value);
     void Grant(IDataSet* row);
     void Finish();
     // After a stop request: ends without writing to the user.
@@ -43,7 +44,5 @@ private:
     IDatabase* database;
     MessagesUser* login;
     Step step = IDLE;
-    // The topic being completed; the walk goes on from it by name.
-    MessagesTopic* topic = nullptr;
     std::vector<SubTopic> found;
 };
