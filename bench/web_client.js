@@ -12,6 +12,7 @@
 //                  whose texts begin with BENCH_SCROLL_PREFIX and end with their number
 //   BENCH_FILES    the web client's file names, blank-separated; BENCH_SOURCE_BYTES their size as written
 //   BENCH_ROUNDS   rounds of the opening and the live post (default 5 and 4 times that)
+const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const { chromium } = require(path.join(__dirname, '..', 'tests', 'browser', 'node_modules', 'playwright-core'));
@@ -86,13 +87,15 @@ async function opening(browser, context) {
   const cold = [];
   const warm = [];
   const floor = [];
+  // The time shown, and how many of the files loaded by then went to the server.
   const time = async (c, url, init, arg) => {
     const page = await c.newPage();
     await page.addInitScript(init, arg);
     await page.goto(url);
     const shown = await (await page.waitForFunction(() => window.benchShown, null, { timeout: 60000 })).jsonValue();
+    const asked = await page.evaluate(() => performance.getEntriesByType('resource').filter((r) => r.initiatorType !== 'fetch' && r.transferSize > 0).length);
     await page.close();
-    return shown;
+    return { shown, asked };
   };
   // The floor: a bare page that logs in on the cookie and receives the first 50 discussions.
   const rawOpening = ([p, login]) => {
@@ -103,14 +106,17 @@ async function opening(browser, context) {
       window.benchShown = performance.now();
     });
   };
+  let warmAsked = 0;
   for (let i = 0; i < rounds; i++) {
     const c = await browser.newContext({ storageState, viewport: { width: 1280, height: 800 } });
-    cold.push(await time(c, appUrl, watchFor, env('BENCH_NEWEST')));
-    warm.push(await time(c, appUrl, watchFor, env('BENCH_NEWEST')));
-    floor.push(await time(c, barePage(), rawOpening, [webPath, rawLogin.toString()]));
+    cold.push((await time(c, appUrl, watchFor, env('BENCH_NEWEST'))).shown);
+    const again = await time(c, appUrl, watchFor, env('BENCH_NEWEST'));
+    warm.push(again.shown);
+    warmAsked = Math.max(warmAsked, again.asked);
+    floor.push((await time(c, barePage(), rawOpening, [webPath, rawLogin.toString()])).shown);
     await c.close();
   }
-  return { cold: median(cold), warm: median(warm), floor: median(floor) };
+  return { cold: median(cold), warm: median(warm), floor: median(floor), warmAsked };
 }
 
 async function livePost(browser, context) {
@@ -161,6 +167,27 @@ async function livePost(browser, context) {
   return { median: median(client), max: Math.max(...client), floor: median(floor) };
 }
 
+// The largest proportional set size (bytes) of the renderer processes of
+// this run's browser: the page's own renderer, whatever else it spawned.
+function rendererMemory() {
+  const parent = (pid) => Number(fs.readFileSync(`/proc/${pid}/stat`, 'utf8').replace(/^.*\) /, '').split(' ')[1]);
+  const ours = (pid) => {
+    for (let p = pid; p > 1; p = parent(p)) if (p === process.pid) return true;
+    return false;
+  };
+  let most = 0;
+  for (const pid of fs.readdirSync('/proc').filter((d) => /^\d+$/.test(d)).map(Number)) {
+    try {
+      if (!fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('--type=renderer') || !ours(pid)) continue;
+      const pss = /^Pss:\s+(\d+) kB/m.exec(fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'));
+      if (pss) most = Math.max(most, Number(pss[1]) * 1024);
+    } catch {
+      // gone meanwhile
+    }
+  }
+  return most;
+}
+
 // Scrolls the innermost scrollable element under the middle of the main area
 // with smooth mouse-wheel gestures of the browser's own (input every frame, as
 // a person's fast scrolling gives) until `last` is in the document or the time
@@ -191,7 +218,7 @@ async function scrollThrough(browser, page, last) {
   await cdp.send('Performance.enable');
   const { metrics } = await cdp.send('Performance.getMetrics');
   const metric = (name) => metrics.find((m) => m.name === name).value;
-  return { fps: (frames * 1000) / gestures, seconds: (Date.now() - start) / 1000, reached, heap: metric('JSHeapUsedSize'), nodes: metric('Nodes') };
+  return { fps: (frames * 1000) / gestures, seconds: (Date.now() - start) / 1000, reached, heap: metric('JSHeapUsedSize'), nodes: metric('Nodes'), renderer: rendererMemory() };
 }
 
 async function scrolling(browser, context) {
@@ -266,14 +293,14 @@ async function clientSize(browser, context) {
   await logInThroughForm(context);
 
   const open = await opening(browser, context);
-  console.log(`opening the address to the first page of 50 discussions shown (median of ${rounds}): cold cache ${ms(open.cold)}, warm ${ms(open.warm)} (goal < 300 ms); floor (bare page, websocket login on the cookie, 50 discussions received): ${ms(open.floor)}`);
+  console.log(`opening the address to the first page of 50 discussions shown (median of ${rounds}): cold cache ${ms(open.cold)}, warm ${ms(open.warm)} (goal < 300 ms; a warm opening asked the server for at most ${open.warmAsked} of the page's files); floor (bare page, websocket login on the cookie, 50 discussions received): ${ms(open.floor)}`);
   // Before the live posts push the newest discussion of the history down.
   const size = await clientSize(browser, context);
   const live = await livePost(browser, context);
   console.log(`another user's post to its appearance on screen: median ${ms(live.median)}, max ${ms(live.max)} (goal < 100 ms); floor (the post's "Add" at a bare websocket): ${ms(live.floor)}`);
   const scroll = await scrolling(browser, context);
   const s = scroll.client;
-  console.log(`scrolling through ${scrollCount} messages at 10000 px/s: ${s.fps.toFixed(1)} frames/s, ${s.seconds.toFixed(1)} s to the oldest${s.reached ? '' : ' (not reached)'} (goal > 50); heap ${mb(s.heap)}, ${s.nodes} DOM nodes (goal < 100 MB); floor (static page of the same rows): ${scroll.floor.fps.toFixed(1)} frames/s, heap ${mb(scroll.floor.heap)}, ${scroll.floor.nodes} nodes`);
+  console.log(`scrolling through ${scrollCount} messages at 10000 px/s: ${s.fps.toFixed(1)} frames/s, ${s.seconds.toFixed(1)} s to the oldest${s.reached ? '' : ' (not reached)'} (goal > 50); page memory: JS heap ${mb(s.heap)}, ${s.nodes} DOM nodes, renderer process ${mb(s.renderer)} (goal < 100 MB); floor (static page of the same rows): ${scroll.floor.fps.toFixed(1)} frames/s, heap ${mb(scroll.floor.heap)}, ${scroll.floor.nodes} nodes, renderer ${mb(scroll.floor.renderer)}`);
   console.log(`the web client as served compressed: a cold opening transfers ${kb(size.opened)} in ${size.files} responses (goal < 200 KB); the whole file table ${kb(size.served)}${size.missing ? ` (${size.missing} files not served)` : ''}; as written: ${kb(size.source)}`);
   await browser.close();
 })().catch((e) => {

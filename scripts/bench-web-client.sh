@@ -5,12 +5,15 @@
 # reader has read what is older than 3 days) and 10000 one-message discussions
 # in the topic "scroll". It measures, each next to its floor in the same run:
 #   - opening the bare address, logged in through the cookie, to the first page
-#     of 50 discussions on screen (cold and warm cache);
+#     of 50 discussions on screen (cold and warm cache), with the number of
+#     files a warm opening still asks the server for;
 #   - another user's post to its appearance on the reader's screen;
 #   - scrolling through the 10000 messages: frames per second from the
-#     browser's trace, and the page's heap afterwards;
+#     browser's trace, and the page's memory afterwards (JS heap, DOM nodes,
+#     the renderer process);
 #   - the size of the web client as served compressed.
 #   scripts/bench-web-client.sh [ROUNDS=5]
+# BENCH_BUILD names the Release build directory (build/bench-web-client).
 # Everything listens on 127.0.0.1 only.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +26,8 @@ browser="$top/tests/browser"
 if [ ! -d "$browser/node_modules" ] || [ "$browser/package-lock.json" -nt "$browser/node_modules" ]; then
   (cd "$browser" && npm ci --no-audit --no-fund >/dev/null)
 fi
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_TESTS=OFF >/dev/null
+# A numbered build, as a release is: its files are served with the lifetime a release's are.
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESSAGES_TESTS=OFF '-DCMAKE_CXX_FLAGS=-DMESSAGES_BUILD=\"7\"' >/dev/null
 cmake --build "$build" --target messages platform-webserver -j2 >/dev/null
 
 bench=web-client
