@@ -37,7 +37,8 @@ sessions=$people
 pg_conf="shared_preload_libraries = 'pg_stat_statements'
 pg_stat_statements.track = top
 pg_stat_statements.track_planning = on"
-start_site
+# Room for every statement of the run in one file of the service's log.
+start_site --log-size=500000000
 # shellcheck source=scripts/bench-messaging-lib.sh
 . "$top/scripts/bench-messaging-lib.sh"
 wait_line "$dir/webserver.log" "register websocket path /messages: ok" >/dev/null
@@ -304,7 +305,7 @@ sed 's/^/  /' "$dir/busy-$at"
 # The last statement logged that starts with $1 and holds $2.
 last_statement() { logged_statements 0 "$1" | want="$2" awk 'BEGIN { RS = "\n;\n" } ENVIRON["want"] == "" || index($0, ENVIRON["want"]) { s = $0 } END { print s }'; }
 explain() {
-  echo "EXPLAIN (ANALYZE, BUFFERS) of $1, on the machine left idle:"
+  echo "EXPLAIN (ANALYZE, BUFFERS) of $1, after the runs:"
   { echo "EXPLAIN (ANALYZE, BUFFERS)"; cat; } | psql_run | sed 's/^/  /'
 }
 last_statement 'SELECT$' 'replies_to IS NULL' | explain "the last discussion list the service read" || true
