@@ -44,6 +44,17 @@ function filesOf(app, msg, names) {
   const box = h('div', { class: 'files' }, names.map((n) => h('span', { class: 'file-row', text: n })), names.length ? null : spinner());
   if (!msg.fileLoading) {
     msg.fileLoading = app.model.attachments(msg).then((list) => {
+      // A new message's files are stored after it is confirmed: while fewer
+      // than it announced are there, ask again a little later.
+      const tries = (msg.fileTries || 0) + 1;
+      if (typeof msg.attached === 'number' && list.length < msg.attached && tries < 30) {
+        msg.fileTries = tries;
+        setTimeout(() => {
+          msg.fileLoading = null;
+          app.model.emit('message', msg);
+        }, Math.min(200 * tries, 2000));
+        return;
+      }
       msg.fileList = list;
       app.model.emit('message', msg);
     }, () => (msg.fileLoading = null));
