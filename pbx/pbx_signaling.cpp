@@ -60,9 +60,11 @@ void MessagesPbxSignaling::Message(json_io& msg, unsigned short base, const char
     session->JsonApiMessageComplete();
     if (strcmp(mt, "Signaling")) return;
     bool present = false;
-    int call = msg.get_int(base, "call", &present);
+    // Identifiers are 32-bit: a wider number must not wrap onto a call in use.
+    long long wide = msg.get_long64(base, "call", &present);
+    int call = (int)wide;
     unsigned short sig = msg.get_object(base, "sig");
-    if (!present || !call || sig == json_io::NONE) return;
+    if (!present || !call || call != wide || sig == json_io::NONE) return;
     const char* type = msg.get_string(sig, "type");
     if (!type) return;
     if (MessagesCall* known = FindCall(call)) return known->Signaling(msg, sig, src, type);

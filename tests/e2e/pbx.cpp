@@ -373,6 +373,8 @@ TEST_F(e2e_pbx, malformed_signaling_is_ignored_and_the_link_goes_on)
              pbx::SignalingMessage(-99999, pbx::TypeSig("rel")),
              pbx::SignalingMessage(5000, pbx::TextSig({"lost", ann, "", "", ""})),
              head + ",\"call\":99999999999999999999,\"sig\":{\"type\":\"conn\"}}",
+             // Ann's call identifier plus 2^32: no call of the table.
+             pbx::SignalingMessage(annCall + 4294967296LL, pbx::TypeSig("rel")),
              // Live calls: a text without data, facilities that are none, types nobody knows.
              pbx::SignalingMessage(annCall, "{\"type\":\"facility\",\"fty\":[{\"type\":\"im_message\",\"sender\":\"x\"}]}"),
              pbx::SignalingMessage(annCall, "{\"type\":\"facility\",\"fty\":\"hello\"}"),
