@@ -56,8 +56,8 @@ MessagesChatCall::MessagesChatCall(MessagesPbxSignaling* link, MessagesGroupChat
         return;
     }
     IDatabase* database = link->Common()->UsableDatabase();
-    // Without a database nobody's membership can be confirmed: the caller
-    // hears "rel" when it sends its next message.
+    // Without a database nobody's membership can be confirmed: the setup,
+    // which the link hands over next, refuses the caller.
     if (!database) return;
     check = new TaskCheckMember(database, groupChat ? groupChat->Sip() : groupName, member);
     check->Start(this);

@@ -147,9 +147,7 @@ void MessagesGroupChat::TaskProgress(ITask*, unsigned)
     const char* member = row->GetStringValue("sip");
     const char* gdn = row->GetStringValueWithNull("gdn");
     if (!dn && gdn) dn = strdup(gdn);
-    if (!member) {
-    }
-    else if (MessagesChatCall* call = FindMember(member)) {
+    if (MessagesChatCall* call = FindMember(member)) {
         // A caller that the database has confirmed waits for this.
         if (call->Confirmed() && call->CallState() == MessagesCall::CHECKING) call->Connect();
     }
