@@ -1,6 +1,9 @@
 #include "runtime/build_info.h"
 
-#ifndef MESSAGES_BUILD
+#ifdef MESSAGES_BUILD
+const bool messagesNumberedBuild = true;
+#else
+const bool messagesNumberedBuild = false;
 #define MESSAGES_BUILD "1"
 #endif
 #ifndef MESSAGES_VERSION

@@ -7,3 +7,5 @@
 extern const char* const messagesBuild;
 extern const char* const messagesVersion;
 extern const char* const messagesLabel;
+// False for a developer build, whose build number stays the same across builds.
+extern const bool messagesNumberedBuild;

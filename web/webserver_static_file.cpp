@@ -27,12 +27,11 @@ bool EndsWith(const char* name, const char* suffix)
 
 // The table is served below the build's folder, so a numbered build's files
 // never change under their address and need no revalidation. A developer
-// build keeps the folder "1" across builds; a page may be an address someone
+// build keeps its folder across builds; a page may be an address someone
 // kept, which must lead to the current build.
 const char* Freshness(const HttpFile* file)
 {
-    bool numbered = strcmp(messagesBuild, "1") != 0;
-    return numbered && !EndsWith(file->Name(), ".htm") ? "max-age=31536000, immutable" : "no-cache";
+    return messagesNumberedBuild && !EndsWith(file->Name(), ".htm") ? "max-age=31536000, immutable" : "no-cache";
 }
 }  // namespace
 
