@@ -21,7 +21,8 @@ drive() {
 }
 field() { sed -n "s/.*\b$1=\([0-9.]*\).*/\1/p" <<<"$2" | tail -n 1; }
 pgbench_field() { sed -n "s/^$1 = \([0-9.]*\).*/\1/p" <<<"$2" | tail -n 1; }
-service_log() { cat $(ls -tr "$logdir"/*.txt); }
+# One file name a line: callers may have set IFS for their own lists.
+service_log() { local IFS=$'\n'; cat $(ls -tr "$logdir"/*.txt); }
 # The text of the last statement the service logged that starts with $1.
 logged_statement() { service_log | grep -a "sqlCmd:$1" | tail -n 1 | sed 's/.*sqlCmd://'; }
 # Lines of the service's log so far; with logged_statements, what came after.
