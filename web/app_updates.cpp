@@ -98,8 +98,9 @@ void AppUpdates::IoExec(void*)
         if (user && cursor && cursor->User() != user) cursor = nullptr;
         AppUpdatesSession* session = filter->Session();
         if (!session->ReceivesUpdates() || !filter->Test(update)) continue;
-        if (session->updatePending) new AppUpdatesQueued(update, filter);
-        else filter->Send(update);
+        if (!session->updatePending) filter->Send(update);
+        else if (session->QueuedCount() < AppUpdatesSession::MAX_QUEUED) new AppUpdatesQueued(update, filter);
+        else session->QueueOverflow();
     }
     if (cursor) {
         iomux->SetExec(this, nullptr);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "runtime/assert.h"
+#include "runtime/instance_log.h"
 #include "web/app_updates.h"
 #include "web/app_updates_filter.h"
 
@@ -48,6 +49,15 @@ AppUpdatesFilterY* AppUpdatesSession::AppFilterGet(AppUpdatesFilters* group, con
 void AppUpdatesSession::AppFilterClose(AppUpdatesFilters* group, const char* name)
 {
     delete AppFilterGet(group, name);
+}
+
+void AppUpdatesSession::QueueOverflow()
+{
+    overflowed = true;
+    if (log) log->Log(LOG_APP_WEBSOCKET, "Session %llu does not read its updates: %u queued, websocket closed", sessionId,
+                      queue.size());
+    while (!queue.empty()) delete static_cast<AppUpdatesQueued*>(queue.front());
+    AppWebsocketClose();
 }
 
 void AppUpdatesSession::AppWebsocketSendResult()

@@ -15,6 +15,16 @@ class AppUpdatesFilters;
 // once no response is in flight.
 class AppUpdatesSession : public AppWebsocket, public istd::listElement {
 public:
+    // The queue only grows once the socket buffers in front of it (from
+    // hundreds of kilobytes to megabytes) are full, so a client this far
+    // behind has stopped reading; a burst of a few hundred posts in a busy
+    // topic still fits. An
+    // entry is a few dozen bytes (the update itself is shared), so thousands
+    // of stuck sessions hold some tens of megabytes at most. At the bound the
+    // session is closed: a client that reconnects reads afresh, where dropped
+    // updates would leave it showing a wrong view.
+    static const unsigned MAX_QUEUED = 512;
+
     AppUpdatesSession(AppUpdates* updates, IWebserverPlugin* plugin, IInstanceLog* log,
                       JsonApiContext* jsonApiContext);
     // Deletes the session's filters, which discards its queue.
@@ -44,9 +54,12 @@ public:
     bool ResponsePending() const { return responsePending; }
     unsigned ResponsesInFlight() const { return responsesInFlight; }
     unsigned QueuedCount() const { return queue.size(); }
-    // Updates are not even tested for a session whose websocket is gone:
-    // nothing could be sent, and a queue would only grow until deletion.
-    bool ReceivesUpdates() const { return AppWebsocketSocket() != nullptr; }
+    // Updates are not even tested for a session whose websocket is gone or
+    // that overflowed: nothing could be sent, and a queue would only grow.
+    bool ReceivesUpdates() const { return AppWebsocketSocket() != nullptr && !overflowed; }
+    // Instead of queueing beyond MAX_QUEUED: the queue is discarded and the
+    // websocket closed.
+    void QueueOverflow();
 
 private:
     friend class AppUpdatesFilterY;
@@ -59,5 +72,6 @@ private:
     istd::list queue;
     bool updatePending = false;
     bool responsePending = false;
+    bool overflowed = false;
     unsigned responsesInFlight = 0;
 };
