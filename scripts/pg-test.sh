@@ -7,12 +7,13 @@
 #   pg-test.sh stop DIR    stop the server and remove the cluster and DIR/pg.env
 #   pg-test.sh crash DIR   stop the server at once, as a server that is lost
 #   pg-test.sh resume DIR  start a crashed server again, on its port and with its data
+#   pg-test.sh pause DIR   stop the server cleanly (fast shutdown), keeping its data for resume
 # PostgreSQL refuses to run as root, so as root the server runs as `postgres`.
 set -euo pipefail
 cmd=${1:-}
 dir=${2:-}
 if [ -z "$cmd" ] || [ -z "$dir" ]; then
-  echo "usage: $0 start|stop|crash|resume DIR" >&2
+  echo "usage: $0 start|stop|crash|pause|resume DIR" >&2
   exit 2
 fi
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -111,13 +112,16 @@ stop)
 crash)
   stop_cluster immediate
   ;;
+pause)
+  stop_cluster fast
+  ;;
 resume)
   cluster=$(cluster_of)
   port=$(sed -n 's/^PG_PORT=//p' "$info")
   as_server_user "$bin/pg_ctl" -D "$cluster/data" -l "$cluster/server.log" -w -t 60 -o "-p $port" start >/dev/null
   ;;
 *)
-  echo "usage: $0 start|stop|crash|resume DIR" >&2
+  echo "usage: $0 start|stop|crash|pause|resume DIR" >&2
   exit 2
   ;;
 esac

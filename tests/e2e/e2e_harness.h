@@ -110,10 +110,12 @@ public:
 };
 
 // A child process with standard output and standard error in one pipe, read
-// line by line by a thread of its own.
+// line by line by a thread of its own. With `ownDescriptorsOnly` it inherits
+// none of this process's other descriptors (client sockets of the test), so
+// that its descriptors are its own.
 class Process {
 public:
-    explicit Process(std::vector<std::string> args) : name(args[0])
+    explicit Process(std::vector<std::string> args, bool ownDescriptorsOnly = false) : name(args[0])
     {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) < 0) abort();
@@ -125,6 +127,7 @@ public:
         if (pid == 0) {
             dup2(fds[1], 1);
             dup2(fds[1], 2);
+            if (ownDescriptorsOnly) close_range(3, ~0U, 0);
             execv(argv[0], argv.data());
             _exit(127);
         }

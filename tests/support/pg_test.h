@@ -31,6 +31,8 @@ public:
     }
     // Stops the private server at once, as a crash would.
     bool Crash() { return Script("crash"); }
+    // Stops the private server cleanly, as an administrator's restart does.
+    bool Pause() { return Script("pause"); }
     // Starts a crashed private server again, with its data, on its port.
     bool Resume() { return Script("resume"); }
     // Stops and removes a private cluster.
