@@ -182,6 +182,7 @@ private:
 
 void Quoted(std::string& out, const std::string& s)
 {
+    out.reserve(out.size() + s.size() + 2);
     out += '"';
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {
@@ -225,7 +226,9 @@ void Value(Input& in, std::string& out, unsigned depth)
     case 2: {
         std::string s;
         const char* c = longCharacters[in.Byte() % 8];
-        for (size_t n = sizes[arg % 8], l = strlen(c); s.size() + l <= n;) s += c;
+        size_t n = sizes[arg % 8], l = strlen(c);
+        s.reserve(n);
+        while (s.size() + l <= n) s.append(c, l);
         Quoted(out, s);
         break;
     }
