@@ -13,16 +13,17 @@ runs=${1:-10000000}
 shift || true
 build=${FUZZ_BUILD_DIR:-$top/build/fuzz}
 jobs=2
+per=$((runs / jobs))
 
 targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for src in "$top"/fuzz/fuzz_*.cpp; do targets+=("$(basename "$src" .cpp)"); done
+fi
 
 "$top/scripts/deps.sh" test
 cmake -S "$top" -B "$build" -DMESSAGES_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14 >/dev/null
-nice -n 19 cmake --build "$build" -j"$jobs" ${targets[0]+--target "${targets[@]}"} >/dev/null
-if [ ${#targets[@]} -eq 0 ]; then
-  for bin in "$build"/fuzz/fuzz_*; do [ -x "$bin" ] && targets+=("$(basename "$bin")"); done
-fi
+nice -n 19 cmake --build "$build" -j"$jobs" --target "${targets[@]}" >/dev/null
 
 pg=""
 cleanup() { if [ -n "$pg" ]; then "$top/scripts/pg-test.sh" stop "$pg"; rm -rf "$pg"; fi; }
@@ -43,13 +44,13 @@ for target in "${targets[@]}"; do
   before=$(findings "$work")
   start=$(date +%s)
   # Each job exits on its first crash; the count below finds it.
-  (cd "$work" && nice -n 19 "$build/fuzz/$target" -jobs="$jobs" -workers="$jobs" -runs=$((runs / jobs)) \
+  (cd "$work" && nice -n 19 "$build/fuzz/$target" -jobs="$jobs" -workers="$jobs" -runs="$per" \
     -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" corpus >/dev/null 2>&1) || true
   seconds=$(( $(date +%s) - start ))
   executed=$(cat "$work"/fuzz-*.log 2>/dev/null | sed -n 's/^stat::number_of_executed_units: *//p' | awk '{n += $1} END {print n + 0}')
   crashes=$(($(findings "$work") - before))
   verdict=PASS
-  if [ "$crashes" -gt 0 ] || [ "$executed" -lt "$runs" ]; then verdict=FAIL; failed=1; fi
+  if [ "$crashes" -gt 0 ] || [ "$executed" -lt $((per * jobs)) ]; then verdict=FAIL; failed=1; fi
   echo "$target: $executed executions in ${seconds}s, $((executed / (seconds > 0 ? seconds : 1))) exec/s, $crashes crashes: $verdict"
 done
 exit $failed
