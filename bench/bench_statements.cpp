@@ -34,12 +34,14 @@ const char* const INSERT_MESSAGE =
     "messages (adds_to,replies_to,author,text,guid) VALUES(%llu,%llu,(SELECT id FROM objects WHERE "
     "LOWER(sip)=LOWER(%s)),%s,%s)";
 const char* const UNREAD_COUNT =
-    "SELECT COUNT(*) AS count FROM messages m JOIN objects AS author ON m.author = author.id JOIN discussions AS "
-    "discussion ON m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = topic.id WHERE type IS NULL "
-    "AND author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND NOT EXISTS (SELECT * from message_read "
-    "WHERE message=m.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) AND discussion.time > "
-    "(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000 AND ((discussion.topic=(SELECT id FROM objects "
-    "WHERE sip=%s) OR discussion.topic=(SELECT id FROM objects WHERE sip=%s)))";
+    "SELECT COUNT(*) AS count FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = topic.id "
+    "JOIN messages m ON m.adds_to = discussion.id WHERE type IS NULL AND m.author<>(SELECT id FROM objects WHERE "
+    "LOWER(sip)=LOWER(%s)) AND m.id NOT IN (SELECT message FROM message_read WHERE object=(SELECT id FROM objects "
+    "WHERE LOWER(sip)=LOWER(%s)) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "
+    "x.adds_to=discussion.id AND x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE discussion.time > "
+    "(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000)) AND discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - "
+    "(60*60*24*30)) * 1000 AND ((discussion.topic=(SELECT id FROM objects WHERE sip=%s) OR "
+    "discussion.topic=(SELECT id FROM objects WHERE sip=%s)))";
 const char* const TEXT = "Benchmark statement: the quick brown fox jumps over the lazy dog.";
 
 class StatementBench : public UDatabase {

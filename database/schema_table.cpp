@@ -35,12 +35,17 @@ void TaskPostgreSQLInitTable::AddConstraint(const char* name, const char* defini
 
 void TaskPostgreSQLInitTable::AddIndex(const char* name, const char* columnList, bool unique)
 {
-    indexes.push_back({name, columnList, unique});
+    indexes.push_back({name, columnList, unique, "btree", "", false});
 }
 
 void TaskPostgreSQLInitTable::AddIndex(const char* name, const char* columnList, const char* method)
 {
-    indexes.push_back({name, columnList, false, method});
+    indexes.push_back({name, columnList, false, method, "", false});
+}
+
+void TaskPostgreSQLInitTable::AddPartialIndex(const char* name, const char* columnList, const char* where)
+{
+    indexes.push_back({name, columnList, false, "btree", std::string(" WHERE ") + where, false});
 }
 
 void TaskPostgreSQLInitTable::Start(UTask* owner)
@@ -173,9 +178,10 @@ void TaskPostgreSQLInitTable::AddMissingIndexes()
         if (i.exists) continue;
         char sql[SCHEMA_SQL_BUFFER];
         size_t len = SchemaSqlAppend(database, sql, sizeof(sql), 0,
-                                     i.unique ? "CREATE UNIQUE INDEX %S ON %S USING %q (%q)"
-                                              : "CREATE INDEX %S ON %S USING %q (%q)",
-                                     i.name.c_str(), table.c_str(), i.method.c_str(), i.columns.c_str());
+                                     i.unique ? "CREATE UNIQUE INDEX %S ON %S USING %q (%q)%q"
+                                              : "CREATE INDEX %S ON %S USING %q (%q)%q",
+                                     i.name.c_str(), table.c_str(), i.method.c_str(), i.columns.c_str(),
+                                     i.where.c_str());
         ASSERT(len, "TaskPostgreSQLInitTable::AddMissingIndexes statement longer than 8k");
         Exec(sql);
     }

@@ -23,6 +23,7 @@ struct PostgreSQLTableIndex {
     std::string columns;  // column expressions, e.g. "LOWER(sip)" or "time,topic"
     bool unique = false;
     std::string method = "btree";
+    std::string where;  // the rows a partial index covers, empty for all
     bool exists = false;
 };
 
@@ -46,6 +47,8 @@ public:
     void AddIndex(const char* name, const char* columns, bool unique);
     // An index of another access method, such as "gin".
     void AddIndex(const char* name, const char* columns, const char* method);
+    // A btree index of only the rows for which `where` holds.
+    void AddPartialIndex(const char* name, const char* columns, const char* where);
     void Start(UTask* owner) override;
 
 private:

@@ -67,16 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (written < 0 || (size_t)written >= small.size()) __builtin_trap();
     CheckSql(small.data(), (size_t)written);
 
-    char sql[10000];
     TaskReadMessages read(nullptr, 50, mode & 1 ? 7 : 0, mode & 2, mode & 4, mode & 8 ? "me'; --" : nullptr, &filter,
                           mode & 16 ? 1700000000000ull : 0, mode & 16 ? 9 : 0, readable);
-    size_t len = read.Statement(sql, sizeof(sql));
+    std::vector<char> sql(read.StatementSize());
+    size_t len = read.Statement(sql.data(), sql.size());
     if (!len) __builtin_trap();
-    CheckSql(sql, len);
+    CheckSql(sql.data(), len);
     TaskUnreadCount count(nullptr, "me'", &filter, (mode >> 5) & 3, readable);
-    len = count.Statement(sql, sizeof(sql));
+    sql.resize(count.StatementSize());
+    len = count.Statement(sql.data(), sql.size());
     if (!len) __builtin_trap();
-    CheckSql(sql, len);
+    CheckSql(sql.data(), len);
 
     MessageContent content(0, 0, 0, "a", "t1", nullptr, "x", nullptr);
     content.tags.Add("tag");

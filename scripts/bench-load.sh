@@ -13,7 +13,8 @@
 # restarts under N connected people and every one logs in again.
 # Environment: BENCH_BUILD (build directory), LOAD_SECONDS (measured, 60),
 # LOAD_WARMUP (20), LOAD_TOPICS (50), LOAD_LOGINS (logins a second during the
-# ramp, 25), LOAD_FROM (100), LOAD_STORM (0: no storm).
+# ramp, 25), LOAD_FROM (100), LOAD_STORM (0: no storm), LOAD_HOLD (seconds to
+# keep the site up after the runs, to try the logged statements on it).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$top/build/bench-load}
@@ -308,8 +309,8 @@ explain() {
   echo "EXPLAIN (ANALYZE, BUFFERS) of $1, after the runs:"
   { echo "EXPLAIN (ANALYZE, BUFFERS)"; cat; } | psql_run | sed 's/^/  /'
 }
-last_statement 'SELECT$' 'replies_to IS NULL' | explain "the last discussion list the service read" || true
-last_statement 'SELECT COUNT\(\*\) AS count FROM messages m JOIN' '' | explain "the last unread count" || true
+last_statement 'WITH .*page AS MATERIALIZED \(SELECT$' 'replies_to IS NULL' | explain "the last discussion list the service read" || true
+last_statement 'SELECT COUNT\(\*\) AS count FROM discussions AS discussion JOIN' '' | explain "the last unread count" || true
 
 if [ "$storm" != 0 ] && [ "$best" != 0 ]; then
   out="$dir/storm.out"
@@ -332,6 +333,10 @@ if [ "$storm" != 0 ] && [ "$best" != 0 ]; then
   fi
 fi
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ -n "${LOAD_HOLD:-}" ]; then
+  echo "holding the site for $LOAD_HOLD s: $PG_BIN/psql -h $PG_SOCKET -p $PG_PORT -U postgres -d $PG_DATABASE; the service's log in $logdir"
+  sleep "$LOAD_HOLD" || true
+fi
 if [ -e "$dir/failed" ]; then
   echo "some runs failed"
   exit 1

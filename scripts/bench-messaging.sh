@@ -96,8 +96,8 @@ common=(--port="$web_port" --domain="$domain" --password="$password")
 read_args=("${common[@]}" --topics=team,team-b --sip=reader --count=50)
 drive "$driver" read "${read_args[@]}" --request=discussions --seconds=1 >/dev/null
 drive "$driver" read "${read_args[@]}" --request=unread --seconds=1 >/dev/null
-# The page's statement starts with "SELECT" and a line break.
-service_log | grep -a -A1 "sqlCmd:SELECT$" | tail -n 1 | sed '1s/^/SELECT\n/' >"$dir/discussions.stmt"
+# The page's statement: the last one logged that chooses a page.
+logged_statements 0 'WITH .*page AS MATERIALIZED \(SELECT$' | awk 'BEGIN { RS = "\n;\n" } { s = $0 } END { print s }' >"$dir/discussions.stmt"
 logged_statement "SELECT COUNT(\*) AS count" >"$dir/unread.stmt"
 for q in discussions unread; do
   { cat "$dir/$q.stmt"; echo ";"; } >"$dir/$q.sql"

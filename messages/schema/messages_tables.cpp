@@ -74,6 +74,12 @@ void DeclareMessages(TaskPostgreSQLInitTable* t)
     t->AddIndex("messages_time_index", "time", false);
     // A discussion's root message, looked up by every post that adds to it.
     t->AddIndex("messages_adds_to_replies_to_index", "adds_to,replies_to", false);
+    // The per-discussion counts of a page (replies, unread) read these three
+    // columns of every message of the discussion from the index alone.
+    t->AddIndex("messages_adds_to_author_index", "adds_to,author,id", false);
+    // The roots alone: a discussion's first message bounds the read marks
+    // that can concern it, and a discussion list finds its roots here.
+    t->AddPartialIndex("messages_roots_index", "adds_to,id", "replies_to IS NULL");
     // The words of the text for search, kept by the database itself. The
     // simple configuration neither stems nor drops words, so words of any
     // language match as written, and by prefix.
@@ -105,6 +111,8 @@ void DeclareMessageRead(TaskPostgreSQLInitTable* t)
     t->AddConstraint("read_unique", "UNIQUE (message, object)");
     t->AddIndex("read_message_index", "message", false);
     t->AddIndex("read_object_index", "object", false);
+    // A person's read marks from a message id on, for the unread counts.
+    t->AddIndex("read_object_message_index", "object,message", false);
 }
 
 void DeclareMessageLikes(TaskPostgreSQLInitTable* t)

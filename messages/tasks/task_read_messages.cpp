@@ -8,25 +8,52 @@
 
 namespace {
 
-const size_t STATEMENT_SIZE = 10000;
-// What may follow the filter: paging, the liked condition and the order.
-const size_t TAIL_ROOM = 512;
+const size_t STATEMENT_SIZE = 12000;
+// What may follow the filter: paging, the liked condition, the order and
+// the part of the statement after the page (PrintPageEnd).
+const size_t TAIL_ROOM = 2560;
 
-const char* const COLUMNS =
-    "SELECT\nm.id AS id,adds_to,replies_to,author.sip AS author,author.dn AS dn,topic.sip AS topic,topic.dn AS tdn, "
-    "text,m.guid AS guid,m.time,(SELECT COUNT(*)-1 FROM messages d WHERE m.adds_to=d.adds_to) AS rcount,(SELECT "
-    "COUNT(*) from message_likes l WHERE l.message=m.id) AS likes,(SELECT MAX(time) from message_likes l WHERE "
-    "l.message=m.id) AS ltime,discussion.time AS rtime,m.attached AS attached";
-const char* const USER_COLUMNS =
-    ", (SELECT time from message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE "
-    "LOWER(sip)=LOWER(%s))) AS read,EXISTS (SELECT 1 from message_likes l WHERE l.message=m.id AND "
-    "l.object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))) AS like,(SELECT COUNT(*) FROM messages r WHERE "
-    "r.author!=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND m.adds_to=r.adds_to AND NOT EXISTS (SELECT 1 "
-    "from message_read WHERE message=r.id AND object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)))) AS unread";
+// The person, looked up once for the whole statement.
+const char* const READER = "WITH u AS (SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)),";
+// The page is chosen first, and what is counted per row or per discussion
+// is computed for its rows alone.
+const char* const PAGE =
+    " page AS MATERIALIZED (SELECT\nm.id AS id,m.adds_to AS adds_to,m.replies_to AS replies_to,author.sip AS "
+    "author,author.dn AS dn,topic.sip AS topic,topic.dn AS tdn,m.text AS text,m.guid AS guid,m.time AS time,"
+    "discussion.time AS rtime,m.attached AS attached";
 const char* const TABLES =
     " FROM messages m JOIN objects AS author ON m.author = author.id JOIN discussions AS discussion ON "
     "m.adds_to=discussion.id JOIN objects AS topic ON discussion.topic = topic.id";
+// The discussion list walks discussions and looks up each one's root by
+// its own index; joined as a set, the planner reads every root of the
+// database to find a page of them.
+const char* const DISCUSSION_TABLES =
+    " FROM discussions AS discussion CROSS JOIN LATERAL (SELECT * FROM messages r WHERE r.adds_to=discussion.id AND "
+    "r.replies_to IS NULL LIMIT 1) m JOIN objects AS author ON m.author = author.id JOIN objects AS topic ON "
+    "discussion.topic = topic.id";
 const char* const LATEST_LIKE = "(SELECT MAX(time) from message_likes l WHERE l.message=m.id)";
+// The replies of each discussion of the page, counted in one pass over the
+// discussions' messages.
+const char* const STATS = "),stats AS (SELECT r.adds_to AS adds_to,COUNT(*)-1 AS rcount";
+// A discussion's root is its first message, so read marks below the
+// smallest root id of the page cannot concern it: the person's marks from
+// there on are few enough to be hashed once. Each root is looked up on its
+// own; as a set, the planner may read every root of the database.
+const char* const STATS_UNREAD =
+    ",COUNT(*) FILTER (WHERE r.author<>(SELECT id FROM u) AND r.id NOT IN (SELECT message FROM message_read "
+    "WHERE object=(SELECT id FROM u) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "
+    "x.adds_to=p.adds_to AND x.replies_to IS NULL)),0) FROM page p))) AS unread";
+const char* const STATS_END =
+    " FROM messages r WHERE r.adds_to IN (SELECT adds_to FROM page) GROUP BY r.adds_to)\nSELECT page.id AS "
+    "id,page.adds_to AS adds_to,page.replies_to AS replies_to,page.author AS author,page.dn AS dn,page.topic AS "
+    "topic,page.tdn AS tdn,page.text AS text,page.guid AS guid,page.time AS time,stats.rcount AS rcount,(SELECT "
+    "COUNT(*) from message_likes l WHERE l.message=page.id) AS likes,";
+const char* const PAGE_LATEST_LIKE = "(SELECT MAX(time) from message_likes l WHERE l.message=page.id)";
+const char* const ROW_END = " AS ltime,page.rtime AS rtime,page.attached AS attached";
+const char* const USER_COLUMNS =
+    ",(SELECT time from message_read WHERE message=page.id AND object=(SELECT id FROM u)) AS read,EXISTS (SELECT 1 "
+    "from message_likes l WHERE l.message=page.id AND l.object=(SELECT id FROM u)) AS like,stats.unread AS unread";
+const char* const JOIN_STATS = " FROM page JOIN stats ON stats.adds_to=page.adds_to ORDER BY ";
 
 }  // namespace
 
@@ -41,23 +68,33 @@ TaskReadMessages::TaskReadMessages(IDatabase* database, int count, unsigned long
 
 size_t TaskReadMessages::StatementSize() const
 {
-    return STATEMENT_SIZE + readable.Length();
+    // The reader's name goes in once, quoted, each quote doubled at worst.
+    return STATEMENT_SIZE + readable.Length() + 2 * (reader.size() + 1);
 }
 
-void TaskReadMessages::PrintSelect(SqlText& sql) const
+void TaskReadMessages::PrintPageStart(SqlText& sql, bool discussionList) const
 {
-    const char* u = reader.c_str();
-    sql.Print("%q", COLUMNS);
-    if (!reader.empty()) sql.Print(USER_COLUMNS, u, u, u, u);
-    sql.Print("%q", TABLES);
+    if (!reader.empty()) sql.Print(READER, reader.c_str());
+    else sql.Print("WITH");
+    sql.Print("%q", PAGE);
+    if (liked) sql.Print(",%q AS ltime", LATEST_LIKE);
+    sql.Print("%q", discussionList ? DISCUSSION_TABLES : TABLES);
+}
+
+void TaskReadMessages::PrintPageEnd(SqlText& sql, const char* order) const
+{
+    sql.Print("%q", STATS);
+    if (!reader.empty()) sql.Print("%q", STATS_UNREAD);
+    sql.Print("%q%q%q", STATS_END, liked ? "page.ltime" : PAGE_LATEST_LIKE, ROW_END);
+    if (!reader.empty()) sql.Print("%q", USER_COLUMNS);
+    sql.Print("%q%q", JOIN_STATS, order);
 }
 
 size_t TaskReadMessages::Statement(char* buf, size_t size) const
 {
     SqlText sql(buf, size);
-    PrintSelect(sql);
-
     bool F = filter && !filter->FilterEmpty(), A = addsTo != 0, D = discussion, L = liked, T = timestamp != 0;
+    PrintPageStart(sql, D && !A);
     const char* joiner = " WHERE ";
     auto condition = [&] {
         sql.Print("%q", joiner);
@@ -105,10 +142,19 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
     }
     // The formatter writes %u signed; a negative count is a very large limit.
     unsigned long long limit = (unsigned)count;
-    if (A) sql.Print(" ORDER BY m.time DESC,m.id DESC LIMIT %llu", limit);
-    else if (L) sql.Print(" ORDER BY ltime DESC,m.id DESC LIMIT %llu", limit);
-    else if (D) sql.Print(" ORDER BY rtime DESC,adds_to DESC LIMIT %llu", limit);
-    else sql.Print(" ORDER BY rtime DESC,adds_to DESC,m.time DESC,m.id DESC LIMIT %llu", limit);
+    if (A) {
+        sql.Print(" ORDER BY m.time DESC,m.id DESC LIMIT %llu", limit);
+        PrintPageEnd(sql, "page.time DESC,page.id DESC");
+    } else if (L) {
+        sql.Print(" ORDER BY ltime DESC,m.id DESC LIMIT %llu", limit);
+        PrintPageEnd(sql, "page.ltime DESC,page.id DESC");
+    } else if (D) {
+        sql.Print(" ORDER BY rtime DESC,adds_to DESC LIMIT %llu", limit);
+        PrintPageEnd(sql, "page.rtime DESC,page.adds_to DESC");
+    } else {
+        sql.Print(" ORDER BY rtime DESC,adds_to DESC,m.time DESC,m.id DESC LIMIT %llu", limit);
+        PrintPageEnd(sql, "page.rtime DESC,page.adds_to DESC,page.time DESC,page.id DESC");
+    }
     return sql.Full() ? 0 : sql.Length();
 }
 

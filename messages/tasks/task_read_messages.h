@@ -38,8 +38,12 @@ public:
     size_t StatementSize() const;
 
 protected:
-    // The columns of a row and the tables they come from, up to the conditions.
-    void PrintSelect(SqlText& sql) const;
+    // The statement up to the page's conditions: the columns of a row and
+    // the tables they come from, the discussion list's own way or the usual.
+    void PrintPageStart(SqlText& sql, bool discussionList) const;
+    // After the page's order and limit: the counts per discussion and per
+    // row, in `order` over the page's columns.
+    void PrintPageEnd(SqlText& sql, const char* order) const;
 
     int count;
     unsigned long long addsTo;

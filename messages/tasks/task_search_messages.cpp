@@ -76,7 +76,7 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
     // be compared as numerics, past the index.
     unsigned long long top = more ? more - 1 : 9223372036854775807ull;
     unsigned long long bottom = top > NEWEST_WINDOW ? top - NEWEST_WINDOW : 0;
-    PrintSelect(sql);
+    PrintPageStart(sql, false);
     // The newest ids first, then all below them: the limit over both stops
     // after the first when it fills the page. With the bounds as values the
     // planner weighs the matches among the newest ids alone: it walks them
@@ -102,5 +102,6 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
         sql.Print(" ORDER BY m.id DESC LIMIT %llu)", limit);
     }
     sql.Print(") AS found LIMIT %llu) ORDER BY m.id DESC LIMIT %llu", limit, limit);
+    PrintPageEnd(sql, "page.id DESC");
     return sql.Full() ? 0 : sql.Length();
 }

@@ -24,8 +24,9 @@ public:
     // The statement, into a room of `size`: StatementSize() is always enough.
     size_t Statement(char* buf, size_t size) const;
     // The sip goes in twice, quoted, each quote doubled at worst: a chat's
-    // topic comes from the client and may be as long as its message.
-    size_t StatementSize() const { return 10000 + readable.Length() + 4 * (sip.size() + 1); }
+    // topic comes from the client and may be as long as its message. The
+    // readable topics go in twice as well.
+    size_t StatementSize() const { return 10000 + 2 * readable.Length() + 4 * (sip.size() + 1); }
 
 private:
     void DatabaseError(IDatabase* db, db_error_t error) override;

@@ -112,6 +112,24 @@ TEST_F(e2e_messaging, a_discussion_is_opened_added_to_and_replied_to)
     EXPECT_EQ(std::to_string(MsgNumber(rows[0], "rtimestamp")),
               Value("SELECT time FROM messages WHERE id=" + std::to_string(reply.Number("id"))));
 
+    // Counted for the reader per discussion: ann's root is unread, bob's own
+    // message never counts, and the reply he marked read no longer does.
+    JsonMessage marked = bob->Reply(Json().Str("mt", "SetRead").Num("id", reply.Number("id")), "SetReadResult");
+    EXPECT_EQ(marked.Number("id"), reply.Number("id")) << marked.text;
+    got = bob->Ask(Json()
+                       .Str("mt", "SetFilter")
+                       .Str("src", "list")
+                       .Bool("discussion", true)
+                       .Bool("read", true)
+                       .Num("count", 10)
+                       .Raw("filter", Json().Strs("topics", {team})),
+                   "SetFilterResult");
+    rows = Rows(got);
+    ASSERT_EQ(rows.size(), 1u) << Texts(got);
+    EXPECT_EQ(MsgNumber(rows[0], "replies"), 2u);
+    EXPECT_EQ(MsgNumber(rows[0], "unread"), 1u) << rows[0].text;
+    EXPECT_EQ(MsgNumber(rows[0], "read"), 0u);
+
     // A topic the poster may not see: refused, nothing stored.
     std::string before = Value("SELECT count(*) FROM messages");
     JsonMessage refused = Post(*bob, N("elsewhere"), "nope");

@@ -20,6 +20,7 @@ static void DeclareT(TaskPostgreSQLInitTable& t)
     t.AddConstraint("t_ab_unique", "UNIQUE (a, b)");
     t.AddIndex("shared_name_index", "b", false);
     t.AddIndex("t_c_index", "a, LOWER(c)", true);
+    t.AddPartialIndex("t_partial_index", "b", "c IS NULL");
 }
 
 TEST_F(SchemaTest, missing_columns_constraints_and_indexes_are_added_without_touching_rows)
@@ -34,9 +35,11 @@ TEST_F(SchemaTest, missing_columns_constraints_and_indexes_are_added_without_tou
     EXPECT_EQ((Strings{"CREATE TABLE IF NOT EXISTS \"t\" ();", READ_COLUMNS,
                        "ALTER TABLE \"t\" ADD COLUMN \"b\" INTEGER DEFAULT 7, ADD COLUMN \"c\" TEXT DEFAULT 'x%y'",
                        READ_CONSTRAINTS, "ALTER TABLE \"t\" ADD CONSTRAINT \"t_ab_unique\" UNIQUE (a, b)", READ_INDEXES,
-                       "CREATE UNIQUE INDEX \"t_c_index\" ON \"t\" USING btree (a, LOWER(c))"}),
+                       "CREATE UNIQUE INDEX \"t_c_index\" ON \"t\" USING btree (a, LOWER(c))",
+                       "CREATE INDEX \"t_partial_index\" ON \"t\" USING btree (b) WHERE c IS NULL"}),
               Statements());
-    EXPECT_EQ("a integer, b integer, c text | t_ab_unique UNIQUE (a, b) | t_c_index unique (a, lower(c))", Describe("t"));
+    EXPECT_EQ("a integer, b integer, c text | t_ab_unique UNIQUE (a, b) | t_c_index unique (a, lower(c)), "
+              "t_partial_index (b) WHERE (c IS NULL)", Describe("t"));
     EXPECT_EQ("1:7:x%y,2:7:x%y", pg.Value("SELECT string_agg(a || ':' || b || ':' || c, ',' ORDER BY a) FROM t"));
 
     // A table that matches its declaration costs the create and three look-ups.

@@ -72,8 +72,10 @@ static const std::pair<const char*, const char*> SCHEMA[] = {
                  "messages_author_fkey FOREIGN KEY (author) REFERENCES objects(id), "
                  "messages_editor_fkey FOREIGN KEY (editor) REFERENCES objects(id), messages_pkey PRIMARY KEY (id), "
                  "messages_replies_to_fkey FOREIGN KEY (replies_to) REFERENCES messages(id) ON DELETE CASCADE | "
-                 "messages_adds_to_index (adds_to), messages_adds_to_replies_to_index (adds_to, replies_to), "
+                 "messages_adds_to_author_index (adds_to, author, id), messages_adds_to_index (adds_to), "
+                 "messages_adds_to_replies_to_index (adds_to, replies_to), "
                  "messages_author_index (author), messages_replies_to_index (replies_to), "
+                 "messages_roots_index (adds_to, id) WHERE (replies_to IS NULL), "
                  "messages_search_index CREATE INDEX messages_search_index ON public.messages USING gin (search), "
                  "messages_time_index (\"time\")"},
     {"message_notifications", "message bigint!, object bigint! | "
@@ -86,7 +88,8 @@ static const std::pair<const char*, const char*> SCHEMA[] = {
     {"message_read", "message bigint!, object bigint!, time bigint! | "
                      "message_read_message_fkey FOREIGN KEY (message) REFERENCES messages(id) ON DELETE CASCADE, "
                      "message_read_object_fkey FOREIGN KEY (object) REFERENCES objects(id) ON DELETE CASCADE, "
-                     "read_unique UNIQUE (message, object) | read_message_index (message), read_object_index (object)"},
+                     "read_unique UNIQUE (message, object) | read_message_index (message), read_object_index (object), "
+                     "read_object_message_index (object, message)"},
     {"message_likes", "message bigint!, object bigint!, time bigint! | "
                       "likes_unique UNIQUE (message, object), "
                       "message_likes_message_fkey FOREIGN KEY (message) REFERENCES messages(id) ON DELETE CASCADE, "
