@@ -1,5 +1,6 @@
 #include "messages/messages.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -248,6 +249,14 @@ void Messages::Ready()
         plugin->WebsocketListen(nullptr, nullptr);
         listening = true;
     }
+}
+
+void Messages::WebserverPluginRegisterPathResult(IWebserverPlugin*, const char* path, wsp_path_type_t type)
+{
+    if (type != WSP_PATH_TYPE_WEBSOCKET) return;
+    printf("messages: ready, instance %s@%s takes websockets at %s through the webserver at %s\n", appName, appDomain,
+           path, webserver ? webserver : "");
+    fflush(stdout);
 }
 
 void Messages::TaskFailed(ITask* task)

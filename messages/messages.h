@@ -86,6 +86,9 @@ public:
                                          const char* registeredPathForRequest, unsigned long long dataSize) override;
     void WebserverPluginWebsocketListenResult(IWebserverPlugin* plugin, const char* path,
                                               const char* registeredPathForRequest, const char* host) override;
+    // The webserver takes websockets for the instance from now on: the line
+    // on standard output that says it is ready, again after each relink.
+    void WebserverPluginRegisterPathResult(IWebserverPlugin* plugin, const char* path, wsp_path_type_t type) override;
 
     void DatabaseConnectComplete(IDatabase* db) override;
     void DatabaseShutdown(IDatabase* db, db_error_t error) override;

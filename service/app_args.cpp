@@ -13,6 +13,43 @@ const char* MatchOption(const char* arg, const char* name)
     return eq + 1;
 }
 
+bool AskedForHelp(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; i++) {
+        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) return true;
+    }
+    return false;
+}
+
+// Kept next to the parsers so that a new option is described where it is added.
+const char* const appArgsUsage =
+    "usage: messages [--manager=PATH] [--OPTION=VALUE]...\n"
+    "Without --manager it starts one instance from the instance options below and runs until\n"
+    "SIGTERM or Ctrl-C. Unknown options are ignored.\n"
+    "The process:\n"
+    "  --manager=PATH         the platform manager's Unix socket; the manager starts the instances\n"
+    "                         (default: none, one instance of its own)\n"
+    "  --service-id=ID        the name the service gives the manager (default messages)\n"
+    "  --dns=NAME             the platform's DNS name (default: none)\n"
+    "  --log-flags=MASK       what the process and the first instance log, 0x for hexadecimal (default 0)\n"
+    "  --log-size=BYTES       the log's total size, kept in five files (default 5242880)\n"
+    "  --disable-hexdumps     no hexdumps in the log (default: hexdumps on)\n"
+    "  --segfaulted           accepted, nothing acts on it (default off)\n"
+    "The instance started without a manager:\n"
+    "  --app-name=NAME        the instance's app name (default messages)\n"
+    "  --app-domain=DOMAIN    the domain it serves (default example.local)\n"
+    "  --app-password=PW      the password apps and PBXs log in with (default kfo)\n"
+    "  --webserver=PATH       the webserver's Unix socket for plugins (default /var/run/webserver/webserver)\n"
+    "  --webserver-path=PATH  the URL path it is served under (default /messages)\n"
+    "  --db-host=HOST[:PORT]  the PostgreSQL server (default: empty, the server's local socket)\n"
+    "  --db-name=NAME         the database (default messages)\n"
+    "  --db-user=NAME         the database user (default messages)\n"
+    "  --db-password=PW       the database user's password (default kfo)\n"
+    "  --working-path=DIR     the instance's working directory, unused (default: none)\n"
+    "  -h, --help             prints this and exits\n"
+    "It says on standard output when an instance is ready and when it has stopped. The log goes to\n"
+    "/var/log/apps/<name of the executable>/ (standard error where that cannot be written).\n";
+
 void AppServiceArgs::Clear()
 {
     serviceId = nullptr;

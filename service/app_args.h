@@ -41,3 +41,9 @@ public:
 
 // "--name=value": the value when `arg` names option `name` exactly, else null.
 const char* MatchOption(const char* arg, const char* name);
+
+// "--help" or "-h" among the arguments. Everything else unknown stays ignored.
+bool AskedForHelp(int argc, char* argv[]);
+
+// What `messages --help` prints: every option of both records with its default.
+extern const char* const appArgsUsage;

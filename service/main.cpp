@@ -1,3 +1,4 @@
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -13,6 +14,10 @@
 
 int main(int argc, char* argv[])
 {
+    if (AskedForHelp(argc, argv)) {
+        fputs(appArgsUsage, stdout);
+        return 0;
+    }
     srand((unsigned)time(nullptr));
     IIoMux* iomux = IIoMux::Create(true, 0);
     ISocketProvider* localSocketProvider = CreateLocalSocketProvider();
@@ -49,5 +54,10 @@ int main(int argc, char* argv[])
     delete iomux;
     delete debug;
     debug = nullptr;
+    // The loop ends only on these two: a manager closes its link after the
+    // service has stopped, a process of its own is told by a signal.
+    printf("messages: stopped (%s), exit code 0\n",
+           serviceArgs.manager ? "the manager link has closed" : "a termination signal");
+    fflush(stdout);
     return 0;
 }

@@ -5,6 +5,8 @@
 //                                db-name=N,db-user=U,db-password=P,log-flags=F]...
 //
 // Without --exec it waits for a service started by hand with --manager=PATH.
+// --help tells the rest. It says on standard output when it is ready, what
+// the service sends it, and when it has stopped; that is its whole log.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +19,20 @@
 #include "service/app_args.h"
 
 namespace {
+
+const char* const usage =
+    "usage: platform-manager [--socket=PATH] [--exec=PATH/messages] [--service-arg=ARG]... [--instance=KEY=VALUE,...]...\n"
+    "  --socket=PATH        where the service connects (default /tmp/platform-manager.sock)\n"
+    "  --exec=PATH          starts this service executable with --manager=PATH and stops with it\n"
+    "                       (default: none, wait for a service started by hand)\n"
+    "  --service-arg=ARG    one more argument of the started service; repeatable (default: none)\n"
+    "  --instance=KEY=VALUE,...\n"
+    "                       an instance the service is told to start; repeatable (default: none). Keys and\n"
+    "                       their defaults: name=messages, domain=example.local, password=kfo, path=/messages,\n"
+    "                       webserver=/var/run/webserver/webserver, db-host= (the local socket),\n"
+    "                       db-name=messages, db-user=messages, db-password=kfo, log-flags=0\n"
+    "  -h, --help           prints this and exits\n"
+    "SIGTERM or Ctrl-C stops the service first, then the manager. All it says goes to standard output.\n";
 
 bool ParseInstance(const char* text, PlatformManager::Instance& i)
 {
@@ -51,19 +67,23 @@ int main(int argc, char* argv[])
     std::vector<PlatformManager::Instance> instances;
     for (int n = 1; n < argc; n++) {
         const char* v;
+        if (!strcmp(argv[n], "--help") || !strcmp(argv[n], "-h")) {
+            fputs(usage, stdout);
+            return 0;
+        }
         if ((v = MatchOption(argv[n], "socket"))) socketPath = v;
         else if ((v = MatchOption(argv[n], "exec"))) exec = v;
         else if ((v = MatchOption(argv[n], "service-arg"))) serviceArgs.push_back(v);
         else if ((v = MatchOption(argv[n], "instance"))) {
             PlatformManager::Instance i;
             if (!ParseInstance(v, i)) {
-                fprintf(stderr, "platform-manager: bad --instance=%s\n", v);
+                fprintf(stderr, "platform-manager: bad --instance=%s\n%s", v, usage);
                 return 2;
             }
             instances.push_back(i);
         }
         else {
-            fprintf(stderr, "platform-manager: unknown argument %s\n", argv[n]);
+            fprintf(stderr, "platform-manager: unknown argument %s\n%s", argv[n], usage);
             return 2;
         }
     }
@@ -81,10 +101,13 @@ int main(int argc, char* argv[])
         rc = 1;
     }
     else {
-        printf("manager: listening on %s\n", socketPath.c_str());
+        printf("platform-manager: ready, listening on %s\n", socketPath.c_str());
         fflush(stdout);
         iomux->Run();
         rc = manager->ExitCode();
+        // The loop ends only once the service is gone; the lines before say how.
+        printf("platform-manager: stopped (the service %s), exit code %d\n", rc ? "failed" : "has ended", rc);
+        fflush(stdout);
     }
     delete manager;
     delete local;

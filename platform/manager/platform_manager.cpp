@@ -52,7 +52,7 @@ bool PlatformManager::StartChild(const std::string& executable, const std::vecto
     }
     childPid = pid;
     childRunning = true;
-    printf("manager: started %s as pid %d\n", executable.c_str(), pid);
+    printf("platform-manager: started %s as pid %d\n", executable.c_str(), pid);
     fflush(stdout);
     return true;
 }
@@ -77,7 +77,8 @@ void PlatformManager::SocketRecvResult(ISocket* s, void*, size_t)
     if (readingHeader) {
         unsigned len = ((unsigned)header[0] << 24 | (unsigned)header[1] << 16 | (unsigned)header[2] << 8 | header[3]);
         if (len > 0x100000) {
-            printf("manager: message of %u bytes, closing\n", len);
+            printf("platform-manager: message of %u bytes, closing\n", len);
+            fflush(stdout);
             service->Shutdown();
             return;
         }
@@ -92,7 +93,7 @@ void PlatformManager::SocketRecvResult(ISocket* s, void*, size_t)
     }
     readingHeader = true;
     body.back() = 0;
-    printf("manager: received %s\n", body.data());
+    printf("platform-manager: received %s\n", body.data());
     fflush(stdout);
     Handle(body.data());
     if (service) service->Recv(header, 4);
@@ -158,7 +159,7 @@ void PlatformManager::SendStop()
 void PlatformManager::Shutdown()
 {
     if (!stopRequested) {
-        printf("manager: stopping the service\n");
+        printf("platform-manager: stopping the service\n");
         fflush(stdout);
     }
     stopRequested = true;
@@ -170,7 +171,7 @@ void PlatformManager::SocketShutdown(ISocket* s, shutdownreason_t)
 {
     if (s == service) {
         service = nullptr;
-        printf("manager: service connection closed\n");
+        printf("platform-manager: service connection closed\n");
         fflush(stdout);
         delete s;
         // A service that went away on its own ends the manager too.
@@ -185,7 +186,7 @@ void PlatformManager::ChildExited(int pid, int sig, int code, bool crashed)
 {
     if (pid != childPid) return;
     childRunning = false;
-    printf("manager: child %d exited (signal %d, code %d%s)\n", pid, sig, code, crashed ? ", crashed" : "");
+    printf("platform-manager: child %d exited (signal %d, code %d%s)\n", pid, sig, code, crashed ? ", crashed" : "");
     fflush(stdout);
     if (sig || code) exitCode = 1;
     iomux->Shutdown();

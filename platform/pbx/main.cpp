@@ -3,7 +3,9 @@
 // real PBX would use.
 //
 //   platform-pbx --password=PW [--http=ADDR:PORT] [--badges=USER,...] [--chat=GROUP --member=USER]
-// --help tells the rest.
+// --help tells the rest. What it sees goes to standard output, between a line
+// when it is ready and one when it has stopped (saying why); what it refuses
+// goes to standard error.
 #include <signal.h>
 #include <stdio.h>
 #include <strings.h>
@@ -35,12 +37,12 @@ public:
     {
         peer.onMessage = [this](const pbx::PbxMessage& m) { Received(m); };
         peer.onClosed = [this](const std::string& why) {
-            fprintf(stderr, "platform-pbx: connection ended: %s\n", why.c_str());
+            stopReason = "connection ended: " + why;
             exitCode = 1;
             peer.io.stop();
         };
-        signals.async_wait([this](boost::system::error_code ec, int) {
-            if (!ec) Finish();
+        signals.async_wait([this](boost::system::error_code ec, int sig) {
+            if (!ec) Finish(sig == SIGINT ? "SIGINT" : "SIGTERM");
         });
         for (auto& user : o.badges) {
             pbx::Setup s;
@@ -62,6 +64,7 @@ public:
 
     int exitCode = 0;
     bool closing = false;
+    std::string stopReason;
 
 private:
     void Received(const pbx::PbxMessage& m)
@@ -112,9 +115,9 @@ private:
             std::istream in(&line);
             std::string text;
             // Without a newline at the end the last line still counts.
-            if (!std::getline(in, text) || (ec && text.empty())) return Finish();
+            if (!std::getline(in, text) || (ec && text.empty())) return Finish("end of input");
             if (!text.empty()) Say(text);
-            if (ec) return Finish();
+            if (ec) return Finish("end of input");
             ReadLine();
         });
     }
@@ -133,8 +136,9 @@ private:
         peer.Signal(*calls.begin(), pbx::TextSig(t));
     }
 
-    void Finish()
+    void Finish(const char* why)
     {
+        if (stopReason.empty()) stopReason = why;
         for (auto& s : subscriptions) peer.Signal(s.first, pbx::TypeSig("rel"));
         for (long long c : calls) peer.Signal(c, pbx::TypeSig("rel"));
         if (ownCall && !calls.count(ownCall)) peer.Signal(ownCall, pbx::TypeSig("rel"));
@@ -177,12 +181,13 @@ int main(int argc, char** argv)
         fprintf(stderr, "platform-pbx: %s\n", peer.error.c_str());
         return 1;
     }
-    printf("platform-pbx registered at ws://%s:%s%s as %s\n", options.peer.host.c_str(), options.peer.port.c_str(),
-           options.peer.path.c_str(), options.peer.sip.c_str());
+    printf("platform-pbx: ready, logged in at ws://%s:%s%s as %s\n", options.peer.host.c_str(),
+           options.peer.port.c_str(), options.peer.path.c_str(), options.peer.sip.c_str());
     Terminal terminal(peer, options);
     terminal.Start();
     peer.io.restart();
     peer.io.run();
     if (terminal.closing) peer.Close(2000);
+    printf("platform-pbx: stopped (%s), exit code %d\n", terminal.stopReason.c_str(), terminal.exitCode);
     return terminal.exitCode;
 }

@@ -38,18 +38,21 @@ const char* const kUsage =
     "usage: platform-pbx [--url=ws://HOST:PORT/PATH | --http=ADDR:PORT --path=PATH] --password=APP_PASSWORD\n"
     "                    [--domain=DOMAIN] [--sip=NAME] [--badges=USER,...] [--object=NAME]\n"
     "                    [--chat=GROUP --member=USER [--member-dn=NAME]]\n"
-    "  --url=ws://HOST:PORT/PATH  the instance's app websocket (or --http and --path; default\n"
-    "                       127.0.0.1:8080 and /messages)\n"
-    "  --password=PW        the instance's app password\n"
+    "  --url=ws://HOST:PORT/PATH  the instance's app websocket (default ws://127.0.0.1:8080/messages)\n"
+    "  --http=ADDR:PORT     the same address without the path (default 127.0.0.1:8080)\n"
+    "  --path=PATH          the instance's web path (default /messages)\n"
+    "  --password=PW        the instance's app password (required)\n"
     "  --domain=DOMAIN      the instance's app domain (default: the host of the address)\n"
     "  --sip=NAME           the name the PBX logs in with (default pbx)\n"
     "  --badges=USER,...    subscribes to these users' unread counts; prints \"badge USER N\" on every change\n"
+    "                       (default: none)\n"
     "  --object=NAME        what the badges count: \"chat\" counts chat messages (default messages)\n"
     "  --chat=GROUP --member=USER\n"
-    "                       calls the group chat with this SIP name as USER (with --member-dn as the\n"
-    "                       sender's display name), prints the texts the other members write and sends\n"
-    "                       each line of standard input as a text\n"
-    "Ctrl-C or the end of standard input releases every call and exits.\n";
+    "                       calls the group chat with this SIP name as USER, prints the texts the other\n"
+    "                       members write and sends each line of standard input as a text (default: none)\n"
+    "  --member-dn=NAME     the sender's display name in the chat (default: none, the SIP name shows)\n"
+    "  -h, --help           prints this and exits\n"
+    "--badges or --chat is needed. Ctrl-C or the end of standard input releases every call and exits.\n";
 
 std::string ParseOptions(int argc, char** argv, PbxOptions& o)
 {

@@ -3,7 +3,9 @@
 //
 //   platform-webserver [--http=ADDR:PORT] [--https=ADDR:PORT --cert=FILE --key=FILE]
 //                      [--plugins=PATH] [--app=WEBPATH:PASSWORD[:APPNAME]]... [--users=FILE | --open-login]
-// --help tells the rest; app_login.h describes the browser login.
+// --help tells the rest; app_login.h describes the browser login. It says on
+// standard output when it is ready and when it has stopped; its traces go to
+// standard error.
 #include <signal.h>
 #include <stdio.h>
 
@@ -64,21 +66,28 @@ int main(int argc, char** argv)
         }
         https = std::make_unique<wsp::TcpListener>(context, tls.get());
         if (!https->Start(options.https, bound)) return 1;
-        printf("platform-webserver listening on https://%s\n", bound.c_str());
+        printf("platform-webserver: listening on https://%s\n", bound.c_str());
     }
     wsp::TcpListener http(context, nullptr);
     if (!http.Start(options.http, bound)) return 1;
 
     asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&io](boost::system::error_code, int) { io.stop(); });
+    int stopSignal = 0;
+    signals.async_wait([&io, &stopSignal](boost::system::error_code, int sig) {
+        stopSignal = sig;
+        io.stop();
+    });
 
-    // Scripts wait for this line: everything is listening once it appears.
-    printf("platform-webserver listening on http://%s\n", bound.c_str());
+    // Scripts wait for this line and read the port at its end: everything is listening once it appears.
+    printf("platform-webserver: ready, plugins connect at %s, listening on http://%s\n", options.plugins.c_str(),
+           bound.c_str());
     fflush(stdout);
     io.run();
     // Links and the requests they serve hold each other; ending the links breaks those cycles.
     std::vector<std::shared_ptr<wsp::PluginLink>> links;
     for (auto& l : context.links) links.push_back(l.second);
     for (auto& l : links) l->Stop();
+    printf("platform-webserver: stopped (%s), exit code 0\n", stopSignal == SIGINT ? "SIGINT" : "SIGTERM");
+    fflush(stdout);
     return 0;
 }

@@ -38,17 +38,23 @@ const char* const kUsage =
     "usage: platform-webserver [--http=ADDR:PORT] [--https=ADDR:PORT --cert=FILE --key=FILE]\n"
     "                          [--plugins=PATH] [--app=WEBPATH:PASSWORD[:APPNAME]]... [--users=FILE | --open-login]\n"
     "  --http=ADDR:PORT     where browsers and apps connect (default 127.0.0.1:8080; port 0 picks one)\n"
-    "  --https=ADDR:PORT    the same over TLS, with --cert and --key (PEM files)\n"
+    "  --https=ADDR:PORT    the same over TLS (default: none)\n"
+    "  --cert=FILE          the certificate chain for --https, PEM (default: none)\n"
+    "  --key=FILE           its private key, PEM (default: none)\n"
     "  --plugins=PATH       the Unix socket that messages instances connect to\n"
+    "                       (default /var/run/webserver/webserver)\n"
     "  --app=WEBPATH:PASSWORD[:APPNAME]\n"
     "                       the app under WEBPATH, its app password, and its app name (default: the last\n"
     "                       segment of WEBPATH); browsers log in to it through /platform/login. The last\n"
     "                       colon starts APPNAME, so a password with colons needs APPNAME after it.\n"
-    "                       With one app, \"/\" redirects to it.\n"
+    "                       With one app, \"/\" redirects to it. Repeatable (default: none).\n"
     "  --users=FILE         who may log in from a browser, one person a line:\n"
     "                         sip:password:display name[:topics=a,b][:groups=g,h][:admin]\n"
+    "                       (default: none, so nobody)\n"
     "  --open-login         anyone logs in under the name they give, as an administrator\n"
-    "                       (a single person on their own machine)\n";
+    "                       (a single person on their own machine; default off)\n"
+    "  -h, --help           prints this and exits\n"
+    "It says on standard output when it is ready and when it has stopped; its traces go to standard error.\n";
 
 bool SplitAddress(const std::string& text, std::string& address, unsigned short& port)
 {

@@ -1,6 +1,7 @@
 // How messages comes up behind platform-webserver and stays reachable: HTTP
 // at once, websockets only after its database start-up, and a webserver
-// restart survived by reconnecting and registering again.
+// restart survived by reconnecting and registering again. And what a person
+// running it is told: each program's options, and when it is ready and stopped.
 #include "tests/e2e/e2e_harness.h"
 
 #include "runtime/build_info.h"
@@ -115,4 +116,84 @@ TEST(e2e_service_start, a_restarted_webserver_gets_every_registration_again_and_
 
     EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
     EXPECT_EQ(first->process.Stop(), 0) << first->process.Output();
+}
+
+namespace {
+
+// The stand-ins are built next to the webserver; this test target is told only where that is.
+std::string StandInBin(const std::string& dir, const std::string& name)
+{
+    std::string web = PLATFORM_WEBSERVER_BIN;
+    return web.substr(0, web.rfind("/webserver/")) + "/" + dir + "/" + name;
+}
+
+// `--help` (or `-h`) lists the options and exits 0, starting nothing.
+void ExpectHelp(const std::string& bin, const std::string& flag, const std::vector<std::string>& options)
+{
+    SCOPED_TRACE(bin + " " + flag);
+    Process help({bin, flag});
+    for (int i = 0; help.Running() && i < 2000; i++) usleep(5000);
+    EXPECT_EQ(help.Stop(), 0) << help.Output();
+    std::string name = bin.substr(bin.rfind('/') + 1);
+    EXPECT_TRUE(help.WaitFor("usage: " + name, 0, 1000)) << help.Output();
+    for (auto& o : options) EXPECT_TRUE(help.WaitFor("  " + o, 0, 1000)) << o << "\n" << help.Output();
+    EXPECT_EQ(help.Count(": ready"), 0u) << help.Output();
+}
+
+}  // namespace
+
+TEST(e2e_service_start, every_program_explains_its_options_and_says_when_it_is_ready_and_when_it_has_stopped)
+{
+    const std::string manager = StandInBin("manager", "platform-manager"), pbx = StandInBin("pbx", "platform-pbx");
+    ExpectHelp(MESSAGES_BIN, "--help",
+               {"--manager=", "--service-id=", "--dns=", "--log-flags=", "--log-size=", "--disable-hexdumps",
+                "--segfaulted", "--app-name=", "--app-domain=", "--app-password=", "--webserver=", "--webserver-path=",
+                "--db-host=", "--db-name=", "--db-user=", "--db-password=", "--working-path=", "-h, --help"});
+    ExpectHelp(MESSAGES_BIN, "-h", {"--manager="});
+    ExpectHelp(PLATFORM_WEBSERVER_BIN, "--help",
+               {"--http=", "--https=", "--cert=", "--key=", "--plugins=", "--app=", "--users=", "--open-login"});
+    ExpectHelp(manager, "-h", {"--socket=", "--exec=", "--service-arg=", "--instance="});
+    ExpectHelp(pbx, "--help", {"--url=", "--http=", "--path=", "--password=", "--domain=", "--sip=", "--badges=",
+                               "--object=", "--chat=", "--member-dn="});
+
+    Installation site;
+    StandIn web(site.socketPath);
+    ASSERT_NE(web.port, 0) << web.process.Output();
+    EXPECT_TRUE(web.process.WaitFor("platform-webserver: ready, plugins connect at " + site.socketPath +
+                                    ", listening on http://127.0.0.1:" + std::to_string(web.port)));
+    const std::string ready = "messages: ready, instance e2e@example.local takes websockets at /messages through the "
+                              "webserver at " + site.socketPath;
+    {
+        // An option it does not know is passed over, as ever.
+        Service service(site.socketPath, site.db, "", {"--no-such-option=1"});
+        ASSERT_TRUE(service.process.WaitFor(ready, 0, 60000)) << service.process.Output();
+        // The PBX stand-in logs in, reads its input to the end and goes.
+        Process phone({"/bin/sh", "-c",
+                       "exec " + pbx + " --http=127.0.0.1:" + std::to_string(web.port) +
+                           " --domain=example.local --password=kfo --badges=nobody </dev/null"});
+        EXPECT_TRUE(phone.WaitFor("platform-pbx: ready, logged in at ws://127.0.0.1:" + std::to_string(web.port) +
+                                  "/messages as pbx")) << phone.Output();
+        for (int i = 0; phone.Running() && i < 2000; i++) usleep(5000);
+        EXPECT_EQ(phone.Stop(), 0) << phone.Output();
+        EXPECT_TRUE(phone.WaitFor("platform-pbx: stopped (end of input), exit code 0")) << phone.Output();
+
+        EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
+        EXPECT_TRUE(service.process.WaitFor("messages: stopped (a termination signal), exit code 0"))
+            << service.process.Output();
+        EXPECT_EQ(service.process.Count("messages: ready"), 1u) << service.process.Output();
+    }
+
+    // Under the manager the service's lines come through the manager's output.
+    Process run({manager, "--socket=" + site.dir / "manager.sock", std::string("--exec=") + MESSAGES_BIN,
+                 "--instance=name=e2e,webserver=" + site.socketPath + ",db-host=" + site.db.Address() +
+                     ",db-name=" + site.db.Name() + ",db-user=" + site.db.User() +
+                     ",db-password=" + site.db.Password()});
+    EXPECT_TRUE(run.WaitFor("platform-manager: ready, listening on " + site.dir / "manager.sock")) << run.Output();
+    ASSERT_TRUE(run.WaitFor(ready, 0, 60000)) << run.Output();
+    EXPECT_EQ(run.Stop(), 0) << run.Output();
+    EXPECT_TRUE(run.WaitFor("messages: stopped (the manager link has closed), exit code 0")) << run.Output();
+    EXPECT_TRUE(run.WaitFor("platform-manager: stopped (the service has ended), exit code 0")) << run.Output();
+
+    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
+    EXPECT_TRUE(web.process.WaitFor("platform-webserver: stopped (SIGTERM), exit code 0")) << web.process.Output();
 }
