@@ -16,6 +16,7 @@ bool WordByte(unsigned char c)
 struct Term {
     std::string text;
     size_t longest = 0;
+    bool phrase = false;
 };
 
 }  // namespace
@@ -43,7 +44,7 @@ MessagesSearchQuery::MessagesSearchQuery(const char* text)
         for (; *c && WordByte(*c); c++) word += (*c >= 'A' && *c <= 'Z') ? char(*c - 'A' + 'a') : char(*c);
         words++;
         if (phrase && phraseStarted) terms.back().text += " <-> ";
-        else terms.push_back({phrase ? "(" : "", 0});
+        else terms.push_back({phrase ? "(" : "", 0, phrase});
         Term& term = terms.back();
         term.text += "'" + word + "'";
         if (word.size() > term.longest) term.longest = word.size();
@@ -57,6 +58,7 @@ MessagesSearchQuery::MessagesSearchQuery(const char* text)
     // A phrase goes to the index whole: its words are matched as written,
     // and the index finds the rows that hold all of them at less cost than
     // the rows of its longest word alone.
+    if (!terms.empty()) shortKey = !terms[k].phrase && terms[k].longest <= 2;
     for (size_t i = 0; i < terms.size(); i++) {
         if (i == k) key = terms[i].text;
         else rest += (rest.empty() ? "" : " & ") + terms[i].text;

@@ -20,4 +20,7 @@ struct MessagesSearchQuery {
 
     std::string key;
     std::string rest;
+    // The key is the beginning of words of one or two letters: too many rows
+    // for the index, so the newest messages are better walked one by one.
+    bool shortKey = false;
 };

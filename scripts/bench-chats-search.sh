@@ -313,6 +313,11 @@ awk '$0 == ";" || $0 == "SELECT" { print; next }
     i = index($0, w); c = substr($0, i + length(w)); j = index(c, " AND m.id<=")
     if (!i || !j) { print "bench-chats-search.sh: no window in " $0 >"/dev/stderr"; exit 1 }
     c = substr(c, 1, j - 1)
+    short = ") IS TRUE AND (m.search @@ "
+    if (k = index(c, short)) {
+      c = substr(c, 1, k - 1) ") IS TRUE AND m.search @@ " substr(c, k + length(short))
+      k = index(c, "\x27)) IS TRUE"); c = substr(c, 1, k) ")" substr(c, k + length("\x27)) IS TRUE"))
+    }
     t = ") IS TRUE AND m.search @@ "
     if (k = index(c, t)) c = substr(c, 2, k - 2) " AND m.search @@ " substr(c, k + length(t))
     rest = "\x27) AND (m.search @@ to_tsquery(\x27simple\x27, \x27"

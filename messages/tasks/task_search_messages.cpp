@@ -8,9 +8,11 @@
 
 namespace {
 
-// How many of the newest ids are searched first: enough for a page of a
-// word in one message of 400, few enough to walk by id in milliseconds.
-const unsigned long long NEWEST_WINDOW = 20000;
+// The id windows searched one after the other, newest first, before all
+// the ids below them. The newest hold a page of a word in one message of
+// 400 and are few enough to walk by id in milliseconds.
+const int WINDOWS = 3;
+const unsigned long long WINDOW_SIZES[WINDOWS - 1] = {20000, 80000};
 // A window's text but for the search expression, the topic and the readable topics.
 const size_t WINDOW_ROOM = 512;
 
@@ -60,9 +62,9 @@ void TaskSearchMessages::Newest::DatabaseError(IDatabase*, db_error_t)
 void TaskSearchMessages::Read()
 {
     SetState(READING);
-    // Both windows repeat the conditions; quoting may double the texts.
+    // Every window repeats the conditions; quoting may double the texts.
     size_t window = WINDOW_ROOM + 2 * (query.key.size() + query.rest.size() + topic.size()) + readable.Length();
-    std::vector<char> sql(StatementSize() + 2 * window);
+    std::vector<char> sql(StatementSize() + WINDOWS * window);
     size_t len = Statement(sql.data(), sql.size());
     ASSERT(len, "TaskSearchMessages statement does not fit");
     Query("%q", sql.data());
@@ -74,31 +76,45 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
     unsigned long long limit = (unsigned)count;
     // The highest id there can be, before the look-up; larger numbers would
     // be compared as numerics, past the index.
-    unsigned long long top = more ? more - 1 : 9223372036854775807ull;
-    unsigned long long bottom = top > NEWEST_WINDOW ? top - NEWEST_WINDOW : 0;
+    unsigned long long bounds[WINDOWS + 1];
+    bounds[0] = more ? more - 1 : 9223372036854775807ull;
+    // Each window ends where the next begins; the last has no lower bound.
+    int windows = 0;
+    do {
+        unsigned long long top = bounds[windows];
+        bool last = windows == WINDOWS - 1 || top <= WINDOW_SIZES[windows];
+        bounds[windows + 1] = last ? 0 : top - WINDOW_SIZES[windows];
+        windows++;
+    } while (bounds[windows]);
     PrintPageStart(sql, false);
-    // The newest ids first, then all below them: the limit over both stops
-    // after the first when it fills the page. With the bounds as values the
-    // planner weighs the matches among the newest ids alone: it walks them
-    // by id for a frequent word, where one statement over all ids would have
-    // fetched every match to sort it or, for a rarer one, walked by id far
-    // into the past.
+    // The newest ids first, then the next older ones, then all below them:
+    // the limit over all stops after the first that fills the page. With
+    // the bounds as values the planner weighs the matches of each window
+    // alone: it walks the newest by id for a frequent word, where one
+    // statement over all ids would have fetched every match to sort it or,
+    // for a rarer one, walked by id far into the past. The middle window
+    // serves words and pairs a little rarer than a page among the newest,
+    // which would otherwise fetch every match of the key to test the rest.
     sql.Print(" WHERE m.id IN (SELECT id FROM (");
-    for (int below = 0; below < (bottom ? 2 : 1); below++) {
+    for (int w = 0; w < windows; w++) {
         // The topic is looked up per message, and the readable topics are
         // tested as a value, so that neither can lead the plan: joined, the
         // planner may walk every message of every readable discussion, or
         // hash them and lose the order of the walk by id.
         const char* topicOf = "(SELECT d.topic FROM discussions d WHERE d.id=m.adds_to)";
-        sql.Print(below ? " UNION ALL (SELECT m.id FROM messages m WHERE (" : "(SELECT m.id FROM messages m WHERE (");
+        sql.Print(w ? " UNION ALL (SELECT m.id FROM messages m WHERE (" : "(SELECT m.id FROM messages m WHERE (");
         readable.Print(sql, topicOf);
-        sql.Print(") IS TRUE AND m.search @@ to_tsquery('simple', %s)", query.key.c_str());
+        // A key of one or two letters is tested on the newest rows one by
+        // one: the index would read every row of every word it begins.
+        if (!w && query.shortKey)
+            sql.Print(") IS TRUE AND (m.search @@ to_tsquery('simple', %s)) IS TRUE", query.key.c_str());
+        else sql.Print(") IS TRUE AND m.search @@ to_tsquery('simple', %s)", query.key.c_str());
         // Tested as a value, the rest stays out of the index scan.
         if (!query.rest.empty()) sql.Print(" AND (m.search @@ to_tsquery('simple', %s)) IS TRUE", query.rest.c_str());
         if (hasTopic)
             sql.Print(" AND %q=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))", topicOf, topic.c_str());
-        if (below) sql.Print(" AND m.id<=%llu", bottom);
-        else sql.Print(" AND m.id<=%llu AND m.id>%llu", top, bottom);
+        sql.Print(" AND m.id<=%llu", bounds[w]);
+        if (bounds[w + 1]) sql.Print(" AND m.id>%llu", bounds[w + 1]);
         sql.Print(" ORDER BY m.id DESC LIMIT %llu)", limit);
     }
     sql.Print(") AS found LIMIT %llu) ORDER BY m.id DESC LIMIT %llu", limit, limit);

@@ -681,11 +681,11 @@ TEST_F(e2e_messaging, search_pages_go_newest_first_across_the_newest_ids_without
     unsigned long long secretDiscussion = Post(*ann, secret, "needle in secret").Number("addsTo");
     unsigned long long base = first.Number("id");
     // Messages far above the others, so that a search reads the newest
-    // 20000 ids and then those below them, and its pages end at and around
-    // that bound; the newest id ends the run. Some are in a topic bob may
-    // not read, one does not match.
+    // 20000 ids, the 80000 below them and then the rest, and its pages end
+    // at and around those bounds; the newest id ends the run. Some are in a
+    // topic bob may not read, one does not match.
     unsigned long long top = base + 200000;
-    std::vector<unsigned long long> offsets = {0, 1, 2, 19998, 19999, 20000, 20001, 20002, 100000};
+    std::vector<unsigned long long> offsets = {0, 1, 2, 19998, 19999, 20000, 20001, 20002, 99999, 100000, 100001};
     std::set<unsigned long long> hidden = {1, 20002}, unmatched = {2};
     std::vector<unsigned long long> want;
     std::string values;
@@ -702,13 +702,15 @@ TEST_F(e2e_messaging, search_pages_go_newest_first_across_the_newest_ids_without
                     std::to_string(base) + " RETURNING 1) SELECT COUNT(*) FROM added"),
               std::to_string(offsets.size()));
     Value("SELECT setval('messages_id_seq', " + std::to_string(top) + ")");
+    // A two-letter word is walked by id among the newest, not asked of the index.
+    for (std::string text : {"needle", "ne"})
     for (std::string topic : {std::string(), ",\"topic\":" + Quote(team)}) {
         for (unsigned count : {1u, 2u, 3u, 5u, 100u}) {
             std::vector<unsigned long long> got;
             std::string more;
             for (size_t page = 0; page <= want.size(); page++) {
                 std::vector<JsonMessage> reply = bob->Ask("{\"mt\":\"Search\",\"src\":\"w\",\"count\":" +
-                                                              std::to_string(count) + ",\"text\":\"needle\"" + topic +
+                                                              std::to_string(count) + ",\"text\":\"" + text + "\"" + topic +
                                                               more + "}",
                                                           "SearchResult");
                 std::vector<JsonMessage> rows = Rows(reply);
@@ -716,7 +718,7 @@ TEST_F(e2e_messaging, search_pages_go_newest_first_across_the_newest_ids_without
                 if (rows.size() < count) break;
                 more = ",\"more\":" + std::to_string(got.back());
             }
-            EXPECT_EQ(got, want) << "pages of " << count << topic;
+            EXPECT_EQ(got, want) << text << ", pages of " << count << topic;
         }
     }
 }
