@@ -1,7 +1,5 @@
 #include "messages/tasks/task_set_read.h"
 
-#include "messages/tasks/task_read_message.h"
-
 TaskSetRead::TaskSetRead(IDatabase* database, unsigned long long id, const char* sip,
                          const MessagesReadableTopics& readable)
     : database(database), id(id), sip(sip ? sip : ""), readable(readable)
@@ -41,37 +39,34 @@ void TaskSetRead::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 
 TaskSetReadGetContent::TaskSetReadGetContent(IDatabase* database, unsigned long long id, const char* sip,
                                              const MessagesReadableTopics& readable)
-    : MessageContent(0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr), database(database), messageId(id),
-      mark(database, id, sip, readable)
+    : MessageContent(0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr), mark(database, id, sip, readable),
+      message(database, id, this), notified(database, id, &notifications), tagged(database, id, &tags)
 {
 }
 
-TaskSetReadGetContent::~TaskSetReadGetContent()
-{
-    delete read;
-}
+TaskSetReadGetContent::~TaskSetReadGetContent() = default;
 
 void TaskSetReadGetContent::Start(UTask* owner)
 {
     user = owner;
+    pending = 4;
     mark.Start(this);
+    message.Start(this);
+    notified.Start(this);
+    tagged.Start(this);
 }
 
 void TaskSetReadGetContent::TaskComplete(ITask* task)
 {
-    // A message deleted between the mark and the read takes the mark with it.
-    if (task == read && step == 1 && !read->Found()) return Failed();
-    delete read;
-    switch (step++) {
-    case 0: read = new TaskReadMessage(database, messageId, this); break;
-    case 1: read = new TaskReadNotifications(database, messageId, &notifications); break;
-    case 2: read = new TaskReadMessageTags(database, messageId, &tags); break;
-    default: read = nullptr; return Complete();
-    }
-    read->Start(this);
+    // A message deleted right before the mark leaves nothing to read.
+    if (task == &message && !message.Found()) failed = true;
+    if (--pending) return;
+    if (failed) Failed();
+    else Complete();
 }
 
-void TaskSetReadGetContent::TaskFailed(ITask*)
+void TaskSetReadGetContent::TaskFailed(ITask* task)
 {
-    Failed();
+    failed = true;
+    TaskComplete(task);
 }

@@ -5,9 +5,8 @@
 #include "database/database.h"
 #include "messages/message_content.h"
 #include "messages/readable_topics.h"
+#include "messages/tasks/task_read_message.h"
 #include "runtime/task.h"
-
-class MessagesTaskReadOne;
 
 // Marks a message read for a user. Fails when nothing was marked: the user's
 // own message, an unknown message, one outside the readable topics, or a
@@ -28,9 +27,12 @@ private:
     MessagesReadableTopics readable;
 };
 
-// Marks a message read and then reads it, its notifications and its tags
-// into itself, so that the unread counts it changes can be told which
-// filters it matches. Updates may share the content (useCount): the task is
+// Marks a message read and reads it, its notifications and its tags into
+// itself, so that the unread counts it changes can be told which filters it
+// matches. The four statements are queued at once, so that they run one
+// after the other instead of each waiting its turn behind other sessions'
+// commands; the reads see the mark's outcome, and the task fails when
+// nothing was marked. Updates may share the content (useCount): the task is
 // deleted by whoever gives up the last share.
 // Reports on the loop; the owner may delete the task inside either callback.
 class TaskSetReadGetContent : public MessageContent, public ITask, public UTask {
@@ -44,10 +46,11 @@ private:
     void TaskComplete(ITask* task) override;
     void TaskFailed(ITask* task) override;
 
-    IDatabase* database;
-    unsigned long long messageId;
     TaskSetRead mark;
-    // The read running now: the message, its notifications, its tags.
-    MessagesTaskReadOne* read = nullptr;
-    int step = 0;
+    TaskReadMessage message;
+    TaskReadNotifications notified;
+    TaskReadMessageTags tagged;
+    // The statements not answered yet; whether one of them failed.
+    int pending = 0;
+    bool failed = false;
 };
