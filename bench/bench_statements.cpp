@@ -38,8 +38,9 @@ const char* const UNREAD_COUNT =
     "JOIN messages m ON m.adds_to = discussion.id WHERE type IS NULL AND m.author<>(SELECT id FROM objects WHERE "
     "LOWER(sip)=LOWER(%s)) AND m.id NOT IN (SELECT message FROM message_read WHERE object=(SELECT id FROM objects "
     "WHERE LOWER(sip)=LOWER(%s)) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "
-    "x.adds_to=discussion.id AND x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE discussion.time > "
-    "(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000)) AND discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - "
+    "x.adds_to=discussion.id AND x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE type IS NULL AND "
+    "discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000)) AND discussion.time > "
+    "(EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - "
     "(60*60*24*30)) * 1000 AND ((discussion.topic=(SELECT id FROM objects WHERE sip=%s) OR "
     "discussion.topic=(SELECT id FROM objects WHERE sip=%s)))";
 const char* const TEXT = "Benchmark statement: the quick brown fox jumps over the lazy dog.";

@@ -38,20 +38,32 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size) const
     sql.Print(" WHERE ");
     if (type) sql.Print("type=%u AND", type);
     else sql.Print("type IS NULL AND");
-    // A discussion's root is its first message, so the person's read marks
-    // below the smallest root id of the recent discussions cannot concern
-    // them: the marks from there on are few enough to be hashed once,
-    // instead of one probe per message. Each root is looked up on its own.
-    sql.Print(" m.author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND m.id NOT IN (SELECT message FROM "
-              "message_read WHERE object=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND "
-              "message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE x.adds_to=discussion.id AND "
-              "x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE %q",
-              sip.c_str(), sip.c_str(), RECENT);
-    if (!readable.All()) {
-        sql.Print(" AND ");
-        readable.Print(sql, "discussion.topic");
+    sql.Print(" m.author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) AND ", sip.c_str());
+    if (type) {
+        // Chats count the few messages that notify the person, among every
+        // chat of the instance: a probe each costs less than a range of marks.
+        sql.Print("NOT EXISTS (SELECT 1 FROM message_read WHERE message=m.id AND object=(SELECT id FROM objects WHERE "
+                  "LOWER(sip)=LOWER(%s)))",
+                  sip.c_str());
     }
-    sql.Print(")) AND %q", RECENT);
+    else {
+        // A discussion's root is its first message, so the person's read
+        // marks below the smallest root id of the recent discussions cannot
+        // concern them: the marks from there on are few enough to be hashed
+        // once, instead of one probe per message. Each root is looked up on
+        // its own.
+        sql.Print("m.id NOT IN (SELECT message FROM message_read WHERE object=(SELECT id FROM objects WHERE "
+                  "LOWER(sip)=LOWER(%s)) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "
+                  "x.adds_to=discussion.id AND x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE type IS "
+                  "NULL AND %q",
+                  sip.c_str(), RECENT);
+        if (!readable.All()) {
+            sql.Print(" AND ");
+            readable.Print(sql, "discussion.topic");
+        }
+        sql.Print("))");
+    }
+    sql.Print(" AND %q", RECENT);
     if (!readable.All()) {
         sql.Print(" AND ");
         readable.Print(sql, "discussion.topic");
