@@ -4,7 +4,7 @@
 //
 //   bench_load --port=PORT --people=N [--topics=T] [--prefix=load-user-] [--ramp=S] [--warmup=S]
 //              [--seconds=60] [--pause=10] [--new=0.25] [--timeout=10] [--limit-ms=100]
-//              [--delivery-limit-ms=200] [--storm] [--seed=1]
+//              [--delivery-limit-ms=200] [--storm] [--seed=1] [--acknowledged=FILE]
 //       person i logs in as PREFIX + i, the logins spread over RAMP seconds;
 //       each holds 3 to 10 of the topics load-topic-1..T (teams: a topic is
 //       shared by about N * 6.5 / T people), registers a discussion list of
@@ -26,6 +26,8 @@
 //       a back-off of its own, and "storm people=N seconds=S ..." tells the
 //       time from the first drop until the last person is logged in again
 //       with both filters registered.
+//       With --acknowledged it writes every write the service acknowledged
+//       to FILE, a line each: "post ID", "read ID SIP" or "like ID SIP".
 // Common: [--path=/messages] [--domain=example.local] [--password=kfo].
 #include <rapidjson/document.h>
 #include <stdio.h>
@@ -104,6 +106,7 @@ struct Options {
     double limit = 100, deliveryLimit = 200;
     bool storm = false;
     unsigned seed = 1;
+    std::string acknowledged;
 };
 
 // Relative weights of the actions, per post.
@@ -134,7 +137,13 @@ public:
             p.filterTopic = p.topics.front();
             At(p, start + Seconds(o.ramp * i / o.people), [this, i] { Connect(i); });
         }
+        if (!o.acknowledged.empty()) acknowledged = fopen(o.acknowledged.c_str(), "w");
         Tick();
+    }
+
+    ~Load()
+    {
+        if (acknowledged) fclose(acknowledged);
     }
 
     int Run()
@@ -328,6 +337,11 @@ private:
         if (p->measured) {
             stats.types[type].millis.push_back(Millis(Clock::now() - p->sentAt));
             if (True(doc, "error")) stats.types[type].errors++;
+        }
+        if (acknowledged && !True(doc, "error") && U64(doc, "id")) {
+            const char* kind = type == POST ? "post" : type == SET_READ ? "read" : type == LIKE ? "like" : nullptr;
+            std::string sip = o.prefix + std::to_string(p - people.data() + 1);
+            if (kind) fprintf(acknowledged, "%s %llu %s\n", kind, U64(doc, "id"), type == POST ? "" : sip.c_str());
         }
         if (type == POST && U64(doc, "id")) {
             if (p->own.size() >= 8) p->own.erase(p->own.begin());
@@ -530,6 +544,7 @@ private:
     std::vector<PostSent> postSent;
     LoadStats stats;
     unsigned actions = 0, readyAtStart = 0, back = 0, stormRetries = 0;
+    FILE* acknowledged = nullptr;
     bool reported = false, stormStarted = false;
     std::vector<double> stormLogins;
     rusage usageStart{}, usageEnd{};
@@ -559,6 +574,7 @@ int main(int argc, char** argv)
     o.deliveryLimit = atof(Option(n, a, "delivery-limit-ms", "200"));
     o.storm = Flag(n, a, "storm");
     o.seed = (unsigned)atoi(Option(n, a, "seed", "1"));
+    o.acknowledged = Option(n, a, "acknowledged", "");
     if (!port || !o.people || o.topics < 3 || o.seconds <= 0 || o.pause <= 0 || o.timeout <= 0) {
         fprintf(stderr, "usage: bench_load --port=PORT --people=N [options] (see bench/bench_load.cpp)\n");
         return 2;

@@ -14,7 +14,8 @@
 # Environment: BENCH_BUILD (build directory), LOAD_SECONDS (measured, 60),
 # LOAD_WARMUP (20), LOAD_TOPICS (50), LOAD_LOGINS (logins a second during the
 # ramp, 25), LOAD_FROM (100), LOAD_STORM (0: no storm), LOAD_HOLD (seconds to
-# keep the site up after the runs, to try the logged statements on it).
+# keep the site up after the runs, to try the logged statements on it),
+# LOAD_SOAK (seconds: instead of the search, a soak of the one N given).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD:-$top/build/bench-load}
@@ -254,6 +255,52 @@ try() {
   summary "$1"
   sed -n '/^  type /,/^  live Add/p' "$dir/run-$1.out"
 }
+# A soak: N people (the one argument) for LOAD_SOAK seconds. Every minute the
+# resident memory and descriptors of messages and platform-webserver and
+# PostgreSQL's proportional memory; at the end the run's table and whether
+# every write the service acknowledged is stored exactly once.
+soak() {
+  local n=$1 gen start minute=0 fds_of
+  fds_of() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+  "$driver" --port="$web_port" --domain="$domain" --password="$password" --people="$n" --topics="$topics" \
+    --ramp=$(((n + logins - 1) / logins)) --warmup="$warmup" --seconds="$LOAD_SOAK" --acknowledged="$dir/acknowledged" \
+    >"$dir/soak.out" 2>"$dir/soak.err" &
+  gen=$!
+  start=$SECONDS
+  echo "minute  messages RSS kB, fds  platform-webserver RSS kB, fds  PostgreSQL PSS kB  load average"
+  while kill -0 "$gen" 2>/dev/null; do
+    if [ $((SECONDS - start)) -ge $((minute * 60)) ]; then
+      echo "$minute  $(memory_kb rss "$messages_pid") $(fds_of "$messages_pid")  $(memory_kb rss "$web_pid")" \
+        "$(fds_of "$web_pid")  $(memory_kb pss $(postgres_pids))  $(cut -d' ' -f1 /proc/loadavg)"
+      minute=$((minute + 1))
+    fi
+    sleep 1
+  done
+  wait "$gen" || touch "$dir/failed"
+  grep '^people=' "$dir/soak.out" || { cat "$dir/soak.err" >&2; touch "$dir/failed"; }
+  sed -n '/^  type /,/^  live Add/p' "$dir/soak.out"
+  # Each acknowledged post, read mark and like is in its table exactly once.
+  psql_run -A -t -F ' ' <<SQL | tee "$dir/lost"
+CREATE TEMP TABLE acknowledged (kind text, id bigint, sip text);
+\copy acknowledged FROM '$dir/acknowledged' WITH (DELIMITER ' ')
+SELECT kind, COUNT(*) AS acknowledged, COUNT(*) FILTER (WHERE stored <> 1) AS not_stored_once FROM (
+  SELECT a.kind, CASE a.kind
+    WHEN 'post' THEN (SELECT COUNT(*) FROM messages m WHERE m.id = a.id)
+    WHEN 'read' THEN (SELECT COUNT(*) FROM message_read r JOIN objects o ON o.id = r.object
+                      WHERE r.message = a.id AND LOWER(o.sip) = LOWER(a.sip))
+    ELSE (SELECT COUNT(*) FROM message_likes l JOIN objects o ON o.id = l.object
+          WHERE l.message = a.id AND LOWER(o.sip) = LOWER(a.sip)) END AS stored
+  FROM acknowledged a) s GROUP BY kind ORDER BY kind;
+SQL
+  awk '$3 != 0 { bad = 1 } END { exit bad }' "$dir/lost" || touch "$dir/failed"
+}
+if [ -n "${LOAD_SOAK:-}" ]; then
+  [ $# -eq 1 ] || { echo "bench-load.sh: a soak takes one N" >&2; exit 2; }
+  soak "$1"
+  [ ! -e "$dir/failed" ]
+  exit
+fi
+
 best=0
 if [ $# -gt 0 ]; then
   for n in "$@"; do
