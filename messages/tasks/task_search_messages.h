@@ -12,8 +12,8 @@
 // one is named. The next page starts below the id of the last row ("more").
 //
 // A first page looks up the highest message id first; then one statement
-// searches the newest ids below the start, and those below them only when
-// the newest do not fill the page.
+// searches windows of ids below the start, newest first, each only when
+// those above it do not fill the page.
 class TaskSearchMessages : public TaskReadMessages {
 public:
     // topic may be null; more 0 starts with the newest message.
