@@ -9,59 +9,38 @@ void* P(long v)
 }
 }  // namespace
 
-TEST_F(LoopTest, every_queueing_yields_one_call_in_order_and_cancel_removes_them_all)
-{
-    Log log;
-    Job a(log), b(log, [&](long) { log.push_back(-1); });
-    mux->SetExec(&a, P(1));
-    mux->SetExec(&b, P(2));
-    mux->SetExec(&a, P(3));
-    mux->SetExec(&a, P(4));
-    EXPECT_EQ(0, mux->Timeout());
-    mux->RunOnce(0);
-    EXPECT_EQ(Log({1, 2, -1, 3, 4}), log);
-
-    log.clear();
-    mux->SetExec(&a, P(5));
-    mux->SetExec(&b, P(6));
-    mux->SetExec(&a, P(7));
-    mux->SetExec(&a, P(8));
-    mux->CancelSetExec(&a);
-    EXPECT_FALSE(a.IsQueued());
-    mux->RunOnce(0);
-    EXPECT_EQ(Log({6, -1}), log);
-}
-
-TEST_F(LoopTest, exec_queued_again_from_its_own_call_runs_in_the_next_pass)
-{
-    Log log;
-    Job a(log, [&](long p) {
-        if (p == 1) mux->SetExec(&a, P(2));
-    });
-    mux->SetExec(&a, P(1));
-    mux->SetExec(&a, P(3));
-    mux->RunOnce(0);
-    EXPECT_EQ(Log({1, 3}), log);
-    EXPECT_EQ(0, mux->Timeout());
-    mux->RunOnce(0);
-    EXPECT_EQ(Log({1, 3, 2}), log);
-}
-
-TEST_F(LoopTest, deleting_a_queued_exec_drops_all_its_entries)
+TEST_F(LoopTest, queued_calls_run_once_each_in_queue_order_unless_cancelled_or_deleted)
 {
     Log log;
     Job* x = new Job(log);
-    Job* y = new Job(log);
-    Job b(log, [&](long) { delete x; });  // x still has an entry later in this pass
-    mux->SetExec(x, P(1));
-    mux->SetExec(y, P(5));
-    mux->SetExec(y, P(6));
-    mux->SetExec(&b, P(3));
-    mux->SetExec(x, P(4));
-    delete y;
-    EXPECT_EQ(3u, mux->QueuedExecs());
+    Job a(log, [&](long p) {
+        if (p == 1) mux->SetExec(&a, P(2));  // queued from its own call: the next pass
+        if (p == 3) delete x;                // x still has an entry later in this pass
+    });
+    Job b(log, [&](long) { log.push_back(-1); });
+    mux->SetExec(&a, P(1));
+    mux->SetExec(&b, P(5));
+    mux->SetExec(&a, P(3));
+    mux->SetExec(x, P(6));
+    EXPECT_EQ(0, mux->Timeout());
     mux->RunOnce(0);
-    EXPECT_EQ(Log({1, 3}), log);
+    EXPECT_EQ(Log({1, 5, -1, 3}), log);
+    EXPECT_EQ(0, mux->Timeout());
+    mux->RunOnce(0);
+    EXPECT_EQ(Log({1, 5, -1, 3, 2}), log);
+
+    log.clear();
+    Job* y = new Job(log);
+    mux->SetExec(&a, P(7));
+    mux->SetExec(&b, P(8));
+    mux->SetExec(y, P(9));
+    mux->SetExec(&a, P(10));
+    mux->CancelSetExec(&a);
+    EXPECT_FALSE(a.IsQueued());
+    delete y;
+    EXPECT_EQ(1u, mux->QueuedExecs());
+    mux->RunOnce(0);
+    EXPECT_EQ(Log({8, -1}), log);
 }
 
 TEST_F(LoopTest, locked_calls_from_another_thread_wake_a_blocked_loop)

@@ -1,15 +1,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "runtime/debug.h"
 #include "runtime/io_mux.h"
 #include "runtime/timer.h"
+#include "tests/support/capture_debug.h"
 
 // A loop whose monotonic clock only moves when the test moves it. After each
 // test the loop must hold nothing the test did not leave on purpose.
@@ -78,48 +77,4 @@ public:
     Log& log;
     long id;
     std::function<void()> then;
-};
-
-// Stands in for the process log: keeps every line and, like the real log,
-// registers for signals when it is handed a loop.
-class CaptureDebug : public IDebug, public ISignalConsumer {
-public:
-    CaptureDebug() : saved(debug) { debug = this; }
-    ~CaptureDebug() override { debug = saved; }
-    using IDebug::hexdump;
-    void printf(const char* fmt, ...) override
-    {
-        va_list ap;
-        va_start(ap, fmt);
-        appPrintfV(nullptr, nullptr, fmt, ap, true);
-        va_end(ap);
-    }
-    void iprintf(const char*, ...) override {}
-    void appPrintf(const char*, const char*, const char*, ...) override {}
-    void appPrintfV(const char*, const char*, const char* fmt, va_list ap, bool) override
-    {
-        char line[512];
-        vsnprintf(line, sizeof(line), fmt, ap);
-        lines.push_back(line);
-    }
-    void hexdump(const void*, unsigned) override {}
-    void appHexdump(const char*, const char*, const void*, unsigned) override {}
-    bool IsDebuggerPresent() override { return false; }
-    void SetIIoMux(void* iomux) override
-    {
-        handedLoop = iomux;
-        static_cast<IIoMux*>(iomux)->RegisterSignalConsumer(this);
-    }
-    void ReOpenLogFile() override {}
-    void SetLogging(bool) override {}
-    void SetHexdump(bool) override {}
-    void SetLogFileSize(long) override {}
-    void ClearLogFiles() override {}
-    bool IsCoreDumped() override { return false; }
-    void OnSignal(int sig) override { signals.push_back(sig); }
-
-    IDebug* saved;
-    std::vector<std::string> lines;
-    std::vector<int> signals;
-    void* handedLoop = nullptr;
 };

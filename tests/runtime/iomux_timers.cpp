@@ -18,10 +18,10 @@ public:
 
 }  // namespace
 
-TEST_F(LoopTest, timers_with_equal_expiry_fire_in_start_order_and_share_one_tree_node)
+TEST_F(LoopTest, timers_fire_in_expiry_then_start_order_with_one_tree_node_per_expiry)
 {
     Log log;
-    Tick a(mux, log, 1), b(mux, log, 2), c(mux, log, 3), d(mux, log, 4), e(mux, log, 5);
+    Tick a(mux, log, 1), b(mux, log, 2), c(mux, log, 3), d(mux, log, 4), e(mux, log, 5), f(mux, log, 6);
     a.timer.Start(10);
     b.timer.Start(10);
     c.timer.Start(5);
@@ -38,6 +38,18 @@ TEST_F(LoopTest, timers_with_equal_expiry_fire_in_start_order_and_share_one_tree
     Advance(5);
     EXPECT_EQ(Log({3, 2, 4, 5}), log);
     EXPECT_EQ(-1, mux->Timeout());
+
+    // Time that passed in one wait is handed out in expiry order, and a timer
+    // started from a callback counts from now, not from the expiry.
+    log.clear();
+    a.then = [&] { f.timer.Start(5); };
+    b.timer.Start(30);
+    a.timer.Start(10);
+    Advance(50);
+    EXPECT_EQ(Log({1, 2}), log);
+    EXPECT_EQ(5, mux->Timeout());
+    Advance(5);
+    EXPECT_EQ(Log({1, 2, 6}), log);
 }
 
 TEST_F(LoopTest, timer_order_survives_the_wrap_of_the_time_base)
@@ -131,20 +143,6 @@ TEST_F(LoopTest, callbacks_may_restart_cancel_and_delete_timers)
     Advance(5);
     Advance(5);
     EXPECT_EQ(Log({1, 2, 4, 1}), log);
-}
-
-TEST_F(LoopTest, time_elapsed_in_one_wait_is_handed_out_in_expiry_order)
-{
-    Log log;
-    Tick a(mux, log, 1), b(mux, log, 2), c(mux, log, 3);
-    a.then = [&] { c.timer.Start(5); };  // counted from now, not from a's expiry
-    a.timer.Start(10);
-    b.timer.Start(30);
-    Advance(50);
-    EXPECT_EQ(Log({1, 2}), log);
-    EXPECT_EQ(5, mux->Timeout());
-    Advance(5);
-    EXPECT_EQ(Log({1, 2, 3}), log);
 }
 
 TEST_F(LoopTest, absolute_timer_holds_a_descriptor_only_while_running)
