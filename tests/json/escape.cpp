@@ -47,13 +47,6 @@ TEST(json_escape, unescape_decodes_every_escape_and_code_units_one_by_one)
     EXPECT_EQ(std::string("\x01", 1) + "x", unescaped("\\u01zzx"));
 }
 
-TEST(json_escape, broken_escapes_drop_the_rest_of_the_text)
-{
-    EXPECT_EQ("ab", unescaped("ab\\qcd"));
-    EXPECT_EQ("ab", unescaped("ab\\u12"));
-    EXPECT_EQ("ab", unescaped("ab\\"));
-}
-
 TEST(json_escape, every_byte_survives_escape_then_unescape)
 {
     std::string all;
