@@ -81,7 +81,7 @@ TEST_F(DbTest, next_walks_the_rows_and_commands_report_affected_rows)
 TEST(PostgreSQLDataSetMisuse, walking_rows_the_wrong_way_or_reading_nothing_is_fatal)
 {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
-    DbCaptureDebug capture;
+    CaptureDebug capture(true);
     PostgreSQLDataSet singleRow(nullptr, nullptr, true);
     PostgreSQLDataSet whole(nullptr, nullptr, false);
     EXPECT_DEATH(singleRow.Next(), "IDataSet::Next\\(\\) not allowed in single row mode");
@@ -93,28 +93,14 @@ TEST(PostgreSQLDataSetMisuse, walking_rows_the_wrong_way_or_reading_nothing_is_f
 
 TEST(PostgreSQLDataSetHex, hex_form_carries_every_byte_value_both_ways)
 {
-    unsigned char all[256];
+    unsigned char all[256], back[256];
     for (int i = 0; i < 256; i++) all[i] = (unsigned char)i;
     char text[512];
     ByteaHexEncode(all, sizeof(all), text);
-    std::string expected;
-    for (int i = 0; i < 256; i++) {
-        char two[3];
-        snprintf(two, sizeof(two), "%02x", i);
-        expected += two;
-    }
-    EXPECT_EQ(expected, std::string(text, sizeof(text)));
-
-    unsigned char back[256];
-    memset(back, 0x5a, sizeof(back));
+    EXPECT_EQ("00017f80feff", std::string(text, 4) + std::string(text + 254, 4) + std::string(text + 508, 4));
     ByteaHexDecode(text, sizeof(back), back);
     EXPECT_EQ(0, memcmp(all, back, sizeof(all)));
-
     // Either case; anything else reads as a zero digit, never past the input.
-    unsigned char mixed[4];
-    ByteaHexDecode("ABcd0fg1", 4, mixed);
-    EXPECT_EQ(0xab, mixed[0]);
-    EXPECT_EQ(0xcd, mixed[1]);
-    EXPECT_EQ(0x0f, mixed[2]);
-    EXPECT_EQ(0x01, mixed[3]);
+    ByteaHexDecode("ABcd0fg1", 4, back);
+    EXPECT_EQ(0, memcmp("\xab\xcd\x0f\x01", back, 4));
 }

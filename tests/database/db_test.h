@@ -5,7 +5,6 @@
 // reaches them.
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <chrono>
 #include <functional>
@@ -13,54 +12,10 @@
 #include <vector>
 
 #include "database/database.h"
-#include "runtime/debug.h"
 #include "runtime/instance_log.h"
 #include "runtime/io_mux.h"
+#include "tests/support/capture_debug.h"
 #include "tests/support/pg_test.h"
-
-// Keeps the log lines of the test and echoes them to standard error, where
-// death tests look for the assertion text.
-class DbCaptureDebug : public IDebug {
-public:
-    DbCaptureDebug() : saved(debug) { debug = this; }
-    ~DbCaptureDebug() override { debug = saved; }
-    using IDebug::hexdump;
-    void printf(const char* fmt, ...) override
-    {
-        va_list ap;
-        va_start(ap, fmt);
-        appPrintfV(nullptr, nullptr, fmt, ap, true);
-        va_end(ap);
-    }
-    void iprintf(const char*, ...) override {}
-    void appPrintf(const char*, const char*, const char*, ...) override {}
-    void appPrintfV(const char*, const char*, const char* fmt, va_list ap, bool) override
-    {
-        char line[2048];
-        vsnprintf(line, sizeof(line), fmt, ap);
-        lines.push_back(line);
-        fprintf(stderr, "%s\n", line);
-    }
-    void hexdump(const void*, unsigned) override {}
-    void appHexdump(const char*, const char*, const void*, unsigned) override {}
-    bool IsDebuggerPresent() override { return false; }
-    void SetIIoMux(void*) override {}
-    void ReOpenLogFile() override {}
-    void SetLogging(bool) override {}
-    void SetHexdump(bool) override {}
-    void SetLogFileSize(long) override {}
-    void ClearLogFiles() override {}
-    bool IsCoreDumped() override { return false; }
-    bool Logged(const std::string& part) const
-    {
-        for (const auto& l : lines)
-            if (l.find(part) != std::string::npos) return true;
-        return false;
-    }
-
-    IDebug* saved;
-    std::vector<std::string> lines;
-};
 
 // A database user that writes every callback into `events` and reads every
 // data set completely (rows go to `rows`), unless `onResult` takes over.
@@ -188,7 +143,7 @@ protected:
         return n;
     }
 
-    DbCaptureDebug capture;
+    CaptureDebug capture{true};
     PgTestDatabase pg;
     IoMux* mux = nullptr;
     unsigned baseFds = 0;

@@ -13,25 +13,6 @@ TEST_F(DbTest, commands_queued_before_connect_run_after_connect_complete)
     EXPECT_TRUE(db->Connected());
 }
 
-TEST_F(DbTest, queue_lock_owner_overtakes_commands_queued_before_its_own)
-{
-    Connect();
-    DbUser a(events, "a"), b(events, "b");
-    db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "CREATE TABLE t (v INTEGER)");
-    db->BeginTransaction(&a);
-    db->ExecSQL(&b, DB_EXEC_FETCH_ALL, "SELECT count(*) FROM t");
-    // a queues its work only once its transaction has begun, behind b's command.
-    a.then = [&](const std::string& what) {
-        if (what != "begin") return;
-        db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "INSERT INTO t VALUES (1)");
-        db->EndTransaction(&a);
-    };
-    ASSERT_TRUE(RunUntil([&] { return Has("b:rows 1"); }));
-    EXPECT_EQ((std::vector<std::string>{"a:rows 0", "a:begin", "a:rows 0", "a:end", "b:rows 1"}), events);
-    // b ran after the COMMIT.
-    EXPECT_EQ("1", b.rows[0]);
-}
-
 TEST_F(DbTest, failing_statement_in_transaction_drops_the_rest_rolls_back_and_frees_the_queue)
 {
     Connect();
@@ -125,38 +106,28 @@ TEST_F(DbTest, connect_failure_reaches_owner_and_queued_users_on_a_later_pass)
     EXPECT_NE(nullptr, strstr(db->GetLastErrorMessage(), "password"));
 }
 
-TEST_F(DbTest, requests_during_shutdown_are_refused_and_answered_when_it_completes)
+TEST_F(DbTest, shutdown_runs_what_was_queued_rolls_back_the_open_transaction_and_refuses_the_rest)
 {
     Connect();
-    DbUser u(events, "u"), w(events, "w");
-    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SELECT 1");
+    DbUser a(events, "a"), b(events, "b"), w(events, "w");
+    db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "CREATE TABLE t (v INTEGER)");
+    db->BeginTransaction(&a);
+    db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "INSERT INTO t VALUES (1)");
+    db->ExecSQL(&b, DB_EXEC_FETCH_ALL, "SELECT 1");  // waits behind the transaction
+    ASSERT_TRUE(RunUntil([&] { return Count("a:rows 0") == 2; }));
     db->Shutdown();
     EXPECT_FALSE(db->Connected());
+    db->EndTransaction(&a);
     db->InsertSQL(&w, "INSERT INTO nothing VALUES (1)");
     EXPECT_STREQ("Tried to call InsertSQLV() while database system is in shutdown state", db->GetLastErrorMessage());
     db->BeginTransaction(&w);
     EXPECT_STREQ("Tried to call BeginTransaction() while database system is in shutdown state", db->GetLastErrorMessage());
     db->PrepareStatement(&w, "SELECT 1");
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(3u, events.size());
     ASSERT_TRUE(RunUntil([&] { return shutDown; }));
-    // What was queued before still ran; the refused user hears once.
-    EXPECT_EQ((std::vector<std::string>{"u:rows 1", "w:DB_ERR_SHUTDOWN_STATE", "owner:shutdown DB_OK"}), events);
-}
-
-TEST_F(DbTest, shutdown_rolls_back_a_transaction_whose_owner_can_queue_nothing_more)
-{
-    Connect();
-    DbUser a(events, "a"), b(events, "b");
-    db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "CREATE TABLE t (v INTEGER)");
-    db->BeginTransaction(&a);
-    db->ExecSQL(&a, DB_EXEC_FETCH_ALL, "INSERT INTO t VALUES (1)");
-    db->ExecSQL(&b, DB_EXEC_FETCH_ALL, "SELECT 1");
-    ASSERT_TRUE(RunUntil([&] { return Count("a:rows 0") == 2; }));
-    db->Shutdown();
-    db->EndTransaction(&a);
-    ASSERT_TRUE(RunUntil([&] { return shutDown; }));
+    // Each refused user hears once.
     EXPECT_EQ((std::vector<std::string>{"a:rows 0", "a:begin", "a:rows 0", "b:rows 1", "a:DB_ERR_SHUTDOWN_STATE",
-                                        "owner:shutdown DB_OK"}),
+                                        "w:DB_ERR_SHUTDOWN_STATE", "owner:shutdown DB_OK"}),
               events);
     EXPECT_EQ("0", pg.Value("SELECT count(*) FROM t"));
 }

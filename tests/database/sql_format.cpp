@@ -35,7 +35,7 @@ protected:
         return buf;
     }
 
-    DbCaptureDebug capture;
+    CaptureDebug capture{true};
     IoMux* mux = nullptr;
     IDatabaseProvider* provider = nullptr;
     IInstanceLog log{LOG_DATABASE};
@@ -81,25 +81,21 @@ TEST_F(SqlFormatTest, numbers_and_booleans_are_written_signed_and_pointers_may_b
                     (long long*)nullptr, (unsigned long long*)nullptr));
 }
 
-TEST_F(SqlFormatTest, bytes_are_a_hex_literal_written_whole_or_not_at_all)
+TEST_F(SqlFormatTest, output_stops_at_the_end_of_the_buffer_but_bytes_are_written_whole_or_not_at_all)
 {
+    char buf[12];
+    EXPECT_EQ(7u, db->QueryPrint(buf, 8, "%s", "O'Brien"));
+    EXPECT_STREQ("'O''Bri", buf);
+    EXPECT_EQ(7u, db->QueryPrint(buf, 8, "%lli", 123456789012ll));
+    EXPECT_STREQ("1234567", buf);
+
     const unsigned char bytes[] = {0x01, 0xab, 0xff};
     EXPECT_EQ("x='\\x01ab'", Print("x=%du", bytes, (unsigned long long)2));
     EXPECT_EQ("'\\x'", Print("%du", bytes, (unsigned long long)0));
-    char buf[12];
     // "x=" and 8 bytes fit, the 10-byte literal does not: nothing of it is written.
-    EXPECT_EQ(2u, db->QueryPrint(buf, sizeof(buf), "x=%du AND y", bytes, (unsigned long long)2 + 1));
+    EXPECT_EQ(2u, db->QueryPrint(buf, sizeof(buf), "x=%du AND y", bytes, (unsigned long long)3));
     EXPECT_STREQ("x=", buf);
     EXPECT_EQ(10u, db->QueryPrint(buf, sizeof(buf), "x=%du", bytes, (unsigned long long)2));
-}
-
-TEST_F(SqlFormatTest, output_stops_at_the_end_of_the_buffer)
-{
-    char buf[8];
-    EXPECT_EQ(7u, db->QueryPrint(buf, sizeof(buf), "%s", "O'Brien"));
-    EXPECT_STREQ("'O''Bri", buf);
-    EXPECT_EQ(7u, db->QueryPrint(buf, sizeof(buf), "%lli", 123456789012ll));
-    EXPECT_STREQ("1234567", buf);
 }
 
 TEST_F(SqlFormatTest, search_literals_escape_wildcards)
@@ -140,7 +136,7 @@ TEST(SqlPrepare, directives_become_positional_parameters_with_declared_types)
 TEST(SqlPrepare, formats_a_statement_cannot_take_are_fatal)
 {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
-    DbCaptureDebug capture;
+    CaptureDebug capture(true);
     std::string text;
     std::vector<unsigned char> types;
     EXPECT_DEATH(SqlPrepareFormat("SELECT %q", text, types), "%q not supported for prepared statements");
