@@ -168,6 +168,13 @@ protected:
         return u.events.back();
     }
 
+    // "size|incomplete|chunks" of a file, as the server has it.
+    std::string Row(unsigned long long id)
+    {
+        return pg.Value("SELECT size || '|' || incomplete || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) "
+                        "FROM files WHERE id=" + std::to_string(id));
+    }
+
     static std::string Bytes(size_t n, unsigned seed)
     {
         std::string s(n, '\0');

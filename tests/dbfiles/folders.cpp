@@ -1,12 +1,12 @@
 #include "tests/dbfiles/dbfiles_test.h"
 
-TEST_P(DbFilesModeTest, list_gives_the_rows_of_one_folder_up_to_the_limit)
+TEST_P(DbFilesModeTest, list_del_and_move_work_on_the_rows_of_one_folder)
 {
     ASSERT_TRUE(StartStore());
     unsigned long long folder = NewFolder("docs");
     unsigned long long other = NewFolder("other");
-    ASSERT_NE(0u, PutFile("a.txt", folder, {"aaa"}));
-    ASSERT_NE(0u, PutFile("b.txt", folder, {"bb", "bb"}));
+    unsigned long long gone = PutFile("a.txt", folder, {"aaa"});
+    unsigned long long moved = PutFile("b.txt", folder, {"bb", "bb"});
     ASSERT_NE(0u, PutFile("c.txt", folder, {}));
     ASSERT_NE(0u, PutFile("elsewhere.txt", other, {"x"}));
 
@@ -14,7 +14,6 @@ TEST_P(DbFilesModeTest, list_gives_the_rows_of_one_folder_up_to_the_limit)
     std::sort(all.begin(), all.end());
     EXPECT_EQ((Strings{"a.txt:3", "b.txt:4", "c.txt:0"}), all);
     EXPECT_EQ(2u, ListFolder(folder, 2).size());
-    EXPECT_EQ(Strings{"elsewhere.txt:1"}, ListFolder(other));
     if (GetParam().ownFolders) {
         // The root lists its folders but not itself.
         Strings root = ListFolder(1);
@@ -33,26 +32,17 @@ TEST_P(DbFilesModeTest, list_gives_the_rows_of_one_folder_up_to_the_limit)
     EXPECT_EQ("complete", Finish(list, u));
     EXPECT_EQ((Strings{"progress 0", "complete"}), u.events);
     EXPECT_TRUE(capture.Logged("::DatabaseExecSQLResult TaskComplete stopped"));
-}
 
-TEST_P(DbFilesModeTest, del_and_move_change_one_file)
-{
-    ASSERT_TRUE(StartStore());
-    unsigned long long folder = NewFolder("docs");
-    unsigned long long other = NewFolder("other");
-    unsigned long long gone = PutFile("gone.txt", folder, {"12", "34"});
-    unsigned long long moved = PutFile("moved.txt", folder, {"56"});
-
-    FilesUser del;
+    FilesUser del, move;
     EXPECT_EQ("complete", Finish(store->Del(&del, gone), del));
-    EXPECT_EQ("0|0", pg.Value("SELECT (SELECT count(*) FROM files WHERE id=" + std::to_string(gone) +
-                              ") || '|' || (SELECT count(*) FROM files_data WHERE file=" + std::to_string(gone) + ")"));
-
-    FilesUser move;
+    EXPECT_EQ("", Row(gone));
+    EXPECT_EQ("0", pg.Value("SELECT count(*) FROM files_data WHERE file=" + std::to_string(gone)));
     EXPECT_EQ("complete", Finish(store->Move(&move, moved, "renamed.txt", other), move));
-    EXPECT_EQ(Strings{}, ListFolder(folder));
-    EXPECT_EQ(Strings{"renamed.txt:2"}, ListFolder(other));
-    EXPECT_EQ("56", GetFile(moved, 0, true));
+    EXPECT_EQ(Strings{"c.txt:0"}, ListFolder(folder));
+    all = ListFolder(other);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ((Strings{"elsewhere.txt:1", "renamed.txt:4"}), all);
+    EXPECT_EQ("bbbb", GetFile(moved, 0, true));
 
     // A folder that does not exist breaks the reference: the move fails, and
     // so does a put, whose transaction is rolled back without blocking the
@@ -95,66 +85,32 @@ TEST_F(DbFilesTest, path_is_resolved_through_folders_from_the_root)
     unsigned long long a = NewFolder("a");
     unsigned long long b = NewFolder("b", a);
     unsigned long long f = PutFile("f.txt", b, {"hello"});
-
-    struct Outcome {
-        std::string end;
-        bool found = false;
-        unsigned long long id = 0;
-        std::string name;
-        unsigned length = 0;
-        unsigned long long folder = 0;
-        bool isFolder = false;
-        std::string rest;
-    };
+    // "how it ended, the row found (id name length), where it stopped (folder isFolder rest)"
     auto resolve = [&](const char* path) {
-        Outcome o;
         FilesUser u;
         IDbFilesPathInfo* info = store->PathInfo(&u, path);
         EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
-        o.end = u.events.back();
-        const char* name;
+        unsigned long long id = 0, folder = 0;
+        const char *name, *rest;
+        unsigned length = 0;
         bool isFolder;
-        o.found = info->Get(o.id, name, o.length, isFolder, nullptr, nullptr);
-        if (o.found) o.name = name;
-        const char* rest;
-        info->GetFailed(o.folder, o.isFolder, rest);
-        o.rest = rest;
+        std::string o = u.events.back() + ",";
+        if (info->Get(id, name, length, isFolder, nullptr, nullptr))
+            o += std::to_string(id) + " " + name + " " + std::to_string(length);
+        info->GetFailed(folder, isFolder, rest);
+        o += "," + std::to_string(folder) + " " + std::to_string(isFolder) + " " + rest;
         delete info;
         return o;
     };
+    auto id = [](unsigned long long v) { return std::to_string(v); };
 
-    Outcome file = resolve("/a/b/f.txt");
-    EXPECT_EQ("complete", file.end);
-    EXPECT_TRUE(file.found);
-    EXPECT_EQ(f, file.id);
-    EXPECT_EQ("f.txt", file.name);
-    EXPECT_EQ(5u, file.length);
-    EXPECT_EQ(b, file.folder);
-
-    Outcome folder = resolve("a//b");
-    EXPECT_TRUE(folder.found);
-    EXPECT_EQ(b, folder.id);
-
-    Outcome root = resolve("/");
-    EXPECT_TRUE(root.found);
-    EXPECT_EQ(1u, root.id);
-
+    EXPECT_EQ("complete," + id(f) + " f.txt 5," + id(b) + " 1 f.txt", resolve("/a/b/f.txt"));
+    EXPECT_EQ("complete," + id(b) + " b 0," + id(a) + " 1 b", resolve("a//b"));
+    EXPECT_EQ("complete,1  0,1 1 ", resolve("/"));
     // A missing component completes without a row and tells where it stopped.
-    Outcome missing = resolve("a/missing/x.txt");
-    EXPECT_EQ("complete", missing.end);
-    EXPECT_FALSE(missing.found);
-    EXPECT_EQ(a, missing.folder);
-    EXPECT_TRUE(missing.isFolder);
-    EXPECT_EQ("missing/x.txt", missing.rest);
-
+    EXPECT_EQ("complete,," + id(a) + " 1 missing/x.txt", resolve("a/missing/x.txt"));
     // A file cannot be passed through.
     capture.lines.clear();
-    Outcome through = resolve("a/b/f.txt/more");
-    EXPECT_EQ("failed", through.end);
-    EXPECT_FALSE(through.found);
-    EXPECT_EQ(f, through.folder);
-    EXPECT_FALSE(through.isFolder);
-    EXPECT_EQ("more", through.rest);
-    EXPECT_TRUE(capture.Logged("::DatabaseExecSQLResult TaskFailed path:a/b/f.txt/more folder:" + std::to_string(f) +
-                               " isFolder:0"));
+    EXPECT_EQ("failed,," + id(f) + " 0 more", resolve("a/b/f.txt/more"));
+    EXPECT_TRUE(capture.Logged("::DatabaseExecSQLResult TaskFailed path:a/b/f.txt/more folder:" + id(f) + " isFolder:0"));
 }

@@ -19,8 +19,8 @@ TEST_P(DbFilesModeTest, chunks_are_read_back_from_any_offset)
     const std::string content = chunks[0] + chunks[1] + chunks[2];
     unsigned long long id = PutFile("three.bin", folder, chunks);
     ASSERT_NE(0u, id);
-    std::string row = "3000|false|" + std::string(GetParam().crypted ? "true" : "false");
-    EXPECT_EQ(row, pg.Value("SELECT size || '|' || incomplete || '|' || crypted FROM files WHERE id=" + std::to_string(id)));
+    EXPECT_EQ("3000|false|3", Row(id));
+    EXPECT_EQ(GetParam().crypted ? "t" : "f", pg.Value("SELECT crypted FROM files WHERE id=" + std::to_string(id)));
     // Each write is one chunk; a key adds IV and tag to each and hides the content.
     EXPECT_EQ(GetParam().crypted ? "1032,732,1332" : "1000,700,1300",
               pg.Value("SELECT string_agg(length(data)::text, ',' ORDER BY id) FROM files_data WHERE file=" +
@@ -58,15 +58,13 @@ TEST_P(DbFilesModeTest, chunks_are_read_back_from_any_offset)
 
     unsigned long long empty = PutFile("empty.bin", folder, {});
     ASSERT_NE(0u, empty);
-    EXPECT_EQ("0|0", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) FROM files "
-                              "WHERE id=" + std::to_string(empty)));
+    EXPECT_EQ("0|false|0", Row(empty));
     EXPECT_EQ("", GetFile(empty, 0, true, nullptr, &events));
     EXPECT_EQ(Strings{"complete"}, events);
 
     // Writes without data store no chunk but still count as steps.
     unsigned long long gaps = PutFile("gaps.bin", folder, {"", "abc", ""});
-    EXPECT_EQ("3|1", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) FROM files "
-                              "WHERE id=" + std::to_string(gaps)));
+    EXPECT_EQ("3|false|1", Row(gaps));
     EXPECT_EQ("abc", GetFile(gaps, 0, true));
 }
 
@@ -88,11 +86,11 @@ TEST_P(DbFilesModeTest, put_interrupted_after_two_chunks_is_repaired_at_next_sta
     // The writer goes away while the put waits for its third chunk.
     delete put;
     DropStore();
-    EXPECT_EQ("-1|false", pg.Value("SELECT size || '|' || incomplete FROM files WHERE id=" + std::to_string(id)));
+    EXPECT_EQ("-1|false|2", Row(id));
 
     ASSERT_TRUE(StartStore());
     // The repair counts stored bytes, so IV and tag of crypted chunks are in the size.
-    EXPECT_EQ(GetParam().crypted ? "7064|true" : "7000|true", pg.Value("SELECT size || '|' || incomplete FROM files WHERE id=" + std::to_string(id)));
+    EXPECT_EQ(GetParam().crypted ? "7064|true|2" : "7000|true|2", Row(id));
     EXPECT_EQ(a + b, GetFile(id, 0, true));
 }
 
@@ -124,8 +122,7 @@ TEST_P(DbFilesModeTest, second_put_of_a_name_while_the_first_runs)
         // row, with the old content replaced.
         EXPECT_EQ(firstId, PutFile("same.txt", folder, {"new", "er"}));
         EXPECT_EQ("newer", GetFile(firstId, 0, true));
-        EXPECT_EQ("5|2", pg.Value("SELECT size || '|' || (SELECT count(*) FROM files_data WHERE file=files.id) "
-                                  "FROM files WHERE id=" + std::to_string(firstId)));
+        EXPECT_EQ("5|false|2", Row(firstId));
     }
     else {
         ASSERT_NE(0u, second);
@@ -145,7 +142,7 @@ TEST_P(DbFilesModeTest, put_stopped_before_its_first_chunk_completes_with_size_z
     put->Stop();
     ASSERT_TRUE(RunUntil([&] { return u.Ended(); }));
     EXPECT_EQ(Strings{"complete"}, u.events);
-    EXPECT_EQ("0", pg.Value("SELECT size FROM files WHERE id=" + std::to_string(put->Get())));
+    EXPECT_EQ("0|false|0", Row(put->Get()));
     delete put;
 }
 
