@@ -6,7 +6,7 @@
 //   /auth/SIZE                          Body(SIZE) for Basic "user":"secret" only
 //   /broken/SIZE                        announces SIZE bytes, sends half, closes
 //   /missing                            404
-//   POST /echo                          the body back, its content type in X-Echo-Type
+//   POST /echo                          its content type, a line feed, then its body
 #pragma once
 
 #include <fcntl.h>
@@ -92,7 +92,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         data = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        self.answer(200, data, [("X-Echo-Type", self.headers.get("Content-Type", ""))])
+        self.answer(200, self.headers.get("Content-Type", "").encode() + b"\n" + data)
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True

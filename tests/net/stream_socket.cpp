@@ -12,6 +12,7 @@
 #include "net/socket.h"
 #include "runtime/iomux.h"
 #include "runtime/timer.h"
+#include "tests/net/http_test_server.h"
 
 namespace {
 
@@ -129,10 +130,21 @@ std::string Pattern(size_t len)
 
 }  // namespace
 
-TEST_F(stream_socket, large_sends_arrive_whole_and_in_order_before_an_orderly_close)
+// The same stream over a Unix socket and over TCP on loopback.
+class stream_transport : public stream_socket, public ::testing::WithParamInterface<bool> {
+protected:
+    bool Tcp() const { return GetParam(); }
+    ISocketProvider* Provider() { return Tcp() ? CreateTCPSocketProvider() : CreateLocalSocketProvider(); }
+    std::string Address() const
+    {
+        return Tcp() ? "127.0.0.1:" + std::to_string(http_test::ClosedPort()) : dir + "/s";
+    }
+};
+
+TEST_P(stream_transport, large_sends_arrive_whole_and_in_order_before_an_orderly_close)
 {
-    std::unique_ptr<ISocketProvider> local(CreateLocalSocketProvider());
-    std::string path = dir + "/s";
+    std::unique_ptr<ISocketProvider> local(Provider());
+    std::string path = Address();
     Listener listener(iomux, local.get());
     ASSERT_TRUE(listener.socket->Listen(path.c_str()));
     const std::string payload = Pattern(4 * 1024 * 1024 + 17);
@@ -162,30 +174,11 @@ TEST_F(stream_socket, large_sends_arrive_whole_and_in_order_before_an_orderly_cl
     EXPECT_EQ(server->reason, SOCKET_SHUTDOWN_PEER_CLOSED);
     EXPECT_TRUE(client.ended);
     EXPECT_EQ(client.reason, SOCKET_SHUTDOWN_NORMAL);
+    if (!Tcp()) unlink(path.c_str());
 }
 
-TEST_F(stream_socket, exact_receives_wait_for_the_whole_length)
-{
-    std::unique_ptr<ISocketProvider> local(CreateLocalSocketProvider());
-    std::string path = dir + "/s";
-    Listener listener(iomux, local.get());
-    ASSERT_TRUE(listener.socket->Listen(path.c_str()));
-    Peer client(iomux, local.get());
-    client.onConnect = [&](Peer* p) { p->socket->Send("abcdefghij", 10); };
-    char buf[4];
-    std::vector<std::string> pieces;
-    listener.onAccept = [&](Peer* p) {
-        p->onRecv = [&](Peer* s) {
-            pieces.push_back(std::string(buf, 4));
-            if (pieces.size() < 2) s->socket->Recv(buf, 4);
-            else iomux->Shutdown();
-        };
-        p->socket->Recv(buf, 4);
-    };
-    client.socket->Connect(path.c_str());
-    Run();
-    EXPECT_EQ(pieces, (std::vector<std::string>{"abcd", "efgh"}));
-}
+INSTANTIATE_TEST_SUITE_P(Transports, stream_transport, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "tcp" : "unix"; });
 
 TEST_F(stream_socket, a_burst_of_records_is_served_in_order_to_small_and_large_exact_receives)
 {
@@ -271,42 +264,4 @@ TEST_F(stream_socket, unusable_addresses_end_the_socket_with_a_reason)
     Run();
     for (size_t i = 0; i < peers.size(); i++) EXPECT_EQ(peers[i]->reason, cases[i].expected) << cases[i].address;
     unlink(stale.c_str());
-}
-
-TEST_F(stream_socket, tcp_echo_on_loopback)
-{
-    // Find a free port, then listen on it.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    ASSERT_EQ(bind(probe, (sockaddr*)&addr, sizeof(addr)), 0);
-    getsockname(probe, (sockaddr*)&addr, &len);
-    close(probe);
-    std::string address = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-
-    std::unique_ptr<ISocketProvider> tcp(CreateTCPSocketProvider());
-    Listener listener(iomux, tcp.get());
-    ASSERT_TRUE(listener.socket->Listen(address.c_str()));
-    listener.onAccept = [&](Peer* p) {
-        p->onRecv = [](Peer* s) {
-            s->socket->Send(s->received.data(), s->received.size());
-            s->received.clear();
-            s->Read();
-        };
-        p->Read();
-    };
-    Peer client(iomux, tcp.get());
-    client.onConnect = [](Peer* p) {
-        p->socket->Send("ping", 4);
-        p->Read();
-    };
-    client.onRecv = [&](Peer* p) {
-        if (p->received.size() < 4) p->Read();
-        else iomux->Shutdown();
-    };
-    client.socket->Connect(address.c_str());
-    Run();
-    EXPECT_EQ(client.received, "ping");
 }
