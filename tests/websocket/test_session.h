@@ -206,7 +206,6 @@ protected:
         return Members(ws->Take());
     }
     std::string Challenge() { return Answer(R"({"mt":"AppChallenge"})")["challenge"]; }
-    // A login of alice as the digest of the given password makes it.
     // A login of alice with the digest that the given password makes; info
     // goes out as given and is hashed as hashedInfo (default: the same).
     std::string LoginText(const std::string& password, const std::string& domain = "example.com",
