@@ -16,10 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "net/socket.h"
 #include "runtime/instance_log.h"
-#include "web/webserver_plugin.h"
 #include "runtime/io_mux.h"
 #include "tests/runtime/iomux_fixture.h"
+#include "web/webserver_get.h"
+#include "web/webserver_plugin.h"
+#include "web/webserver_post.h"
+#include "web/websocket.h"
 
 // The webserver's end of the plugin link, on a real Unix socket. It never
 // blocks: every wait runs the service's loop until the expected bytes are
@@ -48,10 +52,6 @@ inline unsigned Get16(const std::string& s, size_t at)
 inline unsigned Get32(const std::string& s, size_t at)
 {
     return Get16(s, at) << 16 | Get16(s, at + 2);
-}
-inline unsigned long long Get64(const std::string& s, size_t at)
-{
-    return (unsigned long long)Get32(s, at) << 32 | Get32(s, at + 4);
 }
 
 // Extended headers as the test writes them, item by item, in any order.
@@ -111,7 +111,8 @@ public:
     ~FakeWebserver()
     {
         Drop();
-        StopListening();
+        close(listenFd);
+        unlink(path.c_str());
     }
 
     void Listen()
@@ -123,12 +124,6 @@ public:
         unlink(path.c_str());
         EXPECT_EQ(bind(listenFd, (sockaddr*)&a, sizeof(a)), 0);
         EXPECT_EQ(listen(listenFd, 8), 0);
-    }
-    void StopListening()
-    {
-        if (listenFd >= 0) close(listenFd);
-        listenFd = -1;
-        unlink(path.c_str());
     }
 
     // Runs the loop until `done` holds; false after the real-time limit.
@@ -345,6 +340,143 @@ protected:
     TestLog log;
     std::string dir;
     std::string socketPath;
+};
+
+// A web test with a link of its own, created by the test, to a fake webserver.
+class LinkTest : public WebTest {
+protected:
+    void SetUp() override
+    {
+        WebTest::SetUp();
+        local = CreateLocalSocketProvider();
+        provider = CreateWebserverPluginProvider();
+    }
+    void TearDown() override
+    {
+        delete link;
+        delete ws;
+        delete provider;
+        delete local;
+        WebTest::TearDown();
+    }
+    void Listen()
+    {
+        delete ws;
+        ws = new FakeWebserver(mux, socketPath);
+    }
+    IWebserverPlugin* Create(const char* root)
+    {
+        link = provider->CreateWebserverPlugin(mux, local, &owner, socketPath.c_str(), root, &log);
+        return link;
+    }
+    // Takes the link's connection, answers its registrations and its web
+    // root (wide mode), and waits until it has read the answers.
+    void Connect(size_t registrations)
+    {
+        ASSERT_TRUE(ws->Accept());
+        ws->Handshake(registrations);
+        for (size_t i = 0; i < registrations; i++) ws->Send(LINK, 2, 0);
+        ws->Send(LINK, 34, 1);
+        ws->Sync();
+    }
+    // A request of the given message type for a resource below `path`.
+    void Request(unsigned id, unsigned type, const std::string& resource, const Eh& more = Eh(),
+                 const char* path = "/app")
+    {
+        std::string items = Eh().Str(0, resource).Str(1, path).items + more.items;
+        ws->Send(id, type, 0, Be32((unsigned)items.size()) + items);
+    }
+
+    ISocketProvider* local = nullptr;
+    IWebserverPluginProvider* provider = nullptr;
+    IWebserverPlugin* link = nullptr;
+    FakeWebserver* ws = nullptr;
+    Owner owner;
+};
+
+// Handler users that record what they are told and delete themselves on close.
+class GetUser : public UWebserverGet {
+public:
+    void WebserverGetRequestAcceptComplete(IWebserverGet* g) override
+    {
+        events.push_back("accept");
+        if (onAccept) onAccept(g);
+    }
+    void WebserverGetSendResult(IWebserverGet*) override { events.push_back("sent"); }
+    void WebserverGetCloseComplete(IWebserverGet* g) override
+    {
+        events.push_back("closed");
+        delete g;
+    }
+    std::function<void(IWebserverGet*)> onAccept;
+    std::vector<std::string> events;
+};
+
+class PostUser : public UWebserverPost {
+public:
+    void WebserverPostRequestAcceptComplete(IWebserverPost* p) override
+    {
+        post = p;
+        p->Recv(buffer, 6);
+    }
+    void WebserverPostRecvResult(IWebserverPost*, void* b, size_t len) override
+    {
+        received.push_back(std::string((char*)b, len));
+        if (onData) onData(post);
+    }
+    void* WebserverPostRecvBuffer(size_t len) override
+    {
+        asked.push_back(len);
+        return spare;
+    }
+    void WebserverPostRecvCanceled(IWebserverPost*, void* b) override
+    {
+        received.push_back(b == buffer ? "<canceled>" : "<canceled: wrong buffer>");
+    }
+    void WebserverPostCloseComplete(IWebserverPost* p) override
+    {
+        received.push_back("<closed>");
+        delete p;
+    }
+    IWebserverPost* post = nullptr;
+    char buffer[6];
+    char spare[100];
+    std::vector<size_t> asked;
+    std::vector<std::string> received;
+    std::function<void(IWebserverPost*)> onData;
+};
+
+class WsUser : public UWebsocket {
+public:
+    void WebsocketAcceptComplete(IWebsocket* w) override
+    {
+        socket = w;
+        events.push_back("accept");
+        if (onAccept) onAccept(w);
+    }
+    void WebsocketSendResult(IWebsocket*) override { events.push_back("sent"); }
+    void WebsocketRecvResult(IWebsocket* w, void* b, size_t len, bool text, bool fragment) override
+    {
+        events.push_back(std::string(text ? "text " : "binary ") + (fragment ? "fragment " : "") +
+                         std::string((char*)b, len));
+        if (onData) onData(w);
+    }
+    void* WebsocketRecvBuffer(size_t) override { return spare; }
+    void WebsocketRecvCanceled(IWebsocket*, void* b) override
+    {
+        events.push_back(b == buffer ? "recv canceled" : "recv canceled: wrong buffer");
+    }
+    void WebsocketCloseComplete(IWebsocket* w, ws_close_reason_t reason) override
+    {
+        events.push_back("closed " + std::to_string(reason));
+        delete w;
+    }
+    bool Closed() const { return !events.empty() && events.back().compare(0, 6, "closed") == 0; }
+    IWebsocket* socket = nullptr;
+    char buffer[10];
+    char spare[100];
+    std::vector<std::string> events;
+    std::function<void(IWebsocket*)> onAccept, onData;
 };
 
 }  // namespace web_test

@@ -1,35 +1,13 @@
-#include <gtest/gtest.h>
-
-#include "net/socket.h"
+// The plugin link against a fake webserver: registrations, reconnects and
+// what it refuses. The handlers of single requests are in request_handlers.cpp.
 #include "tests/web/fake_webserver.h"
-#include "web/webserver_plugin.h"
-#include "web/webserver_post.h"
-#include "web/websocket.h"
 
 using namespace web_test;
 
 namespace {
 
-class plugin_link : public WebTest {
+class plugin_link : public LinkTest {
 protected:
-    void SetUp() override
-    {
-        WebTest::SetUp();
-        local = CreateLocalSocketProvider();
-        provider = CreateWebserverPluginProvider();
-    }
-    void TearDown() override
-    {
-        delete link;
-        delete provider;
-        delete local;
-        WebTest::TearDown();
-    }
-    IWebserverPlugin* Create(const char* root)
-    {
-        link = provider->CreateWebserverPlugin(mux, local, &owner, socketPath.c_str(), root, &log);
-        return link;
-    }
     // The owner told last deletes the link, as the app instance does.
     void DeleteOnLastClose(Owner& o)
     {
@@ -45,71 +23,36 @@ protected:
         for (int i = 0; i < 100 && link; i++) mux->RunOnce(1);
         EXPECT_EQ(link, nullptr);
     }
-
-    ISocketProvider* local = nullptr;
-    IWebserverPluginProvider* provider = nullptr;
-    IWebserverPlugin* link = nullptr;
-    Owner owner;
-};
-
-// Records how a request ends when the link goes away under it.
-class PendingPost : public UWebserverPost {
-public:
-    void WebserverPostRequestAcceptComplete(IWebserverPost* post) override { post->Recv(buffer, sizeof(buffer)); }
-    void WebserverPostRecvResult(IWebserverPost*, void*, size_t) override { events.push_back("data"); }
-    void WebserverPostRecvCanceled(IWebserverPost*, void* b) override
-    {
-        events.push_back(b == buffer ? "recv canceled" : "recv canceled: wrong buffer");
-    }
-    void WebserverPostCloseComplete(IWebserverPost* post) override
-    {
-        events.push_back("closed");
-        delete post;
-    }
-    char buffer[100];
-    std::vector<std::string> events;
-};
-
-class IdleWebsocket : public UWebsocket {
-public:
-    void WebsocketAcceptComplete(IWebsocket*) override {}
-    void WebsocketRecvResult(IWebsocket*, void*, size_t, bool, bool) override {}
-    void WebsocketCloseComplete(IWebsocket* ws, ws_close_reason_t r) override
-    {
-        reason = r;
-        delete ws;
-    }
-    int reason = -1;
 };
 
 }  // namespace
 
 TEST_F(plugin_link, web_root_goes_first_then_the_registrations_http_passthrough_websocket)
 {
-    FakeWebserver ws(mux, socketPath);
+    Listen();
     Create("app/");
     link->WebsocketListen("ws", nullptr);
     link->PassthroughListen("raw", nullptr);
     link->HttpListen(nullptr, nullptr, nullptr, nullptr, "42");
     link->HttpListen(" /sub", nullptr, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(ws.Accept());
-    EXPECT_EQ(ws.Handshake(4), (std::vector<std::string>{"1 /app", "1 /app/sub", "3 /app/raw", "4 /app/ws"}));
-    EXPECT_EQ(ws.webRoot, std::string("/app\0", 5));
+    ASSERT_TRUE(ws->Accept());
+    EXPECT_EQ(ws->Handshake(4), (std::vector<std::string>{"1 /app", "1 /app/sub", "3 /app/raw", "4 /app/ws"}));
+    EXPECT_EQ(ws->webRoot, std::string("/app\0", 5));
 
     // Once connected a registration goes out at once, with what it asks for.
     link->HttpListen("late", nullptr, "user", "secret", nullptr);
-    auto late = ParseEh(ws.Expect(1).body);
+    auto late = ParseEh(ws->Expect(1).body);
     EXPECT_EQ(ItemString(late, 7), "/app/late");
     EXPECT_EQ(ItemString(late, 8), "user");
     EXPECT_EQ(ItemString(late, 9), "secret");
     link->HttpListen("dyn", nullptr, true, nullptr);
-    auto dyn = ParseEh(ws.Expect(1).body);
+    auto dyn = ParseEh(ws->Expect(1).body);
     EXPECT_EQ(dyn.count(16), 1u);
     EXPECT_EQ(dyn.count(8), 0u);
 
     // Answers pair with registrations oldest first, whatever their kind.
-    for (int i = 0; i < 6; i++) ws.Send(LINK, 2, 0);
-    ws.Sync("/app/nothing");
+    for (int i = 0; i < 6; i++) ws->Send(LINK, 2, 0);
+    ws->Sync("/app/nothing");
     std::vector<std::string> registered;
     for (const std::string& e : owner.events)
         if (e.compare(0, 10, "registered") == 0) registered.push_back(e);
@@ -117,17 +60,16 @@ TEST_F(plugin_link, web_root_goes_first_then_the_registrations_http_passthrough_
                                                     "registered 2 /app/raw", "registered 1 /app/ws",
                                                     "registered 0 /app/late", "registered 0 /app/dyn"}));
     EXPECT_TRUE(owner.Has("connected"));
-}
 
-TEST_F(plugin_link, a_root_of_slash_stays_and_paths_hang_right_below_it)
-{
-    FakeWebserver ws(mux, socketPath);
+    // A root of "/" stays, and paths hang right below it.
+    delete link;
+    ws->Drop();
     Create("/");
     link->HttpListen("x", nullptr, nullptr, nullptr, nullptr);
     link->WebsocketListen(nullptr, nullptr);
-    ASSERT_TRUE(ws.Accept());
-    EXPECT_EQ(ws.Handshake(2), (std::vector<std::string>{"1 /x", "4 /"}));
-    EXPECT_EQ(ws.webRoot, std::string("/\0", 2));
+    ASSERT_TRUE(ws->Accept());
+    EXPECT_EQ(ws->Handshake(2), (std::vector<std::string>{"1 /x", "4 /"}));
+    EXPECT_EQ(ws->webRoot, std::string("/\0", 2));
 }
 
 TEST_F(plugin_link, paths_registered_while_down_go_out_on_connect_and_again_after_every_reconnect)
@@ -139,34 +81,34 @@ TEST_F(plugin_link, paths_registered_while_down_go_out_on_connect_and_again_afte
     link->HttpListen("", nullptr, nullptr, nullptr, nullptr);
     link->WebsocketListen("ws", nullptr);
 
-    FakeWebserver ws(mux, socketPath);
+    Listen();
     Advance(1000);
-    ASSERT_TRUE(ws.Accept());
-    EXPECT_EQ(ws.Handshake(2), (std::vector<std::string>{"1 /app", "4 /app/ws"}));
-    ws.Send(LINK, 34, 1);
+    ASSERT_TRUE(ws->Accept());
+    EXPECT_EQ(ws->Handshake(2), (std::vector<std::string>{"1 /app", "4 /app/ws"}));
+    ws->Send(LINK, 34, 1);
 
     // Live requests when the webserver goes away.
-    PendingPost post;
-    IdleWebsocket socket;
+    PostUser post;
+    WsUser socket;
     owner.onHttp = [&](IWebserverPlugin* p, char*) { p->Accept(&post); };
     owner.onWebsocket = [&](IWebserverPlugin* p) { p->WebsocketAccept(&socket); };
-    ws.Send(11, 16, 0, Eh().Str(0, "/").Str(1, "/app/ws").Str(6, "example.local").Body());
-    ws.Send(12, 6, 0, Eh().Str(0, "/upload").Str(1, "/app").U64(17, 500).Body());
-    EXPECT_EQ(ws.Expect(12).gp, 100u);
-    ws.Drop();
-    ASSERT_TRUE(ws.Pump([&] { return post.events.size() == 2 && socket.reason >= 0; }));
-    EXPECT_EQ(post.events, (std::vector<std::string>{"recv canceled", "closed"}));
-    EXPECT_EQ(socket.reason, WSCR_PLUGIN_LINK_LOST);
+    ws->Send(11, 16, 0, Eh().Str(0, "/").Str(1, "/app/ws").Str(6, "example.local").Body());
+    ws->Send(12, 6, 0, Eh().Str(0, "/upload").Str(1, "/app").U64(17, 500).Body());
+    EXPECT_EQ(ws->Expect(12).gp, 6u);
+    ws->Drop();
+    ASSERT_TRUE(ws->Pump([&] { return post.received.size() == 2 && socket.Closed(); }));
+    EXPECT_EQ(post.received, (std::vector<std::string>{"<canceled>", "<closed>"}));
+    EXPECT_EQ(socket.events.back(), "closed " + std::to_string(WSCR_PLUGIN_LINK_LOST));
 
     // A connect that worked starts the back-off over; everything is registered again.
     EXPECT_EQ(mux->Timeout(), 1000);
     Advance(1000);
-    ASSERT_TRUE(ws.Accept());
-    EXPECT_EQ(ws.Handshake(2), (std::vector<std::string>{"1 /app", "4 /app/ws"}));
+    ASSERT_TRUE(ws->Accept());
+    EXPECT_EQ(ws->Handshake(2), (std::vector<std::string>{"1 /app", "4 /app/ws"}));
     // Registrations left unanswered by the old connection do not take these answers.
-    ws.Send(LINK, 2, 0);
-    ws.Send(LINK, 2, 0);
-    ws.Sync("/app/nothing");
+    ws->Send(LINK, 2, 0);
+    ws->Send(LINK, 2, 0);
+    ws->Sync("/app/nothing");
     EXPECT_TRUE(owner.Has("registered 0 /app"));
     EXPECT_TRUE(owner.Has("registered 1 /app/ws"));
     EXPECT_FALSE(owner.Has("close 6"));
@@ -205,18 +147,18 @@ TEST_F(plugin_link, refused_registrations_end_the_link_for_every_owner_without_r
          "registered."},
     };
     for (const Case& c : cases) {
-        FakeWebserver ws(mux, socketPath);
+        Listen();
         Owner other;
         owner.events.clear();
         Create("/app");
         link->HttpListen("", nullptr, nullptr, nullptr, nullptr);
         link->WebsocketListen("ws", &other);
-        ASSERT_TRUE(ws.Accept());
-        ws.Handshake(2);
+        ASSERT_TRUE(ws->Accept());
+        ws->Handshake(2);
         DeleteOnLastClose(other);
-        ws.Send(LINK, 2, 0);
-        ws.Send(LINK, 2, c.result);
-        EXPECT_TRUE(ws.WaitClosed());
+        ws->Send(LINK, 2, 0);
+        ws->Send(LINK, 2, c.result);
+        EXPECT_TRUE(ws->WaitClosed());
         RunUntilDeleted();
         std::string reason = "close " + std::to_string(c.reason);
         EXPECT_EQ(owner.events.back(), reason);
@@ -228,12 +170,12 @@ TEST_F(plugin_link, refused_registrations_end_the_link_for_every_owner_without_r
 
 TEST_F(plugin_link, malformed_extended_headers_drop_the_connection_and_it_comes_back)
 {
-    FakeWebserver ws(mux, socketPath);
+    Listen();
     Create("/app");
     link->HttpListen("", nullptr, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(ws.Accept());
-    ws.Handshake(1);
-    ws.Send(LINK, 34, 1);
+    ASSERT_TRUE(ws->Accept());
+    ws->Handshake(1);
+    ws->Send(LINK, 34, 1);
 
     const std::string good = Eh().Str(0, "/x").Str(1, "/app").items;
     const std::string bodies[] = {
@@ -249,67 +191,67 @@ TEST_F(plugin_link, malformed_extended_headers_drop_the_connection_and_it_comes_
         Eh().Str(0, "/x").Str(1, "/app").Raw(5, std::string("Host\0", 5)).Body(),
     };
     for (const std::string& body : bodies) {
-        ws.Send(9, 5, 0, body);
-        EXPECT_TRUE(ws.WaitClosed()) << testing::PrintToString(body);
-        ws.Drop();
+        ws->Send(9, 5, 0, body);
+        EXPECT_TRUE(ws->WaitClosed()) << testing::PrintToString(body);
+        ws->Drop();
         Advance(1000);
-        ASSERT_TRUE(ws.Accept());
-        ws.Handshake(1);
-        ws.Send(LINK, 34, 1);
+        ASSERT_TRUE(ws->Accept());
+        ws->Handshake(1);
+        ws->Send(LINK, 34, 1);
     }
     EXPECT_FALSE(owner.Has("http 1 /x [] 0"));
     EXPECT_TRUE(Logged("malformed extended header"));
 
     // Unknown item types and any item order are fine.
-    ws.Send(10, 5, 0, Eh().U32(40, 7).Str(1, "/app").Str(0, "/x").Body());
-    EXPECT_EQ(ws.Expect(11).gp, (unsigned)WSP_CANCEL_NOT_FOUND);
+    ws->Send(10, 5, 0, Eh().U32(40, 7).Str(1, "/app").Str(0, "/x").Body());
+    EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_NOT_FOUND);
     EXPECT_TRUE(owner.Has("http 1 /x [] 0"));
 }
 
 TEST_F(plugin_link, requests_outside_the_registered_paths_are_refused_and_strays_ignored)
 {
-    FakeWebserver ws(mux, socketPath);
+    Listen();
     Create("/app");
     link->HttpListen("", nullptr, nullptr, nullptr, nullptr);
     link->WebsocketListen("ws", nullptr);
-    ASSERT_TRUE(ws.Accept());
-    ws.Handshake(2);
+    ASSERT_TRUE(ws->Accept());
+    ws->Handshake(2);
 
-    ws.Send(1, 6, 0, Eh().Str(0, "/p").Str(1, "/other").Body());
-    Frame post = ws.Expect(11);
+    ws->Send(1, 6, 0, Eh().Str(0, "/p").Str(1, "/other").Body());
+    Frame post = ws->Expect(11);
     EXPECT_EQ(post.id, 1u);
     EXPECT_EQ(post.gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
     EXPECT_TRUE(post.body.empty());
     EXPECT_TRUE(Logged("WebserverPlugin::HandleRequest(): got request WSM_POST_REQUEST for not registered path /other"));
 
-    ws.Send(2, 5, 0, Eh().Str(0, "/g").Str(1, "/other").Body());
-    EXPECT_EQ(ws.Expect(11).gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
+    ws->Send(2, 5, 0, Eh().Str(0, "/g").Str(1, "/other").Body());
+    EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
     EXPECT_TRUE(Logged("The path for the request (/other) seems to be not registered."));
 
     // A request for a registered path without a resource is no request either.
-    ws.Send(3, 6, 0, Eh().Str(1, "/app").Body());
-    EXPECT_EQ(ws.Expect(11).gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
+    ws->Send(3, 6, 0, Eh().Str(1, "/app").Body());
+    EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
 
-    ws.Send(4, 16, 0, Eh().Str(0, "/").Str(1, "/app/elsewhere").Body());
-    Frame reject = ws.Expect(17);
+    ws->Send(4, 16, 0, Eh().Str(0, "/").Str(1, "/app/elsewhere").Body());
+    Frame reject = ws->Expect(17);
     EXPECT_EQ(reject.id, 4u);
     EXPECT_EQ(reject.gp, 1u);
     EXPECT_TRUE(Logged("WebserverPlugin::SocketRecvResult(): websocket listen result for not registered path "
                        "/app/elsewhere"));
 
     // An owner that does not decide itself refuses: a GET is not found, a websocket rejected.
-    ws.Send(5, 5, 0, Eh().Str(0, "/g").Str(1, "/app").Body());
-    EXPECT_EQ(ws.Expect(11).gp, (unsigned)WSP_CANCEL_NOT_FOUND);
-    ws.Send(6, 16, 0, Eh().Str(0, "/").Str(1, "/app/ws").Body());
-    EXPECT_EQ(ws.Expect(17).gp, 1u);
+    ws->Send(5, 5, 0, Eh().Str(0, "/g").Str(1, "/app").Body());
+    EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_NOT_FOUND);
+    ws->Send(6, 16, 0, Eh().Str(0, "/").Str(1, "/app/ws").Body());
+    EXPECT_EQ(ws->Expect(17).gp, 1u);
 
     // Stray messages: unknown types are logged, late answers for ended requests dropped.
-    ws.Send(LINK, 99, 0, "whatever");
-    ws.Send(77, 10, 0);
-    ws.Send(77, 15, 0);
+    ws->Send(LINK, 99, 0, "whatever");
+    ws->Send(77, 10, 0);
+    ws->Send(77, 15, 0);
     // Two answers for the two registrations, and one too many.
-    for (int i = 0; i < 3; i++) ws.Send(LINK, 2, 0);
-    EXPECT_TRUE(ws.Sync("/app/none").empty());
+    for (int i = 0; i < 3; i++) ws->Send(LINK, 2, 0);
+    EXPECT_TRUE(ws->Sync("/app/none").empty());
     EXPECT_TRUE(Logged("WARNING: IWebserverPlugin received unexpected message (<ERROR: type unkown>) - ignoring"));
     EXPECT_TRUE(Logged("WARNING: IWebserverPlugin received unexpected message (WSM_REGISTER_RESULT) - ignoring"));
 }
