@@ -1,11 +1,19 @@
-// HTTP requests through the real platform-webserver to fake plugins on its Unix socket.
+// HTTP requests and websockets through the real platform-webserver to fake
+// plugins on its Unix socket. Request bodies, large websocket messages and a
+// plugin dying mid-request are covered end to end with a real plugin process
+// (tests/e2e/plugin_process.cpp); here what only a fake plugin can send.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/websocket.hpp>
+#include <thread>
 
 #include "tests/webserver/webserver_harness.h"
 
 using namespace wst;
+namespace asio = boost::asio;
+namespace websocket = boost::beast::websocket;
 
 namespace {
 
@@ -18,15 +26,42 @@ std::string Fields(const ExtendedHeader& h)
     return all;
 }
 
+// A Beast client whose handshake runs on a thread while the test plays the plugin.
+struct WsClient {
+    WsClient(int port, const std::string& path) : ws(io)
+    {
+        ws.next_layer().connect(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), uint16_t(port)));
+        handshake = std::thread([this, path] { ws.handshake("127.0.0.1", path, error); });
+    }
+    ~WsClient()
+    {
+        if (handshake.joinable()) handshake.join();
+    }
+    // The error that ends the next read, once the handshake is done.
+    boost::system::error_code ReadError()
+    {
+        if (handshake.joinable()) handshake.join();
+        boost::beast::flat_buffer buffer;
+        boost::system::error_code ec = error;
+        if (!ec) ws.read(buffer, ec);
+        return ec;
+    }
+
+    asio::io_context io;
+    websocket::stream<asio::ip::tcp::socket> ws;
+    std::thread handshake;
+    boost::system::error_code error;
+};
+
 }  // namespace
 
 TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_described)
 {
     Webserver server;
     ASSERT_GT(server.port, 0);
-    FakePlugin app(server.socketPath, "/app");
-    EXPECT_TRUE(app.wide);
-    EXPECT_EQ(app.Register("/app/"), REGISTER_OK);
+    auto app = std::make_unique<FakePlugin>(server.socketPath, "/app");
+    EXPECT_TRUE(app->wide);
+    EXPECT_EQ(app->Register("/app/"), REGISTER_OK);
     FakePlugin sub(server.socketPath, "/app/sub");
     EXPECT_EQ(sub.Register("/app/sub"), REGISTER_OK);
 
@@ -60,11 +95,11 @@ TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_descr
 
     // Only whole segments match: /app/subway belongs to /app.
     Curl other(server.Url("/app/subway"));
-    req = app.Next();
+    req = app->Next();
     ASSERT_EQ(req.type, WSM_GET_REQUEST);
     EXPECT_EQ(req.Header().String(DDT_REQUEST_PATH), "/subway");
     EXPECT_EQ(req.Header().String(DDT_REGISTERED_PATH_FOR_REQUEST), "/app/");
-    app.Respond(req.connection, std::string(), {});
+    app->Respond(req.connection, std::string(), {});
     EXPECT_EQ(other.Finish().status, 200);
 
     auto bare = Curl(server.Url("/app?q=1")).Finish();
@@ -72,84 +107,42 @@ TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_descr
     EXPECT_EQ(bare.fields["location"], "/app/?q=1");
     EXPECT_EQ(Curl(server.Url("/apple")).Finish().status, 404);
     EXPECT_EQ(Curl("-X BREW " + server.Url("/app/x")).Finish().status, 501);
+
+    // A path belongs to one plugin until it leaves; other kinds of path are apart.
+    FakePlugin second(server.socketPath, "/app");
+    EXPECT_EQ(second.Register("/app/"), REGISTER_ALREADY_REGISTERED);
+    EXPECT_EQ(second.Register("/app", WSM_WEBSOCKET_LISTEN), REGISTER_OK);
+    EXPECT_EQ(second.Register("/app", WSM_REGISTER_PASSTHROUGH), REGISTER_OK);
+    for (const char* bad : {"relative", "/a b", ""}) EXPECT_EQ(second.Register(bad), REGISTER_PATH_INVALID) << bad;
+    // A request waiting on the plugin is answered for it when it dies.
+    Curl waiting(server.Url("/app/x"));
+    EXPECT_EQ(app->Next().type, WSM_GET_REQUEST);
+    app.reset();
+    EXPECT_EQ(waiting.Finish().status, 503);
+    EXPECT_EQ(second.Register("/app"), REGISTER_OK);
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(webserver, meta_data_becomes_status_line_and_headers)
+TEST(webserver, meta_data_becomes_status_line_headers_and_framing)
 {
     Webserver server;
     FakePlugin app(server.socketPath, "/app");
     ASSERT_EQ(app.Register("/app"), REGISTER_OK);
-    auto serve = [&](const std::string& curlArgs, const std::string& meta, std::vector<std::string> parts) {
-        Curl c(curlArgs + " " + server.Url("/app/f"));
+    auto serve = [&](const std::string& meta, std::vector<std::string> parts) {
+        Curl c("--raw " + server.Url("/app/f"));
         Frame req = app.Next();
         EXPECT_EQ(req.type, WSM_GET_REQUEST);
         app.Respond(req.connection, meta, parts);
         return c.Finish();
     };
-
-    ExtendedHeaderWriter w;
-    std::string info;
-    PutU16(info, WSP_INT_UNCHANGED);
-    PutU16(info, 0);
-    w.String(DDT_ETAG, "e1");
-    w.Raw(DDT_TRANSFER_INFO, info);
-    std::string meta;
-    w.Encode(meta);
-    auto r = serve("", meta, {});
-    EXPECT_EQ(r.status, 304);
-    EXPECT_EQ(r.fields["etag"], "\"e1\"");
-
-    w = ExtendedHeaderWriter();
-    w.U64(DDT_DATA_SIZE, 100);
-    info.clear();
-    PutU16(info, WSP_RESPONSE_NO_TYPE + 1);
-    PutU16(info, 0);
-    w.Raw(DDT_TRANSFER_INFO, info);
-    std::string range;
-    PutU32(range, 1);
-    range.push_back(char(RANGE_FROM_TO));
-    PutU64(range, 10);
-    PutU64(range, 19);
-    w.Raw(DDT_REQUEST_RANGES, range);
-    w.Encode(meta);
-    r = serve("-H 'Range: bytes=10-19'", meta, {"0123456789"});
-    EXPECT_EQ(r.status, 206);
-    EXPECT_EQ(r.fields["content-range"], "bytes 10-19/100");
-    EXPECT_EQ(r.fields["content-length"], "10");
-    EXPECT_EQ(r.body, "0123456789");
-
-    w = ExtendedHeaderWriter();
-    w.String(DDT_REDIRECT_PATH, "../42/f");
-    w.Encode(meta);
-    {
-        Curl c(server.Url("/app/f"));
-        Frame req = app.Next();
-        // A redirect ends the plugin's side at once: no handler-closed follows it.
-        app.Send(req.connection, WSM_SEND_META_DATA, 1, meta);
-        EXPECT_EQ(app.Next().type, WSM_SHUTDOWN_COMPLETE);
-        r = c.Finish();
-        EXPECT_EQ(r.status, 302);
-        EXPECT_EQ(r.fields["location"], "../42/f");
-    }
-
-    auto serveAgain = [&](const std::string& meta, std::vector<std::string> parts) {
-        Curl c("--raw " + server.Url("/app/f"));
-        Frame req = app.Next();
-        app.Respond(req.connection, meta, parts);
-        return c.Finish();
-    };
-    r = serveAgain(Meta(WSP_RESPONSE_NO_TYPE + 16, WSP_FLAG_GZIP, 3), {"abc"});
-    EXPECT_EQ(r.fields["content-encoding"], "gzip");
-    EXPECT_EQ(r.fields["content-type"], "application/javascript; charset=utf-8");
-    r = serveAgain(Meta(WSP_RESPONSE_NO_TYPE + 1, 0, -1, true), {"ab", "cd", "e"});
+    auto r = serve(Meta(WSP_RESPONSE_NO_TYPE + 1, 0, -1, true), {"ab", "cd", "e"});
     EXPECT_EQ(r.fields["transfer-encoding"], "chunked");
     EXPECT_EQ(r.fields.count("content-length"), 0u);
     EXPECT_EQ(r.body, "2\r\nab\r\n2\r\ncd\r\n1\r\ne\r\n0\r\n\r\n");
     // No size declared: the length is known only at the end, so it is chunked too.
-    r = serveAgain(Meta(WSP_RESPONSE_NO_TYPE + 17, 0, -1), {"{}"});
+    r = serve(Meta(WSP_RESPONSE_NO_TYPE + 17, 0, -1), {"{}"});
     EXPECT_EQ(r.fields["transfer-encoding"], "chunked");
-    r = serveAgain(Meta(WSP_RESPONSE_NO_TYPE, 0, -1), {});
+    r = serve(Meta(WSP_RESPONSE_NO_TYPE, 0, -1), {});
     EXPECT_EQ(r.fields["content-length"], "0");
 
     // A pass-through plugin writes the response as it is.
@@ -164,6 +157,7 @@ TEST(webserver, meta_data_becomes_status_line_and_headers)
         EXPECT_EQ(r.body, "ok");
     }
 
+    // A cancel is the plugin's whole answer: no handler-closed follows it.
     const std::pair<uint32_t, int> cancels[] = {{WSP_CANCEL_NOT_FOUND, 404},   {WSP_CANCEL_BAD_REQUEST, 400},
                                                 {WSP_CANCEL_UNAVAILABLE, 503}, {WSP_CANCEL_MISSING_LENGTH, 411},
                                                 {WSP_CANCEL_ACCESS_DENIED, 403}, {WSP_CANCEL_INTERNAL_ERROR, 500}};
@@ -171,92 +165,9 @@ TEST(webserver, meta_data_becomes_status_line_and_headers)
         Curl curl(server.Url("/app/f"));
         Frame req = app.Next();
         app.Send(req.connection, WSM_SEND_META_DATA, c.first);
-        Frame done = app.Next();
-        EXPECT_EQ(done.type, WSM_SHUTDOWN_COMPLETE);
+        EXPECT_EQ(app.Next().type, WSM_SHUTDOWN_COMPLETE);
         EXPECT_EQ(curl.Finish().status, c.second) << "cancel " << c.first;
     }
-}
-
-TEST(webserver, post_body_reaches_the_plugin_in_the_blocks_it_asks_for)
-{
-    Webserver server;
-    FakePlugin app(server.socketPath, "/app");
-    ASSERT_EQ(app.Register("/app"), REGISTER_OK);
-    std::string body(150000, '\0');
-    for (size_t i = 0; i < body.size(); i++) body[i] = char('a' + i % 23);
-    std::string file = server.dir + "/body";
-    std::ofstream(file, std::ios::binary) << body;
-
-    for (bool chunked : {false, true}) {
-        Curl post("--data-binary @" + file + (chunked ? " -H 'Transfer-Encoding: chunked'" : "") + " '" +
-                  server.Url("/app/up?msg-id=1") + "'");
-        Frame req = app.Next();
-        ASSERT_EQ(req.type, WSM_POST_REQUEST);
-        ExtendedHeader h = req.Header();
-        uint64_t size = 0;
-        EXPECT_EQ(h.U64(DDT_DATA_SIZE, size), !chunked);
-        EXPECT_EQ(h.Has(DDT_CHUNK_ENCODED_TRANSFER), chunked);
-        if (!chunked) {
-            EXPECT_EQ(size, body.size());
-        }
-        std::string received;
-        std::vector<size_t> blocks;
-        for (;;) {
-            app.Send(req.connection, WSM_RECV, 64000);
-            Frame part = app.Next();
-            ASSERT_EQ(part.type, WSM_RECV_RESULT);
-            if (part.body.empty()) break;
-            blocks.push_back(part.body.size());
-            received += part.body;
-        }
-        EXPECT_EQ(received, body);
-        if (!chunked) {
-            EXPECT_EQ(blocks, (std::vector<size_t>{64000, 64000, 22000}));
-        }
-        app.Respond(req.connection, Meta(WSP_RESPONSE_NO_TYPE, 0, 2), {"ok"});
-        auto r = post.Finish();
-        EXPECT_EQ(r.status, 200);
-        EXPECT_EQ(r.body, "ok");
-    }
-}
-
-TEST(webserver, paths_belong_to_one_plugin_until_it_leaves)
-{
-    Webserver server;
-    auto owner = std::make_unique<FakePlugin>(server.socketPath, "/app");
-    EXPECT_EQ(owner->Register("/app"), REGISTER_OK);
-    FakePlugin second(server.socketPath, "/app");
-    EXPECT_EQ(second.Register("/app/"), REGISTER_ALREADY_REGISTERED);
-    EXPECT_EQ(second.Register("/app", WSM_WEBSOCKET_LISTEN), REGISTER_OK);
-    EXPECT_EQ(second.Register("/app", WSM_REGISTER_PASSTHROUGH), REGISTER_OK);
-    EXPECT_EQ(second.Register("relative"), REGISTER_PATH_INVALID);
-    EXPECT_EQ(second.Register("/a b"), REGISTER_PATH_INVALID);
-    EXPECT_EQ(second.Register(""), REGISTER_PATH_INVALID);
-
-    // A request waiting on a plugin that dies is answered for it.
-    Curl waiting(server.Url("/app/x"));
-    EXPECT_EQ(owner->Next().type, WSM_GET_REQUEST);
-    owner.reset();
-    EXPECT_EQ(waiting.Finish().status, 503);
-    EXPECT_EQ(second.Register("/app"), REGISTER_OK);
-
-    // One that dies mid-body can only cut the connection.
-    Curl cut(server.Url("/app/y"));
-    Frame req = second.Next();
-    second.Send(req.connection, WSM_SEND_META_DATA, 0, Meta(WSP_RESPONSE_NO_TYPE + 1, 0, 100));
-    second.Send(req.connection, WSM_SEND, 0, "part");
-    EXPECT_EQ(second.Next().type, WSM_SEND_RESULT);
-    second.Kill();
-    auto r = cut.Finish();
-    EXPECT_NE(r.exit, 0);
-
-    FakePlugin third(server.socketPath, "/app");
-    EXPECT_EQ(third.Register("/app"), REGISTER_OK);
-    Curl next(server.Url("/app/z"));
-    req = third.Next();
-    third.Respond(req.connection, Meta(WSP_RESPONSE_NO_TYPE, 0, 1), {"z"});
-    EXPECT_EQ(next.Finish().body, "z");
-    EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
@@ -294,25 +205,21 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
         EXPECT_TRUE(bad.ClosedByServer()) << c.first;
     }
 
-    // Broken meta data or websocket traffic for an open request ends the plugin and fails the request.
+    // Broken meta data for an open request ends the plugin and fails the request.
     std::string shortInfo;
     {
         ExtendedHeaderWriter w;
         w.Raw(DDT_TRANSFER_INFO, "abc");
         w.Encode(shortInfo);
     }
-    const std::pair<const char*, std::pair<uint16_t, std::string>> perRequest[] = {
-        {"transfer info of three bytes", {WSM_SEND_META_DATA, shortInfo}},
-        {"truncated meta data", {WSM_SEND_META_DATA, lengthTooLarge}},
-    };
-    for (auto& c : perRequest) {
+    for (const std::string& meta : {shortInfo, lengthTooLarge}) {
         FakePlugin bad(server.socketPath, "/bad");
         ASSERT_EQ(bad.Register("/bad"), REGISTER_OK);
         Curl curl(server.Url("/bad/x"));
         Frame req = bad.Next();
-        bad.Send(req.connection, c.second.first, 0, c.second.second);
-        EXPECT_TRUE(bad.ClosedByServer()) << c.first;
-        EXPECT_EQ(curl.Finish().status, 503) << c.first;
+        bad.Send(req.connection, WSM_SEND_META_DATA, 0, meta);
+        EXPECT_TRUE(bad.ClosedByServer()) << testing::PrintToString(meta);
+        EXPECT_EQ(curl.Finish().status, 503) << testing::PrintToString(meta);
     }
     {
         FakePlugin bad(server.socketPath, "/bad");
@@ -331,6 +238,50 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
     good.Respond(req.connection, Meta(WSP_RESPONSE_NO_TYPE, 0, 2), {"up"});
     EXPECT_EQ(curl.Finish().body, "up");
     EXPECT_TRUE(server.Alive());
+    EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(webserver, a_websocket_ends_on_client_close_double_receive_or_rejection)
+{
+    Webserver server;
+    FakePlugin app(server.socketPath, "/app");
+    ASSERT_EQ(app.Register("/app", WSM_WEBSOCKET_LISTEN), REGISTER_OK);
+    // Accepts the announced websocket; its connection id.
+    auto accept = [&] {
+        Frame listen = app.Next();
+        EXPECT_EQ(listen.type, WSM_WEBSOCKET_LISTEN_RESULT);
+        EXPECT_EQ(listen.Header().String(DDT_REGISTERED_PATH_FOR_REQUEST), "/app");
+        EXPECT_EQ(app.Next().general & 0xFFFF, WS_ACCEPT_COMPLETE);
+        return listen.connection;
+    };
+    for (bool doubleReceive : {false, true}) {
+        WsClient client(server.port, "/app");
+        uint32_t id = accept();
+        client.handshake.join();
+        app.Websocket(id, WS_RECV, 100);
+        if (doubleReceive) app.Websocket(id, WS_RECV, 100);
+        else client.ws.close(websocket::close_code::normal);
+        Frame closed = app.Next();
+        EXPECT_EQ(closed.general & 0xFFFF, WS_CLOSED);
+        EXPECT_EQ(closed.body, doubleReceive ? std::string("\0\x04", 2) : std::string(2, '\0'));
+        if (doubleReceive) {
+            EXPECT_TRUE(client.ReadError());
+        }
+    }
+    {
+        WsClient client(server.port, "/app");
+        Frame listen = app.Next();
+        ASSERT_EQ(listen.type, WSM_WEBSOCKET_LISTEN_RESULT);
+        app.Websocket(listen.connection, WS_REJECT, 0);
+        EXPECT_TRUE(client.ReadError());
+        // The handshake may have finished before the rejection arrived; that is all the plugin may hear.
+        Frame late;
+        while (app.Read(late, 300)) EXPECT_EQ(late.general & 0xFFFF, WS_ACCEPT_COMPLETE);
+    }
+    // A websocket to a path nobody listens on is refused at the handshake.
+    EXPECT_TRUE(WsClient(server.port, "/nowhere").ReadError());
+    Frame none;
+    EXPECT_FALSE(app.Read(none, 300)) << "the plugin heard of it";
     EXPECT_EQ(server.Stop(), 0);
 }
 
