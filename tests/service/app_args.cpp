@@ -57,20 +57,7 @@ TEST(app_args, empty_value_keeps_instance_default_but_sets_service_string)
     EXPECT_STREQ(s.dns, "");
 }
 
-TEST(app_args, log_flags_detect_base_and_reach_both_records)
-{
-    for (const char* flags : {"--log-flags=0x10", "--log-flags=16", "--log-flags=020"}) {
-        Argv v({flags});
-        AppServiceArgs s;
-        s.Parse(v.argc(), v.argv(), false);
-        AppInstanceArgs i;
-        i.Parse(v.argc(), v.argv(), false);
-        EXPECT_EQ(s.logFlags, 16u) << flags;
-        EXPECT_EQ(i.logFlags, 16u) << flags;
-    }
-}
-
-TEST(app_args, service_flags_and_sizes)
+TEST(app_args, service_flags_sizes_and_log_flags_in_any_base)
 {
     Argv v({"--segfaulted", "--disable-hexdumps=1", "--log-size=5000000", "--service-id=svc", "--manager=/tmp/m",
             "--app-domain=other.example"});
@@ -87,4 +74,14 @@ TEST(app_args, service_flags_and_sizes)
     s.Parse(w.argc(), w.argv(), false);
     EXPECT_TRUE(s.disableHexdumps);
     EXPECT_EQ(s.serviceId, nullptr);  // not kept: cleared first
+
+    // Both records take the log flags, in hex, decimal or octal.
+    for (const char* flags : {"--log-flags=0x10", "--log-flags=16", "--log-flags=020"}) {
+        Argv f({flags});
+        s.Parse(f.argc(), f.argv(), false);
+        AppInstanceArgs i;
+        i.Parse(f.argc(), f.argv(), false);
+        EXPECT_EQ(s.logFlags, 16u) << flags;
+        EXPECT_EQ(i.logFlags, 16u) << flags;
+    }
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -162,54 +163,61 @@ public:
     std::vector<std::string> calls;
 };
 
+// A fake manager and, once connected, the service on its thread. Closing the
+// manager ends the service; TearDown checks that it does.
+class manager_link : public ::testing::Test {
+protected:
+    void TearDown() override { Stop(); }
+    // Starts the service on this manager; its announcement.
+    std::string Connect()
+    {
+        service = std::make_unique<ServiceThread>(manager.Path());
+        EXPECT_TRUE(manager.Accept());
+        return manager.Read();
+    }
+    void Stop()
+    {
+        manager.Close();
+        if (service) {
+            EXPECT_TRUE(service->WaitFinished());
+        }
+        service.reset();
+    }
+
+    FakeManager manager;
+    std::unique_ptr<ServiceThread> service;
+};
+
 }  // namespace
 
-TEST(manager_link, logging_settings_reach_the_process_log)
+TEST_F(manager_link, logging_settings_reach_the_process_log)
 {
     RecordingDebug recorder(debug);
     debug = &recorder;
-    {
-        FakeManager manager;
-        ServiceThread service(manager.Path());
-        ASSERT_TRUE(manager.Accept());
-        manager.Read();
-        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1}");
-        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":0,\"disableHexdumps\":true}");
-        manager.SendFrame("{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":5000000,\"disableHexdumps\":false}");
-        manager.SendFrame("{\"mt\":\"LogFilesDeleted\"}");
-        manager.SendFrame("{\"mt\":\"SetLogging\",\"enable\":false}");
-        manager.SendFrame("{\"mt\":\"SetLogging\",\"enable\":true}");
-        manager.SendFrame(AppStart("marker"));
-        manager.ReadUntil("AppStatusUpdate");
-        manager.Close();
-        EXPECT_TRUE(service.WaitFinished());
-    }
+    Connect();
+    for (const char* m : {"{\"mt\":\"SetServiceLogging\",\"logFlags\":1}",
+                          "{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":0,\"disableHexdumps\":true}",
+                          "{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":5000000,\"disableHexdumps\":false}",
+                          "{\"mt\":\"LogFilesDeleted\"}", "{\"mt\":\"SetLogging\",\"enable\":false}",
+                          "{\"mt\":\"SetLogging\",\"enable\":true}"})
+        manager.SendFrame(m);
+    // Its status shows that everything before it was handled.
+    manager.SendFrame(AppStart("marker"));
+    manager.ReadUntil("AppStatusUpdate");
+    Stop();
     debug = recorder.real;
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"hexdump off", "hexdump on", "size 5000000", "reopen",
                                                         "logging off", "logging on"}));
 }
 
-TEST(manager_link, announces_itself_with_version_and_apps)
+TEST_F(manager_link, announces_itself_and_starts_instances_from_split_or_packed_frames_skipping_what_it_cannot_use)
 {
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    std::string init = manager.Read();
+    std::string init = Connect();
     EXPECT_EQ(init.find("{\"mt\":\"AppServiceInitConnection\",\"appServiceID\":\"messages\",\"version\":{\"id\":"), 0u)
         << init;
     EXPECT_NE(init.find("\"apps\":[{\"name\":\"messages\"},{\"name\":\"messages-ws\",\"wsOnly\":true}]"),
               std::string::npos)
         << init;
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
-}
-
-TEST(manager_link, starts_instances_and_skips_what_it_cannot_use)
-{
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    manager.Read();
 
     // Without "instance", with a body that is not JSON, with an unknown "mt":
     // nothing happens, and the next message is handled.
@@ -217,30 +225,14 @@ TEST(manager_link, starts_instances_and_skips_what_it_cannot_use)
     manager.SendFrame("{{{{{");
     manager.SendFrame("{\"mt\":\"NoSuchMessage\"}");
     manager.SendFrame(AppStart("first"));
-    std::string status = manager.ReadUntil("AppStatusUpdate");
-    EXPECT_EQ(status,
+    EXPECT_EQ(manager.ReadUntil("AppStatusUpdate"),
               "{\"mt\":\"AppStatusUpdate\",\"appName\":\"first\",\"appDomain\":\"example.local\",\"status\":true,"
               "\"controls\":[{\"uri\":\"first/solvantique.ManagerMessages\",\"png\":\"first/"
               "solvantique-messages.png\",\"lang\":\"first/solvantique.ManagerMessagesTexts\",\"wildcard\":false}]}");
-
-    // A second start of a running key is refused; the one after it still starts.
+    // A second start of a running key is refused.
     manager.SendFrame(AppStart("first"));
-    manager.SendFrame(AppStart("second"));
-    status = manager.ReadUntil("AppStatusUpdate");
-    EXPECT_NE(status.find("\"appName\":\"second\""), std::string::npos) << status;
-    EXPECT_EQ(Events(), (std::vector<std::string>{"create first@example.local", "create second@example.local"}));
 
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
-}
-
-TEST(manager_link, frames_split_across_writes_or_packed_together_are_all_read)
-{
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    manager.Read();
-
+    // Frames split across writes or packed together are all read.
     auto frame = [](const std::string& json) {
         uint32_t header = htonl((uint32_t)json.size());
         return std::string((const char*)&header, 4) + json;
@@ -252,21 +244,17 @@ TEST(manager_link, frames_split_across_writes_or_packed_together_are_all_read)
     }
     std::string packed = frame(AppStart("a2")) + frame("{\"mt\":\"AppStop\"}") + frame(AppStart("a3"));
     manager.SendRaw(packed.data(), packed.size());
-
     for (const char* name : {"a1", "a2", "a3"}) {
         std::string status = manager.ReadUntil("AppStatusUpdate");
         EXPECT_NE(status.find(std::string("\"appName\":\"") + name + "\""), std::string::npos) << status;
     }
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
+    EXPECT_EQ(Events(), (std::vector<std::string>{"create first@example.local", "create a1@example.local",
+                                                  "create a2@example.local", "create a3@example.local"}));
 }
 
-TEST(manager_link, an_instance_stopped_alone_leaves_the_service_running)
+TEST_F(manager_link, instances_stop_alone_or_with_the_service_in_key_order_before_close_complete)
 {
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    manager.Read();
+    Connect();
     manager.SendFrame(AppStart("one"));
     manager.ReadUntil("AppStatusUpdate");
     manager.SendFrame("{\"mt\":\"AppStop\",\"instance\":{\"appName\":\"nobody\",\"appDomain\":\"example.local\"}}");
@@ -275,65 +263,35 @@ TEST(manager_link, an_instance_stopped_alone_leaves_the_service_running)
     EXPECT_NE(status.find("\"appName\":\"one\",\"appDomain\":\"example.local\",\"status\":false"), std::string::npos)
         << status;
 
-    manager.SendFrame(AppStart("two"));
-    status = manager.ReadUntil("AppStatusUpdate");
-    EXPECT_NE(status.find("\"appName\":\"two\""), std::string::npos) << status;
-    EXPECT_FALSE(service.finished);
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
-}
-
-TEST(manager_link, service_stop_stops_instances_in_key_order_then_reports_close_complete)
-{
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    manager.Read();
     // "slow" sorts after "fast" and takes longer to stop.
     manager.SendFrame(AppStart("slow"));
     manager.SendFrame(AppStart("fast"));
     manager.ReadUntil("AppStatusUpdate");
     manager.ReadUntil("AppStatusUpdate");
     manager.SendFrame("{\"mt\":\"AppServiceStop\"}");
-
     std::vector<std::string> seen;
-    for (;;) {
-        std::string m = manager.Read();
-        if (m.empty()) break;
-        seen.push_back(m);
-        if (m.find("AppServiceCloseComplete") != std::string::npos) break;
-    }
+    for (std::string m; seen.size() < 3 && !(m = manager.Read()).empty();) seen.push_back(m);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_NE(seen[0].find("\"appName\":\"fast\",\"appDomain\":\"example.local\",\"status\":false"), std::string::npos);
     EXPECT_NE(seen[1].find("\"appName\":\"slow\",\"appDomain\":\"example.local\",\"status\":false"), std::string::npos);
     EXPECT_EQ(seen[2], "{\"mt\":\"AppServiceCloseComplete\",\"appServiceID\":\"messages\"}");
-    EXPECT_FALSE(service.finished);  // the service waits for the manager to close
+    EXPECT_FALSE(service->finished);  // the service waits for the manager to close
 
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
-    std::vector<std::string> e = Events();
-    ASSERT_EQ(e.size(), 4u);
-    EXPECT_EQ(e[2], "stop fast@example.local");
-    EXPECT_EQ(e[3], "stop slow@example.local");
+    Stop();
+    EXPECT_EQ(Events(), (std::vector<std::string>{"create one@example.local", "stop one@example.local",
+                                                  "create slow@example.local", "create fast@example.local",
+                                                  "stop fast@example.local", "stop slow@example.local"}));
 }
 
-TEST(manager_link, lost_manager_stops_every_instance_and_ends_the_loop)
+TEST_F(manager_link, a_lost_or_missing_manager_stops_every_instance_and_ends_the_loop)
 {
-    FakeManager manager;
-    ServiceThread service(manager.Path());
-    ASSERT_TRUE(manager.Accept());
-    manager.Read();
+    Connect();
     manager.SendFrame(AppStart("x"));
     manager.ReadUntil("AppStatusUpdate");
-    manager.Close();
-    EXPECT_TRUE(service.WaitFinished());
+    Stop();
     EXPECT_EQ(Events().back(), "stop x@example.local");
-}
-
-TEST(manager_link, missing_manager_socket_ends_the_service_cleanly)
-{
-    ServiceThread service("/tmp/no-such-dir-for-manager/manager");
-    EXPECT_TRUE(service.WaitFinished());
+    ServiceThread missing("/tmp/no-such-dir-for-manager/manager");
+    EXPECT_TRUE(missing.WaitFinished());
     ServiceThread tooLong("/tmp/" + std::string(120, 'm'));
     EXPECT_TRUE(tooLong.WaitFinished());
 }
