@@ -1,7 +1,6 @@
 // A whole instance in the test process, on the real plugin link against a
 // fake webserver and on the test database: the keys by which HTTP file
-// requests find their session, the user sessions of an app object, and what
-// a session refuses.
+// requests find their session, and the user sessions of an app object.
 #include "database/database.h"
 #include "dbfiles/dbfiles.h"
 #include "messages/messages.h"
@@ -166,14 +165,4 @@ TEST_F(instance_sessions, file_requests_find_their_session_by_key_and_user_sessi
     EXPECT_EQ(ws->Expect(17).gp, RECV_ANY);
     EXPECT_EQ(object->CheckUserSession(5, "bob", ignored), 0u);
     EXPECT_EQ(instance->findSession(object->SessionId(), 5, second), nullptr);
-}
-
-TEST_F(instance_sessions, a_post_to_a_topic_the_user_may_not_see_is_refused_with_an_error_and_stores_nothing)
-{
-    Connect(7, "ann", R"({"apps":[{"name":"team"}]})");
-    EXPECT_EQ(SessionRequest(7, R"({"mt":"Post","src":"p1","topic":"elsewhere","text":"x"})"),
-              (std::map<std::string, std::string>{{"mt", "PostResult"}, {"src", "p1"}, {"error", "true"}}));
-    EXPECT_EQ(SessionRequest(7, R"({"mt":"Post","text":"no topic"})"),
-              (std::map<std::string, std::string>{{"mt", "PostResult"}, {"error", "true"}}));
-    EXPECT_EQ(db.Value("SELECT count(*) FROM messages"), "0");
 }
