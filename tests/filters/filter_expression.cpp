@@ -1,3 +1,7 @@
+// Message filters: the SQL they write selects on the real schema what their
+// in-memory match selects, and it stays within the room it is given.
+#include <string.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,8 +13,18 @@
 
 namespace {
 
+// Writes into a heap room of exactly `room` bytes, so that the address
+// sanitizer catches a write past it.
+std::string Sql(const MessageFilter& f, int room = 10000)
+{
+    std::vector<char> buf(room);
+    int n = f.WriteFilters(buf.data(), room);
+    EXPECT_EQ(strlen(buf.data()), (size_t)n);
+    return std::string(buf.data(), n);
+}
+
 // Five stored messages on the real schema, and the same messages in memory.
-class FilterAgreementTest : public SchemaTest {
+class filter_expression : public SchemaTest {
 protected:
     void SetUp() override
     {
@@ -58,9 +72,7 @@ protected:
         std::string matched;
         for (auto& m : stored)
             if (f.check(m.get())) matched += (matched.empty() ? "" : ",") + std::to_string(m->id);
-        char buf[2000];
-        std::string full(buf, f.WriteFilters(buf, sizeof(buf)));
-        std::string brief(buf, f.WriteFilters(buf, full.size() + 1));
+        std::string full = Sql(f), brief = Sql(f, full.size() + 1);
         EXPECT_EQ(matched, Selected(full)) << full;
         if (brief != "FALSE" && !brief.empty()) {
             EXPECT_EQ(matched, Selected(brief)) << brief;
@@ -73,7 +85,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FilterAgreementTest, database_selects_what_the_in_memory_match_selects)
+TEST_F(filter_expression, database_selects_what_the_in_memory_match_selects)
 {
     EXPECT_EQ("1,2,3,4,5", Agreeing(MessageFilter(MessageFilter::AND)));
     EXPECT_EQ("", Agreeing(MessageFilter(MessageFilter::OR)));
@@ -90,6 +102,10 @@ TEST_F(FilterAgreementTest, database_selects_what_the_in_memory_match_selects)
     anyone.AddTag("later");
     anyone.AddNotification("");
     anyone.AddNotification("nobody");
+    // Quotes in every kind of term are doubled, or the statement would fail.
+    anyone.AddNotification("n'1");
+    anyone.AddAuthor("O'Brien");
+    anyone.AddTag("it's");
     EXPECT_EQ("1,2,3,5", Agreeing(anyone));
 
     MessageFilter pairs(MessageFilter::OR);
@@ -103,7 +119,7 @@ TEST_F(FilterAgreementTest, database_selects_what_the_in_memory_match_selects)
     EXPECT_EQ("3,5", Agreeing(pairs));
 }
 
-TEST_F(FilterAgreementTest, nested_groups_without_terms_select_like_the_in_memory_match)
+TEST_F(filter_expression, nested_groups_without_terms_select_like_the_in_memory_match)
 {
     // A session without topics besides its personal one.
     MessageFilter noTopics(MessageFilter::AND);
@@ -120,4 +136,47 @@ TEST_F(FilterAgreementTest, nested_groups_without_terms_select_like_the_in_memor
     either.AddFilter(MessageFilter::OR);
     either.AddTopic("t2");
     EXPECT_EQ("3,4", Agreeing(either));
+}
+
+TEST_F(filter_expression, text_that_does_not_fit_gets_in_lists_then_selects_nothing_and_stays_in_its_room)
+{
+    MessageFilter f(MessageFilter::AND);
+    f.AddTag("urgent");
+    MessageFilter* group = f.AddFilter(MessageFilter::OR);
+    group->AddTopic("t1");
+    group->AddTopic("t'3");
+    group->AddAuthor("alice");
+    group->AddAuthor("bob");
+    group->AddNotification("bob");
+    group->AddNotification("");
+    group->AddFilter(MessageFilter::AND)->AddAuthor("bob");
+    EXPECT_EQ("1,3", Agreeing(f));
+    // The last byte of the room stays unused.
+    std::string full = Sql(f), brief = Sql(f, full.size() + 1);
+    EXPECT_EQ(full, Sql(f, full.size() + 2));
+    EXPECT_LT(brief.size(), full.size());
+    EXPECT_NE(std::string::npos, brief.find("sip IN ('t1','t''3')")) << brief;
+    EXPECT_NE(std::string::npos, brief.find("author.sip IN ('alice','bob')")) << brief;
+    EXPECT_EQ(brief, Sql(f, brief.size() + 2));
+    for (int room : {(int)brief.size() + 1, 7}) EXPECT_EQ("FALSE", Sql(f, room));
+    for (int room : {6, 1}) EXPECT_EQ("", Sql(f, room));
+}
+
+TEST(message_filter, check_compares_without_regard_to_case_and_skips_missing_fields)
+{
+    MessageContent m(0, 9, 0, "Alice", "T1", nullptr, "hi", nullptr);
+    m.tags.Add("Urgent");
+    m.notifications.Add("Bob");
+    MessageFilter f(MessageFilter::AND);
+    f.AddTopic("t1");
+    f.AddAuthor("alice");
+    f.AddTag("URGENT");
+    f.AddNotification("bob");
+    EXPECT_TRUE(f.check(&m));
+    MessageContent bare(0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    MessageFilter any(MessageFilter::OR);
+    any.AddTopic("");
+    any.AddAuthor("");
+    any.AddNotification("");
+    EXPECT_FALSE(any.check(&bare));
 }
