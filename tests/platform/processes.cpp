@@ -1,8 +1,12 @@
+// The real programs started as a person or the platform would: the service
+// under the manager, and alone.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "tests/support/child_process.h"
 
@@ -27,4 +31,17 @@ TEST(platform_manager, runs_two_instances_and_stops_both_processes_on_sigterm)
     ASSERT_TRUE(manager.WaitFor("exited (signal 0, code 0)"));
     EXPECT_EQ(manager.Wait(), 0);
     rmdir(dir.c_str());
+}
+
+// Started by hand, the service runs its one instance until a termination
+// signal and then ends promptly and cleanly.
+TEST(service_process, runs_without_manager_until_terminated_and_exits_zero)
+{
+    for (int sig : {SIGTERM, SIGINT}) {
+        ChildProcess service({MESSAGES_BIN, "--app-name=e2e", "--webserver=/tmp/no-webserver-here"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(service.Wait(0), -1) << "the service ended by itself";
+        kill(service.pid, sig);
+        EXPECT_EQ(service.Wait(1000), 0) << "signal " << sig;
+    }
 }
