@@ -1,3 +1,5 @@
+// A session's filter from its JSON, and the user's topic list it takes its
+// default topics from.
 #include "messages/filter_from_json.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +44,15 @@ std::string From(const std::string& member, const char* personal = "me")
     return Shape(f);
 }
 
+// A user's topics as "sip/dn/id,...", in walking order.
+std::string Topics(const MessagesUser& u)
+{
+    std::string s;
+    for (MessagesTopic* t = u.FirstTopic(); t; t = u.NextTopic(t))
+        s += std::string(s.empty() ? "" : ",") + t->sip + "/" + (t->dn ? t->dn : "-") + "/" + std::to_string(t->id);
+    return s;
+}
+
 }  // namespace
 
 TEST(JsonFilter, filter_without_topics_reads_all_topics_of_the_user_but_the_personal_one)
@@ -64,4 +75,32 @@ TEST(JsonFilter, members_fill_their_lists_and_each_nested_object_gets_its_own_to
     EXPECT_EQ("and{t2||||and{||x||or{T1,t2|||}}|or{t1|||}}",
               From("{\"op\":\"OR\",\"topics\":[\"t2\"],\"filters\":[{\"tags\":[\"x\"]},5,{\"op\":\"or\",\"topics\":[\"t1\"]}]}"));
     EXPECT_EQ("and{t2|||}", From("{\"op\":1,\"topics\":[\"t2\"],\"filters\":{\"topics\":[\"t1\"]},\"tags\":\"x\"}"));
+}
+
+TEST(MessagesUser, topics_are_cut_at_the_tilde_kept_once_and_walked_without_regard_to_case)
+{
+    MessagesUser u("me");
+    char first[] = "x~y", again[] = "X", b[] = "B", a[] = "a";
+    u.AddTopic(first, "X one", 7, true);
+    EXPECT_STREQ("x", first);
+    u.AddTopic(again, "X two", 8, false);
+    u.AddTopic(b, nullptr, 0, false);
+    u.AddTopic(a, "A", 1, false);
+    u.AddTopic(nullptr, "none", 2, false);
+    EXPECT_EQ("a/A/1,B/-/0,x/X one/7", Topics(u));
+    // Group names are compared byte-wise.
+    u.AddGroup("g");
+    u.AddGroup("g");
+    u.AddGroup(nullptr);
+    EXPECT_NE(nullptr, u.FindGroup("g"));
+    EXPECT_EQ(nullptr, u.FindGroup("G"));
+
+    MessagesUser copy(&u);
+    EXPECT_STREQ("me", copy.sip);
+    EXPECT_EQ("a/A/1,B/-/0,x/X one/7", Topics(copy));
+    EXPECT_NE(nullptr, copy.FindGroup("g"));
+    EXPECT_EQ(nullptr, u.sip);
+    EXPECT_EQ("", Topics(u));
+    copy.SetSip(copy.sip);
+    EXPECT_STREQ("me", copy.sip);
 }
