@@ -14,6 +14,7 @@
 #include "service/app_args.h"
 #include "service/app_instance.h"
 #include "service/app_service.h"
+#include "tests/runtime/iomux_fixture.h"
 #include "tests/support/fake_manager.h"
 
 namespace {
@@ -119,47 +120,15 @@ std::string AppStart(const std::string& name, const std::string& domain = "examp
            "\",\"webserverPath\":\"/" + name + "\",\"logFlags\":0}}";
 }
 
-// Forwards to the process log and remembers what the manager changed in it.
-class RecordingDebug : public IDebug {
+// Captures the log and remembers what the manager changed in it; it takes no
+// part in the service loop's signals.
+class RecordingDebug : public CaptureDebug {
 public:
-    explicit RecordingDebug(IDebug* real) : real(real) {}
-    void printf(const char* fmt, ...) override
-    {
-        va_list ap;
-        va_start(ap, fmt);
-        real->appPrintfV(nullptr, nullptr, fmt, ap, true);
-        va_end(ap);
-    }
-    void iprintf(const char* fmt, ...) override
-    {
-        va_list ap;
-        va_start(ap, fmt);
-        real->appPrintfV(nullptr, nullptr, fmt, ap, true);
-        va_end(ap);
-    }
-    void hexdump(const void* d, unsigned l) override { real->hexdump(d, l); }
-    void appPrintf(const char* n, const char* d, const char* fmt, ...) override
-    {
-        va_list ap;
-        va_start(ap, fmt);
-        real->appPrintfV(n, d, fmt, ap, true);
-        va_end(ap);
-    }
-    void appPrintfV(const char* n, const char* d, const char* fmt, va_list ap, bool lf) override
-    {
-        real->appPrintfV(n, d, fmt, ap, lf);
-    }
-    void appHexdump(const char* n, const char* d, const void* p, unsigned l) override { real->appHexdump(n, d, p, l); }
-    bool IsDebuggerPresent() override { return false; }
     void SetIIoMux(void*) override {}
     void ReOpenLogFile() override { calls.push_back("reopen"); }
     void SetLogging(bool on) override { calls.push_back(on ? "logging on" : "logging off"); }
     void SetHexdump(bool on) override { calls.push_back(on ? "hexdump on" : "hexdump off"); }
     void SetLogFileSize(long total) override { calls.push_back("size " + std::to_string(total)); }
-    void ClearLogFiles() override {}
-    bool IsCoreDumped() override { return false; }
-
-    IDebug* real;
     std::vector<std::string> calls;
 };
 
@@ -192,8 +161,7 @@ protected:
 
 TEST_F(manager_link, logging_settings_reach_the_process_log)
 {
-    RecordingDebug recorder(debug);
-    debug = &recorder;
+    RecordingDebug recorder;
     Connect();
     for (const char* m : {"{\"mt\":\"SetServiceLogging\",\"logFlags\":1}",
                           "{\"mt\":\"SetServiceLogging\",\"logFlags\":1,\"logSize\":0,\"disableHexdumps\":true}",
@@ -205,7 +173,6 @@ TEST_F(manager_link, logging_settings_reach_the_process_log)
     manager.SendFrame(AppStart("marker"));
     manager.ReadUntil("AppStatusUpdate");
     Stop();
-    debug = recorder.real;
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"hexdump off", "hexdump on", "size 5000000", "reopen",
                                                         "logging off", "logging on"}));
 }
