@@ -33,26 +33,12 @@ namespace web_test {
 
 const unsigned LINK = 0xFFFFFF00;
 
-inline std::string Be16(unsigned v)
-{
-    return std::string{(char)(v >> 8), (char)v};
-}
-inline std::string Be32(unsigned v)
-{
-    return Be16(v >> 16) + Be16(v & 0xFFFF);
-}
-inline std::string Be64(unsigned long long v)
-{
-    return Be32((unsigned)(v >> 32)) + Be32((unsigned)v);
-}
-inline unsigned Get16(const std::string& s, size_t at)
-{
-    return (unsigned char)s[at] << 8 | (unsigned char)s[at + 1];
-}
-inline unsigned Get32(const std::string& s, size_t at)
-{
-    return Get16(s, at) << 16 | Get16(s, at + 2);
-}
+// Big-endian numbers as the wire carries them.
+inline std::string Be16(unsigned v) { return std::string{(char)(v >> 8), (char)v}; }
+inline std::string Be32(unsigned v) { return Be16(v >> 16) + Be16(v & 0xFFFF); }
+inline std::string Be64(unsigned long long v) { return Be32((unsigned)(v >> 32)) + Be32((unsigned)v); }
+inline unsigned Get16(const std::string& s, size_t at) { return (unsigned char)s[at] << 8 | (unsigned char)s[at + 1]; }
+inline unsigned Get32(const std::string& s, size_t at) { return Get16(s, at) << 16 | Get16(s, at + 2); }
 
 // Extended headers as the test writes them, item by item, in any order.
 struct Eh {

@@ -52,24 +52,17 @@ public:
         }
         close(fds[1]);
         out = fds[0];
+        // Its lines up to the one that names the HTTP port.
         std::string line;
-        const std::string marker = "listening on http://";
-        while (line.find(marker) == std::string::npos) {
-            pollfd p = {out, POLLIN, 0};
-            char c;
-            if (poll(&p, 1, 20000) != 1 || read(out, &c, 1) != 1) break;
-            if (c == '\n') lines.push_back(line), line.clear();
-            else line += c;
-            if (line.find(marker) != std::string::npos) {
-                std::string rest;
-                while (read(out, &c, 1) == 1 && c != '\n') rest += c;
-                line += rest;
+        pollfd p = {out, POLLIN, 0};
+        for (char c; port == 0 && poll(&p, 1, 20000) == 1 && read(out, &c, 1) == 1;) {
+            if (c != '\n') {
+                line += c;
+                continue;
             }
-        }
-        size_t at = line.find(marker);
-        if (at != std::string::npos) {
-            address = line.substr(at + marker.size());
-            port = atoi(address.substr(address.rfind(':') + 1).c_str());
+            lines.push_back(line);
+            if (line.find("listening on http://") != std::string::npos) port = atoi(line.c_str() + line.rfind(':') + 1);
+            line.clear();
         }
     }
     ~Webserver()
@@ -90,7 +83,7 @@ public:
     bool Alive() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
-    std::string dir, socketPath, address;
+    std::string dir, socketPath;
     int port = 0;
     pid_t pid = -1;
     int out = -1;
@@ -114,25 +107,19 @@ struct Frame {
 class FakePlugin {
 public:
     // Connects and announces the web root; `wide` gets the answer's mode.
-    explicit FakePlugin(const std::string& socketPath, const std::string& webRoot = "/app", bool announce = true)
+    explicit FakePlugin(const std::string& socketPath, const std::string& webRoot = "/app")
     {
         fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un a = {};
         a.sun_family = AF_UNIX;
         snprintf(a.sun_path, sizeof(a.sun_path), "%s", socketPath.c_str());
         if (connect(fd, (sockaddr*)&a, sizeof(a)) < 0) ADD_FAILURE() << "plugin cannot connect";
-        if (!announce) return;
         Send(kLinkConnectionId, WSM_SET_PLUGINS_WEB_ROOT, 1, webRoot + std::string(1, '\0'));
         Frame f = Next();
         EXPECT_EQ(f.type, WSM_SET_PLUGINS_WEB_ROOT_RESULT);
         wide = f.general != 0;
     }
-    ~FakePlugin() { Kill(); }
-    void Kill()
-    {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
+    ~FakePlugin() { close(fd); }
 
     void SendRaw(const std::string& bytes)
     {
@@ -310,19 +297,6 @@ public:
         if (write(fd, request.data(), request.size()) != ssize_t(request.size())) ADD_FAILURE() << "short write";
     }
     ~RawClient() { close(fd); }
-    // Everything until the server closes or stays silent for the timeout.
-    std::string ReadAll(int timeoutMs = 10000)
-    {
-        std::string all;
-        for (;;) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) != 1) return all;
-            char buffer[4096];
-            ssize_t n = read(fd, buffer, sizeof(buffer));
-            if (n <= 0) return all;
-            all.append(buffer, size_t(n));
-        }
-    }
     int fd;
 };
 
