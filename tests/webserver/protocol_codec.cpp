@@ -94,43 +94,40 @@ TEST(webserver_codec, extended_header_wire_form_and_framing_errors)
     EXPECT_EQ(fields[0].second, "b");
 }
 
-TEST(webserver_codec, router_picks_the_longest_prefix_on_segment_boundaries)
+// Longest prefixes, segment boundaries and owners leaving are checked on the
+// real server (forwarding.cpp); here the paths it never sees and the root.
+TEST(webserver_codec, router_refuses_paths_with_query_or_fragment_and_a_root_takes_everything_left)
 {
     Router router;
-    int a, b, c;
+    int a, c;
     EXPECT_EQ(router.Register(PATH_HTTP, "/app/", &a), REGISTER_OK);
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app/sub", &b), REGISTER_OK);
     EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_ALREADY_REGISTERED);
-    EXPECT_EQ(router.Register(PATH_WEBSOCKET, "/app", &c), REGISTER_OK);
     for (const char* bad : {"", "app", "/a?b", "/a b", "/a#"}) EXPECT_EQ(router.Register(PATH_HTTP, bad, &c), REGISTER_PATH_INVALID) << bad;
-
-    auto owner = [&](const std::string& path) { auto r = router.Match(PATH_HTTP, path); return r ? r->owner : nullptr; };
-    EXPECT_EQ(owner("/app/sub/x"), &b);
-    EXPECT_EQ(owner("/app/sub"), &b);
-    EXPECT_EQ(owner("/app/subway"), &a);
-    EXPECT_EQ(owner("/app"), &a);
-    EXPECT_EQ(owner("/apple"), nullptr);
-    EXPECT_EQ(router.Match(PATH_WEBSOCKET, "/app/x")->owner, &c);
     const Router::Route* r = router.Match(PATH_HTTP, "/app/x");
-    EXPECT_EQ(r->registered, "/app/");
+    ASSERT_NE(r, nullptr);
     EXPECT_EQ(Router::Resource(*r, "/app/x?y"), "/x?y");
     EXPECT_EQ(Router::Resource(*r, "/app?y"), "/?y");
-
-    router.RemoveOwner(&a);
-    EXPECT_EQ(owner("/app/x"), nullptr);
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_OK);
-    EXPECT_EQ(router.Register(PATH_HTTP, "/", &a), REGISTER_OK);
-    EXPECT_EQ(owner("/anything"), &a);
+    EXPECT_EQ(router.Match(PATH_WEBSOCKET, "/app/x"), nullptr) << "kinds of path are apart";
+    EXPECT_EQ(router.Register(PATH_HTTP, "/", &c), REGISTER_OK);
+    EXPECT_EQ(router.Match(PATH_HTTP, "/anything")->owner, &c);
+    EXPECT_EQ(router.Match(PATH_HTTP, "/app/x")->owner, &a);
     EXPECT_EQ(Router::Resource(*router.Match(PATH_HTTP, "/z"), "/z?q"), "/z?q");
 }
 
 TEST(webserver_codec, request_header_carries_etag_ranges_and_body_size)
 {
-    // Well-formed tags and ranges are checked on the real server (forwarding.cpp).
+    // Tags in every form and single ranges are checked end to end (tests/e2e/static_files.cpp).
+    EXPECT_EQ(EtagFromIfNoneMatch(" W/\"abc\", \"def\""), "abc");
     EXPECT_EQ(EtagFromIfNoneMatch("*"), "*");
     std::vector<HttpRange> ranges;
-    ASSERT_TRUE(ParseRangeField("bytes=200-", ranges));
-    EXPECT_EQ(ranges[0].kind, RANGE_FROM);
+    ASSERT_TRUE(ParseRangeField("bytes=0-99, 200-,-5", ranges));
+    ASSERT_EQ(ranges.size(), 3u);
+    EXPECT_EQ(ranges[0].kind, RANGE_FROM_TO);
+    EXPECT_EQ(ranges[0].end, 99u);
+    EXPECT_EQ(ranges[1].kind, RANGE_FROM);
+    EXPECT_EQ(ranges[1].start, 200u);
+    EXPECT_EQ(ranges[2].kind, RANGE_LAST);
+    EXPECT_EQ(ranges[2].start, 5u);
     // Reversed and unreadable ranges still reach the plugin, which refuses them; other units do not.
     ASSERT_TRUE(ParseRangeField("bytes=9-2", ranges));
     for (const char* bad : {"bytes=a-1", "bytes=1", "bytes=99999999999999999999-"}) {
