@@ -14,7 +14,7 @@
 #include "service/app_args.h"
 #include "service/app_instance.h"
 #include "service/app_service.h"
-#include "tests/runtime/iomux_fixture.h"
+#include "tests/support/capture_debug.h"
 #include "tests/support/fake_manager.h"
 
 namespace {

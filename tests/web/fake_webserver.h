@@ -315,12 +315,6 @@ protected:
         rmdir(dir.c_str());
         LoopTest::TearDown();
     }
-    bool Logged(const std::string& text) const
-    {
-        for (const std::string& l : capture.lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
 
     CaptureDebug capture;
     TestLog log;

@@ -164,7 +164,7 @@ TEST_F(plugin_link, refused_registrations_end_the_link_for_every_owner_without_r
         EXPECT_EQ(owner.events.back(), reason);
         EXPECT_EQ(other.events, (std::vector<std::string>{reason + " last"}));
         EXPECT_EQ(mux->TimerCount(), 0u);
-        EXPECT_TRUE(Logged(c.log)) << c.log;
+        EXPECT_TRUE(capture.Logged(c.log)) << c.log;
     }
 }
 
@@ -200,7 +200,7 @@ TEST_F(plugin_link, malformed_extended_headers_drop_the_connection_and_it_comes_
         ws->Send(LINK, 34, 1);
     }
     EXPECT_FALSE(owner.Has("http 1 /x [] 0"));
-    EXPECT_TRUE(Logged("malformed extended header"));
+    EXPECT_TRUE(capture.Logged("malformed extended header"));
 
     // Unknown item types and any item order are fine.
     ws->Send(10, 5, 0, Eh().U32(40, 7).Str(1, "/app").Str(0, "/x").Body());
@@ -222,11 +222,12 @@ TEST_F(plugin_link, requests_outside_the_registered_paths_are_refused_and_strays
     EXPECT_EQ(post.id, 1u);
     EXPECT_EQ(post.gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
     EXPECT_TRUE(post.body.empty());
-    EXPECT_TRUE(Logged("WebserverPlugin::HandleRequest(): got request WSM_POST_REQUEST for not registered path /other"));
+    EXPECT_TRUE(capture.Logged(
+        "WebserverPlugin::HandleRequest(): got request WSM_POST_REQUEST for not registered path /other"));
 
     ws->Send(2, 5, 0, Eh().Str(0, "/g").Str(1, "/other").Body());
     EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_BAD_REQUEST);
-    EXPECT_TRUE(Logged("The path for the request (/other) seems to be not registered."));
+    EXPECT_TRUE(capture.Logged("The path for the request (/other) seems to be not registered."));
 
     // A request for a registered path without a resource is no request either.
     ws->Send(3, 6, 0, Eh().Str(1, "/app").Body());
@@ -236,7 +237,7 @@ TEST_F(plugin_link, requests_outside_the_registered_paths_are_refused_and_strays
     Frame reject = ws->Expect(17);
     EXPECT_EQ(reject.id, 4u);
     EXPECT_EQ(reject.gp, 1u);
-    EXPECT_TRUE(Logged("WebserverPlugin::SocketRecvResult(): websocket listen result for not registered path "
+    EXPECT_TRUE(capture.Logged("WebserverPlugin::SocketRecvResult(): websocket listen result for not registered path "
                        "/app/elsewhere"));
 
     // An owner that does not decide itself refuses: a GET is not found, a websocket rejected.
@@ -252,6 +253,8 @@ TEST_F(plugin_link, requests_outside_the_registered_paths_are_refused_and_strays
     // Two answers for the two registrations, and one too many.
     for (int i = 0; i < 3; i++) ws->Send(LINK, 2, 0);
     EXPECT_TRUE(ws->Sync("/app/none").empty());
-    EXPECT_TRUE(Logged("WARNING: IWebserverPlugin received unexpected message (<ERROR: type unkown>) - ignoring"));
-    EXPECT_TRUE(Logged("WARNING: IWebserverPlugin received unexpected message (WSM_REGISTER_RESULT) - ignoring"));
+    for (const char* type : {"<ERROR: type unkown>", "WSM_REGISTER_RESULT"})
+        EXPECT_TRUE(capture.Logged(std::string("WARNING: IWebserverPlugin received unexpected message (") + type +
+                                   ") - ignoring"))
+            << type;
 }

@@ -63,7 +63,7 @@ TEST_F(request_handlers, meta_data_goes_first_and_close_waits_for_the_third_send
     ASSERT_TRUE(ws->Pump([&] { return get.events.back() == "closed"; }));
     // Send results after Close are not the owner's business any more.
     EXPECT_EQ(get.events, (std::vector<std::string>{"accept", "closed"}));
-    EXPECT_TRUE(Logged("NOTE: handler is closing, data will not be sent!"));
+    EXPECT_TRUE(capture.Logged("NOTE: handler is closing, data will not be sent!"));
     EXPECT_TRUE(owner.Has("http 1 /doc?x=1 [] 0"));
 }
 
@@ -88,7 +88,7 @@ TEST_F(request_handlers, an_answer_without_meta_data_is_an_empty_body_and_cancel
     EXPECT_EQ(meta.body.size(), 0u) << "an empty extended header is no body at all";
     EXPECT_EQ(ws->Expect(18).id, 22u);
     EXPECT_TRUE(ws->Sync().empty());
-    EXPECT_TRUE(Logged("WebserverGetHandler(connection id: 22)::Cancel(reason = WSP_CANCEL_NOT_FOUND): will be "
+    EXPECT_TRUE(capture.Logged("WebserverGetHandler(connection id: 22)::Cancel(reason = WSP_CANCEL_NOT_FOUND): will be "
                        "ignored, because handler already is closing"));
 
     // A cancel is the plugin's whole answer: no handler-closed follows it.
@@ -103,7 +103,8 @@ TEST_F(request_handlers, an_answer_without_meta_data_is_an_empty_body_and_cancel
 
     Request(24, 5, "/refuse");
     EXPECT_EQ(ws->Expect(11).gp, (unsigned)WSP_CANCEL_NOT_FOUND);
-    EXPECT_TRUE(Logged("WebserverPlugin(connection id: 24)::Accept(UWebserverGet * = nullptr) rejecting request"));
+    EXPECT_TRUE(
+        capture.Logged("WebserverPlugin(connection id: 24)::Accept(UWebserverGet * = nullptr) rejecting request"));
 }
 
 TEST_F(request_handlers, post_bodies_fill_the_owners_buffers_and_an_oversized_block_closes_the_request)
@@ -129,8 +130,8 @@ TEST_F(request_handlers, post_bodies_fill_the_owners_buffers_and_an_oversized_bl
     ws->Send(31, 13, 0, "klmn");
     EXPECT_EQ(ws->Expect(11).body, "");
     EXPECT_EQ(ws->Expect(18).id, 31u);
-    EXPECT_TRUE(Logged("ERROR (Buffer overflow): Buffer size previously set with WebserverPostHandler::Recv() to small "
-                       "(2, size needed = 4)"));
+    EXPECT_TRUE(capture.Logged("ERROR (Buffer overflow): Buffer size previously set with WebserverPostHandler::Recv() to "
+                               "small (2, size needed = 4)"));
     ws->Send(31, 15, 0);
     ASSERT_TRUE(ws->Pump([&] { return !post.received.empty() && post.received.back() == "<closed>"; }));
     EXPECT_EQ(post.received, (std::vector<std::string>{"abcdef", "ghij", "", "<canceled>", "<closed>"}));
@@ -204,8 +205,8 @@ TEST_F(request_handlers, a_websocket_ended_by_the_webserver_hands_back_its_recei
     ws->Send(42, 17, 99);
     ws->Send(42, 17, 2);
     EXPECT_TRUE(ws->Sync().empty());
-    EXPECT_TRUE(Logged("WARNING: IWebsocket received non-websocket related message id (9) - ignoring"));
-    EXPECT_TRUE(Logged("WARNING: IWebsocket received unexpected message id (99)"));
+    EXPECT_TRUE(capture.Logged("WARNING: IWebsocket received non-websocket related message id (9) - ignoring"));
+    EXPECT_TRUE(capture.Logged("WARNING: IWebsocket received unexpected message id (99)"));
 
     // More than the buffer holds: the websocket closes, the receive stays pending.
     ws->Send(42, 17, 6, std::string(20, 'z'));
@@ -213,5 +214,5 @@ TEST_F(request_handlers, a_websocket_ended_by_the_webserver_hands_back_its_recei
     ws->Send(42, 17, 8, Be16(4));
     ASSERT_TRUE(ws->Pump([&] { return user.Closed(); }));
     EXPECT_EQ(user.events, (std::vector<std::string>{"accept", "recv canceled", "closed 4"}));
-    EXPECT_TRUE(Logged("ERROR: Webserver reported double websocket recv call from this app."));
+    EXPECT_TRUE(capture.Logged("ERROR: Webserver reported double websocket recv call from this app."));
 }

@@ -90,7 +90,7 @@ TEST_F(app_websocket, malformed_messages_and_requests_before_login_close_the_soc
         EXPECT_TRUE(session->events.empty()) << text;
         Reopen();
     }
-    EXPECT_TRUE(Logged("::Error"));
+    EXPECT_TRUE(capture.Logged("::Error"));
 }
 
 TEST_F(app_websocket, a_login_keys_the_session_helpers_and_system_clients_log_in_without_password)
@@ -145,7 +145,7 @@ TEST_F(app_websocket, a_login_without_password_waits_for_the_subclass)
     EXPECT_STREQ(key, "");
     EXPECT_EQ(Members(ws->Take()), (std::map<std::string, std::string>{{"mt", "AppLoginResult"}, {"app", "app1"}}));
     EXPECT_FALSE(Closing()) << "a late refusal leaves the connection to the client";
-    EXPECT_FALSE(Logged("wrong")) << "passwords stay out of the log";
+    EXPECT_FALSE(capture.Logged("wrong")) << "passwords stay out of the log";
     session->AppWebsocketMessageComplete();
     ASSERT_TRUE(ws->recvPending);
 

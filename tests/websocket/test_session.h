@@ -225,12 +225,6 @@ protected:
     {
         return Answer(LoginText(password, domain, info, hashedInfo, challenge));
     }
-    bool Logged(const std::string& text) const
-    {
-        for (const std::string& l : capture.lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
     bool Closing() const { return ws->closes > 0; }
 
     CaptureDebug capture;
