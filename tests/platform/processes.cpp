@@ -4,9 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <fstream>
 #include <string>
-#include <thread>
 
 #include "tests/support/child_process.h"
 
@@ -33,14 +32,29 @@ TEST(platform_manager, runs_two_instances_and_stops_both_processes_on_sigterm)
     rmdir(dir.c_str());
 }
 
+namespace {
+
+// True once the process catches the signal; before its loop is set up the
+// signal would kill it, however long a test waited.
+bool Catches(pid_t pid, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 7, "SigCgt:") == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
+
+}  // namespace
+
 // Started by hand, the service runs its one instance until a termination
 // signal and then ends promptly and cleanly.
 TEST(service_process, runs_without_manager_until_terminated_and_exits_zero)
 {
     for (int sig : {SIGTERM, SIGINT}) {
         ChildProcess service({MESSAGES_BIN, "--app-name=e2e", "--webserver=/tmp/no-webserver-here"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(service.Wait(0), -1) << "the service ended by itself";
+        for (int i = 0; i < 2000 && !Catches(service.pid, sig); i++) usleep(5000);
+        ASSERT_TRUE(Catches(service.pid, sig)) << "signal " << sig;
+        EXPECT_EQ(service.Wait(200), -1) << "the service ended by itself";
         kill(service.pid, sig);
         EXPECT_EQ(service.Wait(1000), 0) << "signal " << sig;
     }
