@@ -170,37 +170,32 @@ TEST(webserver_codec, request_header_carries_etag_ranges_and_body_size)
 
 TEST(webserver_codec, meta_data_maps_to_status_and_fields)
 {
-    // A plain answer's status, type, encoding and tag are checked through the
-    // real server (forwarding.cpp, tests/e2e/static_files.cpp).
+    // A plain answer's status, type, encoding and tag, cancels and broken
+    // transfer info are checked through the real server (forwarding.cpp,
+    // tests/e2e/static_files.cpp).
+    auto range = [](RangeKind kind, uint64_t start, uint64_t end) {
+        std::string r;
+        PutU32(r, 1);
+        r.push_back(char(kind));
+        PutU64(r, start);
+        PutU64(r, end);
+        return r;
+    };
     ExtendedHeaderWriter w;
-    ResponsePlan p;
     w.U64(DDT_DATA_SIZE, 1000);
-    std::string range;
-    PutU32(range, 1);
-    range.push_back(char(RANGE_LAST));
-    PutU64(range, 100);
-    PutU64(range, 0);
-    w.Raw(DDT_REQUEST_RANGES, range);
-    p = Plan(w);
+    w.Raw(DDT_REQUEST_RANGES, range(RANGE_LAST, 100, 0));
+    ResponsePlan p = Plan(w);
     EXPECT_EQ(p.status, 206u);
     EXPECT_EQ(Field(p, "Content-Range"), "bytes 900-999/1000");
     EXPECT_EQ(p.length, 100u);
-
     w = ExtendedHeaderWriter();
     w.U64(DDT_DATA_SIZE, 10);
-    range.clear();
-    PutU32(range, 1);
-    range.push_back(char(RANGE_FROM));
-    PutU64(range, 10);
-    PutU64(range, 0);
-    w.Raw(DDT_REQUEST_RANGES, range);
+    w.Raw(DDT_REQUEST_RANGES, range(RANGE_FROM, 10, 0));
     EXPECT_EQ(Plan(w).status, 416u);
 
     w = ExtendedHeaderWriter();
     w.Raw(DDT_TRANSFER_INFO, Info(WSP_INT_UNCHANGED, 0));
-    p = Plan(w);
-    EXPECT_EQ(p.status, 304u);
-    EXPECT_FALSE(p.bodyAllowed);
+    EXPECT_FALSE(Plan(w).bodyAllowed);
 
     w = ExtendedHeaderWriter();
     w.HeaderFields({{"Content-Disposition", "attachment"}, {"Content-Length", "1"}, {"X-Evil", "a\r\nSet-Cookie: x"}});
@@ -216,7 +211,7 @@ TEST(webserver_codec, meta_data_maps_to_status_and_fields)
     w = ExtendedHeaderWriter();
     w.U64(DDT_DATA_SIZE, 10);
     w.HeaderFields({{"status", "404 Not Found"}, {"Cache-Control", "no-store"}});
-    w.Raw(DDT_REQUEST_RANGES, range);
+    w.Raw(DDT_REQUEST_RANGES, range(RANGE_FROM, 10, 0));
     p = Plan(w);
     EXPECT_EQ(p.status, 404u);
     EXPECT_EQ(p.length, 10u);
@@ -237,22 +232,9 @@ TEST(webserver_codec, meta_data_maps_to_status_and_fields)
     EXPECT_EQ(Plan(w).length, 256u);
 
     w = ExtendedHeaderWriter();
-    EXPECT_EQ(Field(Plan(w, 0x1FF7, true), "Allow"), "GET, POST, PUT, PROPFIND, MOVE, COPY, MKCOL, DELETE, OPTIONS, LOCK, UNLOCK, PROPPATCH, HEAD");
-
-    ExtendedHeader h;
-    ResponsePlan plan;
-    w = ExtendedHeaderWriter();
-    w.Raw(DDT_TRANSFER_INFO, "abc");
-    std::string body;
-    w.Encode(body);
-    ASSERT_EQ(h.Decode(body), "");
-    EXPECT_NE(PlanResponse(h, 0, false, plan), "");
-
-    EXPECT_EQ(CancelStatus(WSP_CANCEL_NOT_FOUND), 404u);
-    EXPECT_EQ(CancelStatus(WSP_CANCEL_MISSING_LENGTH), 411u);
+    EXPECT_EQ(Field(Plan(w, 0x1FF7, true), "Allow"),
+              "GET, POST, PUT, PROPFIND, MOVE, COPY, MKCOL, DELETE, OPTIONS, LOCK, UNLOCK, PROPPATCH, HEAD");
     EXPECT_EQ(CancelStatus(WSP_CANCEL_STREAM), 0u);
     EXPECT_EQ(CancelStatus(77), 500u);
     EXPECT_EQ(ContentTypeOf(WSP_RESPONSE_NO_TYPE), nullptr);
-    EXPECT_STREQ(ContentTypeOf(WSP_RESPONSE_CSV), "text/csv; charset=utf-8");
-    EXPECT_STREQ(ContentTypeOf(WSP_RESPONSE_NO_TYPE + 24), "image/jpeg");
 }
