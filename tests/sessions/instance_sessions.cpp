@@ -81,12 +81,7 @@ protected:
         open.push_back(id);
         std::string challenge = Request(id, R"({"mt":"AppChallenge"})")["challenge"];
         EXPECT_EQ(ws->Expect(17).gp, RECV_ANY);
-        std::string digest = aws_test::Sha256Hex("a:example.com:" + sip + ":g:D:" + (info.empty() ? "" : info + ":") +
-                                                 challenge + ":pw");
-        std::string login = R"({"mt":"AppLogin","app":"a","domain":"example.com","sip":")" + sip +
-                            R"(","guid":"g","dn":"D","digest":")" + digest + "\"" +
-                            (info.empty() ? "" : ",\"info\":" + info) + "}";
-        EXPECT_EQ(Request(id, login)["ok"], "true");
+        EXPECT_EQ(Request(id, aws_test::AppLogin(sip, "D", "example.com", challenge, "pw", info))["ok"], "true");
         // The next receive comes once the user's topics are read.
         EXPECT_EQ(ws->Expect(17).gp, RECV_ANY);
         return instance->FindSession(++sessions);

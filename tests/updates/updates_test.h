@@ -44,8 +44,7 @@ inline void LogIn(Session* s, FakeWebsocket* ws)
 {
     s->WebsocketAcceptComplete(ws);
     ws->Deliver(R"({"mt":"AppChallenge"})");
-    std::string digest = aws_test::Sha256Hex("a:d:u:g:U:" + Members(ws->Take())["challenge"] + ":pw");
-    ws->Deliver(R"({"mt":"AppLogin","app":"a","domain":"d","sip":"u","guid":"g","dn":"U","digest":")" + digest + "\"}");
+    ws->Deliver(aws_test::AppLogin("u", "U", "d", Members(ws->Take())["challenge"], "pw"));
     ws->ConfirmAll();
     ws->sent.clear();
     ASSERT_TRUE(s->AppWebsocketLoggedIn());

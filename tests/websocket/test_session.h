@@ -149,6 +149,19 @@ inline std::string Sha256Hex(const std::string& text)
     return hex;
 }
 
+// An AppLogin of app "app1", guid "g1", whose digest the given password
+// makes for the challenge; info goes out as given and is hashed as hashedInfo.
+inline std::string AppLogin(const std::string& sip, const std::string& dn, const std::string& domain,
+                            const std::string& challenge, const std::string& password, const std::string& info = "",
+                            const std::string& hashedInfo = "")
+{
+    std::string hashed = hashedInfo.empty() ? info : hashedInfo;
+    std::string digest = Sha256Hex("app1:" + domain + ":" + sip + ":g1:" + dn + ":" + (info.empty() ? "" : hashed + ":") +
+                                   challenge + ":" + password);
+    return R"({"mt":"AppLogin","app":"app1","domain":")" + domain + R"(","sip":")" + sip + R"(","guid":"g1","dn":")" +
+           dn + R"(","digest":")" + digest + "\"" + (info.empty() ? "" : R"(,"info":)" + info) + "}";
+}
+
 // The members of a sent JSON object; containers as their compact text.
 inline std::map<std::string, std::string> Members(const std::string& text)
 {
@@ -206,18 +219,12 @@ protected:
         return Members(ws->Take());
     }
     std::string Challenge() { return Answer(R"({"mt":"AppChallenge"})")["challenge"]; }
-    // A login of alice with the digest that the given password makes; info
-    // goes out as given and is hashed as hashedInfo (default: the same).
+    // A login of alice (see AppLogin), for a new challenge unless one is given.
     std::string LoginText(const std::string& password, const std::string& domain = "example.com",
-                          const std::string& info = "", std::string hashedInfo = "", std::string challenge = "")
+                          const std::string& info = "", const std::string& hashedInfo = "", std::string challenge = "")
     {
         if (challenge.empty()) challenge = Challenge();
-        if (hashedInfo.empty()) hashedInfo = info;
-        std::string digest = Sha256Hex("app1:" + domain + ":alice:g1:Alice:" +
-                                       (info.empty() ? "" : hashedInfo + ":") + challenge + ":" + password);
-        return R"({"mt":"AppLogin","app":"app1","domain":")" + domain +
-               R"(","sip":"alice","guid":"g1","dn":"Alice","digest":")" + digest + "\"" +
-               (info.empty() ? "" : R"(,"info":)" + info) + "}";
+        return AppLogin("alice", "Alice", domain, challenge, password, info, hashedInfo);
     }
     std::map<std::string, std::string> Login(const std::string& password, const std::string& domain = "example.com",
                                              const std::string& info = "", const std::string& hashedInfo = "",
