@@ -177,7 +177,7 @@ TEST_F(manager_link, logging_settings_reach_the_process_log)
                                                         "logging off", "logging on"}));
 }
 
-TEST_F(manager_link, announces_itself_and_starts_instances_from_split_or_packed_frames_skipping_what_it_cannot_use)
+TEST_F(manager_link, announces_itself_then_starts_instances_from_whatever_frames_carry_them)
 {
     std::string init = Connect();
     EXPECT_EQ(init.find("{\"mt\":\"AppServiceInitConnection\",\"appServiceID\":\"messages\",\"version\":{\"id\":"), 0u)

@@ -82,7 +82,7 @@ std::string CookieOf(Curl::Response& r)
 // The browser tests (tests/browser/login.test.js) log people in through a page,
 // again on the cookie, and out; here the exact answer, the cookie's attributes,
 // several apps, and every refusal.
-TEST(webserver_login, a_login_answers_the_digest_over_what_the_platform_decides_and_sets_a_strict_cookie)
+TEST(webserver_login, a_login_answers_what_the_platform_decides_under_a_strict_cookie)
 {
     Site site("# sip:password:display name[:topics=a,b][:groups=g,h][:admin]\n"
               "alice:secret:Alice: the Admin:topics=general,board:groups=staff:admin\n"

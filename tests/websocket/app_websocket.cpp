@@ -93,7 +93,7 @@ TEST_F(app_websocket, malformed_messages_and_requests_before_login_close_the_soc
     EXPECT_TRUE(capture.Logged("::Error"));
 }
 
-TEST_F(app_websocket, a_login_keys_the_session_helpers_and_system_clients_log_in_without_password)
+TEST_F(app_websocket, logins_key_the_session_helpers_with_the_password_of_their_domain_or_client)
 {
     auto challenge = Answer(R"({"mt":"AppChallenge"})");
     ASSERT_EQ(challenge["challenge"].size(), 16u);
@@ -218,8 +218,13 @@ TEST_F(app_websocket, the_next_message_is_read_only_when_the_subclass_is_done)
     Send(R"({"mt":"Work","src":"w2"})");
     EXPECT_FALSE(ws->recvPending);
     EXPECT_EQ(session->events, (std::vector<std::string>{"connected", "message Work w1", "message Work w2"}));
+}
 
-    // Closed mid-request: late calls are dropped, and the session may delete itself when told.
+TEST_F(app_websocket, a_session_closed_mid_request_drops_late_calls_and_may_delete_itself)
+{
+    Login("pw");
+    session->onMessage = [] {};
+    Send(R"({"mt":"Slow"})");
     session->AppWebsocketClose();
     EXPECT_TRUE(Closing());
     session->AppWebsocketMessageSendText("{}");
