@@ -9,6 +9,7 @@
 
 class IDatabase;
 class IIoMux;
+class SqlParams;
 class IInstanceLog;
 
 // The whole result is read before it is delivered; without it a command runs
@@ -60,6 +61,11 @@ public:
     virtual void PrepareStatement(UDatabase* user, const char* format) = 0;
     virtual void ExecSQL(UDatabase* user, unsigned flags, IPreparedStatement* statement) = 0;
     virtual void InsertSQL(UDatabase* user, IPreparedStatement* statement) = 0;
+    // Runs a statement given as its shape (a format that kept its value
+    // directives, see SqlText) and its values. A connection prepares a shape
+    // that it has run twice as text, and runs it prepared from then on: the
+    // server plans it once instead of every time.
+    virtual void ExecSQLParams(UDatabase* user, unsigned flags, const char* shape, const SqlParams& params) = 0;
     virtual size_t EscapeSearchLiterals(const char* value, char* out, size_t size) = 0;
     virtual const char* GetLastErrorMessage() = 0;
     virtual const char* GetLastErrorCode() = 0;

@@ -102,6 +102,12 @@ void DatabaseSwitch::InsertSQL(UDatabase* user, IPreparedStatement* statement)
     database->InsertSQL(this, statement);
 }
 
+void DatabaseSwitch::ExecSQLParams(UDatabase* user, unsigned flags, const char* shape, const SqlParams& params)
+{
+    users.push_back(user);
+    database->ExecSQLParams(this, flags, shape, params);
+}
+
 size_t DatabaseSwitch::EscapeSearchLiterals(const char* value, char* out, size_t size)
 {
     return database->EscapeSearchLiterals(value, out, size);

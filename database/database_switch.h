@@ -30,6 +30,7 @@ public:
     void PrepareStatement(UDatabase* user, const char* format) override;
     void ExecSQL(UDatabase* user, unsigned flags, IPreparedStatement* statement) override;
     void InsertSQL(UDatabase* user, IPreparedStatement* statement) override;
+    void ExecSQLParams(UDatabase* user, unsigned flags, const char* shape, const SqlParams& params) override;
     size_t EscapeSearchLiterals(const char* value, char* out, size_t size) override;
     const char* GetLastErrorMessage() override;
     const char* GetLastErrorCode() override;

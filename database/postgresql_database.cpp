@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "database/sql_params.h"
 #include "database/sql_prepare.h"
 #include "database/sql_print.h"
 #include "runtime/assert.h"
@@ -317,6 +318,38 @@ void PostgreSQLDatabase::InsertSQL(UDatabase* user, IPreparedStatement* statemen
         log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::InsertSQL user:%08x statement:%s", logId[0], logId[1],
                  (unsigned)(uintptr_t)user, s->GetName());
     Queue(user, DB_EXEC_INSERT | DB_EXEC_FETCH_ALL, nullptr, s->CreateExecution());
+}
+
+void PostgreSQLDatabase::ExecSQLParams(UDatabase* user, unsigned flags, const char* shape, const SqlParams& params)
+{
+    if (Refuse(user, "ExecSQLParams")) return;
+    if (!user) user = owner;
+    flags &= DB_EXEC_FETCH_ALL;
+    bool logged = log && log->LogFlagSet(LOG_DATABASE);
+    if (PSQLPreparedStatement* s = shapes.Find(shape)) {
+        params.Apply(s);
+        if (logged)
+            log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::ExecSQLParams user:%08x flags:%08x statement:%s sqlCmd:%s",
+                     logId[0], logId[1], (unsigned)(uintptr_t)user, flags, s->GetName(), params.Render(shape).c_str());
+        Queue(user, flags, nullptr, s->CreateExecution());
+        return;
+    }
+    std::string text = params.Render(shape);
+    if (logged)
+        log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::ExecSQLParams user:%08x flags:%08x sqlCmd:%s", logId[0],
+                 logId[1], (unsigned)(uintptr_t)user, flags, text.c_str());
+    Queue(user, flags, text.c_str());
+    // The shape is prepared behind its first run. A prepared statement's
+    // text is bounded; its "$N" take at most four characters more than "%s".
+    char name[32];
+    snprintf(name, sizeof(name), "_STMT-%u", statementCounter);
+    if (strlen(shape) + 4 * params.Count() >= SQL_PREPARE_BUFFER || !shapes.Claim(shape, name)) return;
+    statementCounter++;
+    std::string prepared;
+    std::vector<unsigned char> types;
+    SqlPrepareFormat(shape, prepared, types);
+    auto* statement = new PSQLPreparedStatement(this, name, prepared, types, bytesParams == DB_BYTES_PARAMS_BINARY);
+    Queue(&shapes, DB_EXEC_PREPARE | DB_EXEC_FETCH_ALL, prepared.c_str(), statement);
 }
 
 void PostgreSQLDatabase::ReleaseStatement(PSQLPreparedStatement* statement)

@@ -8,6 +8,7 @@
 #include "database/postgresql_command.h"
 #include "database/postgresql_data_set.h"
 #include "database/psql_prepared_statement.h"
+#include "database/psql_shapes.h"
 #include "runtime/iomux.h"
 #include "runtime/istd_list.h"
 
@@ -56,6 +57,7 @@ public:
     void PrepareStatement(UDatabase* user, const char* format) override;
     void ExecSQL(UDatabase* user, unsigned flags, IPreparedStatement* statement) override;
     void InsertSQL(UDatabase* user, IPreparedStatement* statement) override;
+    void ExecSQLParams(UDatabase* user, unsigned flags, const char* shape, const SqlParams& params) override;
     size_t EscapeSearchLiterals(const char* value, char* out, size_t size) override;
     const char* GetLastErrorMessage() override;
     const char* GetLastErrorCode() override;
@@ -130,6 +132,7 @@ private:
     std::vector<UDatabase*> informList;
     istd::list statements;
     unsigned statementCounter = 0;
+    PSQLShapes shapes;
     unsigned scheduledCalls = 0;
     char* workBuffer;
 };

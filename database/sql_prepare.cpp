@@ -6,8 +6,6 @@
 #include "database/psql_statement_param.h"
 #include "runtime/assert.h"
 
-static const size_t SQL_PREPARE_BUFFER = 8192;
-
 // Length of the directive behind a '%' and the parameter type it declares;
 // 0 for one that a prepared statement cannot take.
 static size_t PrepareDirective(const char* d, psql_param_type_t& type)

@@ -160,6 +160,15 @@ size_t SqlPrintV(char* buf, size_t size, const char* format, va_list ap, IInstan
     return out.len;
 }
 
+size_t SqlPrint(char* buf, size_t size, const char* format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    size_t len = SqlPrintV(buf, size, format, ap, nullptr, nullptr);
+    va_end(ap);
+    return len;
+}
+
 size_t SqlEscapeSearchLiterals(const char* value, char* out, size_t size)
 {
     ASSERT(value, "PostgreSQLDatabase::EscapeSearchLiterals value not set");

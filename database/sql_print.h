@@ -16,5 +16,7 @@ class IInstanceLog;
 size_t SqlPrintV(char* buf, size_t size, const char* format, va_list ap, IInstanceLog* log,
                  const unsigned logId[2]);
 
+size_t SqlPrint(char* buf, size_t size, const char* format, ...);
+
 // Copies value with a backslash before every % and _ (for LIKE patterns).
 size_t SqlEscapeSearchLiterals(const char* value, char* out, size_t size);

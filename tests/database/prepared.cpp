@@ -1,6 +1,8 @@
 #include <string.h>
 
 #include "database/psql_prepared_statement.h"
+#include "database/sql_params.h"
+#include "database/sql_text.h"
 #include "tests/database/db_test.h"
 
 TEST_F(DbTest, prepared_statement_takes_every_parameter_type_and_queued_executions_keep_their_values)
@@ -60,6 +62,39 @@ TEST_F(DbTest, prepared_statement_takes_every_parameter_type_and_queued_executio
     db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SELECT count(*) FROM pg_prepared_statements");
     ASSERT_TRUE(RunUntil([&] { return Has("u:rows 1"); }));
     EXPECT_EQ("0", u.rows.back());
+}
+
+TEST_F(DbTest, a_shape_runs_as_text_once_then_prepared_with_the_same_rows)
+{
+    Connect();
+    DbUser u(events, "u");
+    const char* tricky = "O'Brien \\ 100% \xF0\x9F\x98\x80";
+    char shape[512];
+    SqlParams params;
+    SqlText sql(shape, sizeof(shape), &params);
+    sql.Print("SELECT %s AS s,%s AS n,%llu AS b,%u AS i,%q AS q,", tricky, (const char*)nullptr,
+              9223372036854775807ull, 7u, "'100%'");
+    sql.Print("%s LIKE '%e%%' AS l", "50% off_x", "50% off_");
+    // A piece that does not fit takes back the values it had added.
+    char small[4];
+    SqlText cut(small, sizeof(small), &params);
+    EXPECT_FALSE(cut.Print("%s %s", "a", "b"));
+    ASSERT_EQ(5u, params.Count());
+    EXPECT_EQ("SELECT %s AS s,%s AS n,%llu AS b,%u AS i,'100%%' AS q,%s LIKE '50\\%% off\\_%%' AS l",
+              std::string(shape));
+
+    // The server cannot type "$1 IS NULL": that shape stays text.
+    char untyped[64];
+    SqlParams one;
+    SqlText(untyped, sizeof(untyped), &one).Print("SELECT %s IS NULL", "x");
+    for (int run = 0; run < 4; run++) {
+        db->ExecSQLParams(&u, DB_EXEC_FETCH_ALL, shape, params);
+        db->ExecSQLParams(&u, DB_EXEC_FETCH_ALL, untyped, one);
+    }
+    db->ExecSQL(&u, DB_EXEC_FETCH_ALL, "SELECT count(*) FROM pg_prepared_statements");
+    ASSERT_TRUE(RunUntil([&] { return Count("u:rows 1") == 9; }));
+    const std::string row = std::string(tricky) + "|<null>|9223372036854775807|7|100%|t";
+    EXPECT_EQ((std::vector<std::string>{row, "f", row, "f", row, "f", row, "f", "1"}), u.rows);
 }
 
 TEST(PreparedStatementMisuse, wrong_types_and_indexes_are_fatal)
