@@ -3,6 +3,7 @@
 #include "messages/message_strings.h"
 
 class MessageContent;
+class SqlParams;
 
 // A filter expression over messages. It has two uses that must agree: SQL
 // condition text for reading and counting from the database, and an
@@ -35,7 +36,7 @@ public:
     // "FALSE" under OR). Text that does not fit is written in an equivalent
     // shorter form, and if that does not fit either as "FALSE": the filter
     // also limits which topics a user reads, so it must never widen.
-    int WriteFilters(char* buf, int size) const;
+    int WriteFilters(char* buf, int size, SqlParams* params = nullptr) const;
     bool check(const MessageContent* content) const;
 
     MessageStrings topics;

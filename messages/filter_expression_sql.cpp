@@ -94,10 +94,10 @@ bool WriteTerms(const MessageFilter& f, SqlText& out, bool shortForm)
 
 }  // namespace
 
-int MessageFilter::WriteFilters(char* buf, int size) const
+int MessageFilter::WriteFilters(char* buf, int size, SqlParams* params) const
 {
     if (!buf || size <= 0) return 0;
-    SqlText out(buf, size);
+    SqlText out(buf, size, params);
     if (WriteTerms(*this, out, false)) return (int)out.Length();
     out.Restart();
     if (WriteTerms(*this, out, true)) return (int)out.Length();

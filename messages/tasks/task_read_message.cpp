@@ -1,5 +1,6 @@
 #include "messages/tasks/task_read_message.h"
 
+#include "database/sql_params.h"
 #include "messages/message_content.h"
 
 void MessagesTaskReadOne::DatabaseError(IDatabase*, db_error_t)
@@ -20,7 +21,7 @@ void MessagesTaskReadOne::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 void TaskReadMessage::Start(UTask* owner)
 {
     user = owner;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL,
+    ExecSQLShaped(database, this, DB_EXEC_FETCH_ALL,
                       "SELECT adds_to,replies_to,author.sip AS author,topic.sip AS topic,text,m.guid AS guid FROM "
                       "messages m JOIN objects AS author ON m.author = author.id JOIN discussions AS discussion ON "
                       "m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = topic.id WHERE m.id=%llu",
@@ -41,7 +42,7 @@ void TaskReadMessage::Take(IDataSet* row)
 void TaskReadNotifications::Start(UTask* owner)
 {
     user = owner;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL,
+    ExecSQLShaped(database, this, DB_EXEC_FETCH_ALL,
                       "SELECT o.sip AS sip FROM message_notifications JOIN objects AS o ON object = o.id WHERE "
                       "message=%llu",
                       id);
@@ -55,7 +56,7 @@ void TaskReadNotifications::Take(IDataSet* row)
 void TaskReadMessageTags::Start(UTask* owner)
 {
     user = owner;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL,
+    ExecSQLShaped(database, this, DB_EXEC_FETCH_ALL,
                       "SELECT t.name AS tag FROM message_tags JOIN tags AS t ON tag = t.id WHERE message=%llu", id);
 }
 

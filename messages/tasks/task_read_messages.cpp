@@ -1,7 +1,10 @@
 #include "messages/tasks/task_read_messages.h"
 
+#include <stdio.h>
+
 #include <vector>
 
+#include "database/sql_params.h"
 #include "database/sql_text.h"
 #include "messages/filter_expression.h"
 #include "runtime/assert.h"
@@ -92,7 +95,12 @@ void TaskReadMessages::PrintPageEnd(SqlText& sql, const char* order) const
 
 size_t TaskReadMessages::Statement(char* buf, size_t size) const
 {
-    SqlText sql(buf, size);
+    return Write(buf, size, nullptr);
+}
+
+size_t TaskReadMessages::Write(char* buf, size_t size, SqlParams* params) const
+{
+    SqlText sql(buf, size, params);
     bool F = filter && !filter->FilterEmpty(), A = addsTo != 0, D = discussion, L = liked, T = timestamp != 0;
     PrintPageStart(sql, D && !A);
     const char* joiner = " WHERE ";
@@ -114,7 +122,7 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
             // The filter gets the room that is left but for what follows it;
             // it writes a narrower condition rather than none when it does not fit.
             size_t room = sql.Room() > TAIL_ROOM ? sql.Room() - TAIL_ROOM : 0;
-            sql.Advance(filter->WriteFilters(sql.End(), (int)room));
+            sql.Advance(filter->WriteFilters(sql.End(), (int)room, params));
         }
         sql.Print(")");
         if (!T) sql.Print(" AND discussion.time IS NOT NULL");
@@ -141,18 +149,21 @@ size_t TaskReadMessages::Statement(char* buf, size_t size) const
         sql.Print("EXISTS (SELECT 1 FROM message_likes l WHERE l.message=m.id)");
     }
     // The formatter writes %u signed; a negative count is a very large limit.
-    unsigned long long limit = (unsigned)count;
+    // The limit is part of the shape: a plan made for an unknown limit
+    // expects a tenth of the rows rather than a page.
+    char limit[24];
+    snprintf(limit, sizeof(limit), "%llu", (unsigned long long)(unsigned)count);
     if (A) {
-        sql.Print(" ORDER BY m.time DESC,m.id DESC LIMIT %llu", limit);
+        sql.Print(" ORDER BY m.time DESC,m.id DESC LIMIT %q", limit);
         PrintPageEnd(sql, "page.time DESC,page.id DESC");
     } else if (L) {
-        sql.Print(" ORDER BY ltime DESC,m.id DESC LIMIT %llu", limit);
+        sql.Print(" ORDER BY ltime DESC,m.id DESC LIMIT %q", limit);
         PrintPageEnd(sql, "page.ltime DESC,page.id DESC");
     } else if (D) {
-        sql.Print(" ORDER BY rtime DESC,adds_to DESC LIMIT %llu", limit);
+        sql.Print(" ORDER BY rtime DESC,adds_to DESC LIMIT %q", limit);
         PrintPageEnd(sql, "page.rtime DESC,page.adds_to DESC");
     } else {
-        sql.Print(" ORDER BY rtime DESC,adds_to DESC,m.time DESC,m.id DESC LIMIT %llu", limit);
+        sql.Print(" ORDER BY rtime DESC,adds_to DESC,m.time DESC,m.id DESC LIMIT %q", limit);
         PrintPageEnd(sql, "page.rtime DESC,page.adds_to DESC,page.time DESC,page.id DESC");
     }
     return sql.Full() ? 0 : sql.Length();
@@ -162,10 +173,11 @@ void TaskReadMessages::Start(UTask* owner)
 {
     user = owner;
     std::vector<char> sql(StatementSize());
-    size_t len = Statement(sql.data(), sql.size());
+    SqlParams params;
+    size_t len = Write(sql.data(), sql.size(), &params);
     // Every part but the filter has a bounded length, and the filter writes
     // into the room left: the statement always fits.
     ASSERT(len, "TaskReadMessages statement does not fit");
-    Query("%q", sql.data());
+    QueryParams(sql.data(), params);
 }
 

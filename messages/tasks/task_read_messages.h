@@ -38,6 +38,8 @@ public:
     size_t StatementSize() const;
 
 protected:
+    // The statement, or with params its shape (SqlText) and their values.
+    size_t Write(char* buf, size_t size, SqlParams* params) const;
     // The statement up to the page's conditions: the columns of a row and
     // the tables they come from, the discussion list's own way or the usual.
     void PrintPageStart(SqlText& sql, bool discussionList) const;

@@ -30,6 +30,12 @@ void MessagesTaskRows::Query(const char* format, ...)
     va_end(ap);
 }
 
+void MessagesTaskRows::QueryParams(const char* shape, const SqlParams& params)
+{
+    SetState(READING);
+    database->ExecSQLParams(this, 0, shape, params);
+}
+
 void MessagesTaskRows::Next()
 {
     ASSERT(state == ROW, "MessagesTaskRows::Next without a row");

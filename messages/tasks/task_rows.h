@@ -21,6 +21,8 @@ protected:
     explicit MessagesTaskRows(IDatabase* database) : database(database) {}
     // For Start: runs the statement, formatted as by ExecSQL.
     void Query(const char* format, ...);
+    // A statement as its shape and values (IDatabase::ExecSQLParams).
+    void QueryParams(const char* shape, const SqlParams& params);
 
     IDatabase* database;
 

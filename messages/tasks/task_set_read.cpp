@@ -1,5 +1,10 @@
 #include "messages/tasks/task_set_read.h"
 
+#include <vector>
+
+#include "database/sql_params.h"
+#include "database/sql_text.h"
+
 TaskSetRead::TaskSetRead(IDatabase* database, unsigned long long id, const char* sip,
                          const MessagesReadableTopics& readable)
     : database(database), id(id), sip(sip ? sip : ""), readable(readable)
@@ -9,19 +14,19 @@ TaskSetRead::TaskSetRead(IDatabase* database, unsigned long long id, const char*
 void TaskSetRead::Start(UTask* owner)
 {
     user = owner;
+    std::vector<char> shape(readable.Length() + 512);
+    SqlParams params;
+    SqlText sql(shape.data(), shape.size(), &params);
     // Own messages are never unread, so they are never marked.
-    if (readable.All())
-        database->ExecSQL(this, DB_EXEC_FETCH_ALL,
-                          "INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE "
-                          "LOWER(sip)=LOWER(%s)) FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE "
-                          "LOWER(sip)=LOWER(%s))",
-                          id, sip.c_str(), id, sip.c_str());
-    else
-        database->ExecSQL(this, DB_EXEC_FETCH_ALL,
-                          "INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE "
-                          "LOWER(sip)=LOWER(%s)) FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE "
-                          "LOWER(sip)=LOWER(%s)) AND adds_to IN (SELECT id FROM discussions WHERE %q)",
-                          id, sip.c_str(), id, sip.c_str(), readable.Condition("topic").c_str());
+    sql.Print("INSERT INTO message_read (message,object) SELECT %llu,(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)) "
+              "FROM messages WHERE id=%llu AND author<>(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))",
+              id, sip.c_str(), id, sip.c_str());
+    if (!readable.All()) {
+        sql.Print(" AND adds_to IN (SELECT id FROM discussions WHERE ");
+        readable.Print(sql, "topic");
+        sql.Print(")");
+    }
+    database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, shape.data(), params);
 }
 
 void TaskSetRead::DatabaseError(IDatabase*, db_error_t)

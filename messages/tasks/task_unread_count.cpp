@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "database/sql_params.h"
 #include "database/sql_text.h"
 #include "messages/filter_expression.h"
 #include "runtime/assert.h"
@@ -27,10 +28,10 @@ bool NamesAuthors(const MessageFilter& f)
 
 }  // namespace
 
-size_t TaskUnreadCount::Statement(char* buf, size_t size) const
+size_t TaskUnreadCount::Statement(char* buf, size_t size, SqlParams* params) const
 {
     bool F = filter && !filter->FilterEmpty();
-    SqlText sql(buf, size);
+    SqlText sql(buf, size, params);
     sql.Print("SELECT COUNT(*) AS count FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = "
               "topic.id JOIN messages m ON m.adds_to = discussion.id");
     // Only a filter on authors needs their names.
@@ -72,7 +73,7 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size) const
         sql.Print(" AND (");
         // The closing parenthesis needs its byte.
         size_t room = sql.Room() > 2 ? sql.Room() - 2 : 0;
-        sql.Advance(filter->WriteFilters(sql.End(), (int)room));
+        sql.Advance(filter->WriteFilters(sql.End(), (int)room, params));
         sql.Print(")");
     }
     return sql.Full() ? 0 : sql.Length();
@@ -82,9 +83,10 @@ void TaskUnreadCount::Start(UTask* owner)
 {
     user = owner;
     std::vector<char> sql(StatementSize());
-    size_t len = Statement(sql.data(), sql.size());
+    SqlParams params;
+    size_t len = Statement(sql.data(), sql.size(), &params);
     ASSERT(len, "TaskUnreadCount statement does not fit");
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.data());
+    database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, sql.data(), params);
 }
 
 void TaskUnreadCount::DatabaseError(IDatabase*, db_error_t)

@@ -21,8 +21,9 @@ public:
     void Start(UTask* owner) override;
     unsigned long long Get() const { return count; }
 
-    // The statement, into a room of `size`: StatementSize() is always enough.
-    size_t Statement(char* buf, size_t size) const;
+    // The statement, into a room of `size`: StatementSize() is always
+    // enough. With params, its shape (SqlText) and their values.
+    size_t Statement(char* buf, size_t size, SqlParams* params = nullptr) const;
     // The sip goes in twice, quoted, each quote doubled at worst: a chat's
     // topic comes from the client and may be as long as its message. The
     // readable topics go in twice as well.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "database/sql_params.h"
 #include "messages/messages_user.h"
 #include "runtime/assert.h"
 
@@ -39,15 +40,16 @@ void TaskUserInit::DatabaseInsertSQLResult(IDatabase*, unsigned long long id)
     // All topics in one statement each for rows and sub-topics: the one
     // database connection runs every session's statements in turn, so each
     // round trip of a login holds up everybody else's.
+    // As shapes, the statements of logins with as many topics are planned once.
     std::string sql = "INSERT INTO objects (sip) VALUES ";
+    SqlParams params;
     for (MessagesTopic* t = login->FirstTopic(); t; t = login->NextTopic(t)) {
-        sql += t == login->FirstTopic() ? "(" : ",(";
-        Append(sql, "%s", t->sip);
-        sql += ")";
+        sql += t == login->FirstTopic() ? "(%s)" : ",(%s)";
+        params.AddString(t->sip);
     }
     sql += " ON CONFLICT (LOWER(sip)) DO UPDATE SET sip=EXCLUDED.sip RETURNING id,sip";
     step = TOPIC_ROWS;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.c_str());
+    database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, sql.c_str(), params);
 }
 
 void TaskUserInit::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
@@ -76,22 +78,18 @@ void TaskUserInit::SelectSubTopics()
     // sub-topics of other topics.
     std::string sql = "SELECT objects.id AS id,objects.sip AS sip,dn,a.grp AS grp,a.sip AS user,a.admin AS admin FROM "
                       "objects JOIN topic_access a ON topic=objects.id WHERE ";
+    SqlParams params;
     for (MessagesTopic* t = login->FirstTopic(); t; t = login->NextTopic(t)) {
         if (t != login->FirstTopic()) sql += " OR ";
-        sql += "objects.sip LIKE '";
-        Append(sql, "%e", t->sip);
-        sql += "?%'";
+        sql += "objects.sip LIKE %s";
+        // Escaping may double every character.
+        std::vector<char> pattern(2 * strlen(t->sip) + 3);
+        size_t len = database->EscapeSearchLiterals(t->sip, pattern.data(), pattern.size());
+        memcpy(pattern.data() + len, "?%", 3);
+        params.AddString(pattern.data());
     }
     step = SUB_TOPICS;
-    database->ExecSQL(this, DB_EXEC_FETCH_ALL, "%q", sql.c_str());
-}
-
-void TaskUserInit::Append(std::string& sql, const char* format, const char* value)
-{
-    // Quoting may double every character; the rest is the quotes.
-    std::vector<char> piece(2 * strlen(value) + 8);
-    size_t len = database->QueryPrint(piece.data(), piece.size(), format, value);
-    sql.append(piece.data(), len);
+    database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, sql.c_str(), params);
 }
 
 void TaskUserInit::Grant(IDataSet* row)

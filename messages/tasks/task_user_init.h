@@ -34,8 +34,6 @@ private:
     void DatabaseInsertSQLResult(IDatabase* db, unsigned long long id) override;
     void DatabaseExecSQLResult(IDatabase* db, IDataSet* dataSet) override;
     void SelectSubTopics();
-    // Appends one value, quoted by `format` (%s or %e).
-    void Append(std::string& sql, const char* format, const char* value);
     void Grant(IDataSet* row);
     void Finish();
     // After a stop request: ends without writing to the user.
