@@ -111,6 +111,11 @@ DROP TABLE bench_texts, bench_words;
 VACUUM ANALYZE objects, discussions, messages, message_notifications, message_read, message_likes, message_tags, tags;
 SQL
 } | psql_run -o /dev/null
+# A history that autovacuum has visited, as in any installation that has run
+# for a while: a page is marked all-visible only if no snapshot older than its
+# rows was open during the VACUUM above, which the service's own start-up
+# statements can spoil; without the marks every index-only scan reads the heap.
+psql_run -c "VACUUM messages, discussions, message_read" >/dev/null
 generate_seconds=$(awk -v a="$generate_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
 data=$(psql_run -A -t -F ' ' -c "SELECT (SELECT COUNT(*) FROM messages), (SELECT COUNT(*) FROM discussions),
   (SELECT COUNT(*) FROM tags), (SELECT COUNT(*) FROM message_tags), (SELECT COUNT(*) FROM message_likes),
