@@ -174,6 +174,16 @@ struct LoginRequest {
     }
 };
 
+// A login as `sip` with the display name `dn` and the topics of `apps`.
+inline LoginRequest UserLogin(const std::string& sip, const std::string& dn, std::vector<LoginApp> apps = {})
+{
+    LoginRequest r;
+    r.sip = sip;
+    r.dn = dn;
+    r.apps = std::move(apps);
+    return r;
+}
+
 class AppClient {
 public:
     AppClient(int port, const std::string& password, const std::string& domain, const std::string& path = "/messages")

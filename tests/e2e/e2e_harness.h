@@ -252,6 +252,13 @@ private:
     int endedByItself = -1;
 };
 
+// No sanitizer report and no failed assertion in a process's output so far.
+inline void ExpectNoCrashReport(Process& process)
+{
+    for (std::string marker : {"ASSERT:", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
+        EXPECT_EQ(process.Count(marker), 0u) << marker << "\n" << process.Output();
+}
+
 // platform-webserver on a free loopback port; plugins connect to `socketPath`.
 class StandIn {
 public:
@@ -410,28 +417,48 @@ inline HttpResponse Http(const TempDir& dir, const std::vector<std::string>& arg
     return Curl(dir, args).Finish();
 }
 
+// One client connection written and read by hand, to send what curl would
+// not or to leave in the middle of a transfer.
+class RawClient {
+public:
+    explicit RawClient(int port)
+    {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
+    }
+    ~RawClient() { close(fd); }
+    bool Write(const std::string& data)
+    {
+        return connected && write(fd, data.data(), data.size()) == ssize_t(data.size());
+    }
+    // At least `count` bytes, or what came until the server closed or stayed silent.
+    std::string Read(size_t count = ~size_t(0), int timeoutMs = 10000)
+    {
+        std::string got;
+        char buffer[65536];
+        while (got.size() < count) {
+            pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, timeoutMs) != 1) break;
+            ssize_t n = read(fd, buffer, sizeof(buffer));
+            if (n <= 0) break;
+            got.append(buffer, size_t(n));
+        }
+        return got;
+    }
+    int fd;
+    bool connected;
+};
+
 // Writes `request` as it is on one connection and returns everything the
 // server sends until it closes (or stays silent for the time limit).
 inline std::string RawExchange(int port, const std::string& request, int timeoutMs = 10000)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string all;
-    if (connect(fd, (sockaddr*)&a, sizeof(a)) == 0 && write(fd, request.data(), request.size()) == ssize_t(request.size())) {
-        for (;;) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) != 1) break;
-            char buffer[4096];
-            ssize_t n = read(fd, buffer, sizeof(buffer));
-            if (n <= 0) break;
-            all.append(buffer, size_t(n));
-        }
-    }
-    close(fd);
-    return all;
+    RawClient c(port);
+    return c.Write(request) ? c.Read(~size_t(0), timeoutMs) : "";
 }
 
 // A websocket client whose every operation has a time limit.

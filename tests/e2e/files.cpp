@@ -12,41 +12,6 @@ using namespace e2e;
 
 namespace {
 
-// One client connection written and read by hand, to leave in the middle.
-class RawClient {
-public:
-    explicit RawClient(int port)
-    {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    }
-    ~RawClient() { close(fd); }
-    bool Write(const std::string& data)
-    {
-        return connected && write(fd, data.data(), data.size()) == ssize_t(data.size());
-    }
-    // At least `count` bytes, or what came within the time limit.
-    std::string Read(size_t count)
-    {
-        std::string got;
-        char buffer[65536];
-        while (got.size() < count) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, 10000) != 1) break;
-            ssize_t n = read(fd, buffer, sizeof(buffer));
-            if (n <= 0) break;
-            got.append(buffer, size_t(n));
-        }
-        return got;
-    }
-    int fd;
-    bool connected;
-};
-
 // The status of a raw answer, 0 when there is none.
 int Status(const std::string& answer)
 {

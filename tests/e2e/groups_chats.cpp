@@ -75,14 +75,7 @@ protected:
     {
         return p.Reply(Request("WriteGroup", members), "WriteGroupResult");
     }
-    // A group that ann made with bob and carl in it; its sip.
-    std::string Crew(const std::string& grp, const std::string& dn)
-    {
-        JsonMessage g = WriteGroup(*svc, Json().Str("grp", grp).Str("dn", dn).Str("user", N("ann")));
-        for (auto& m : {N("bob"), N("carl")})
-            svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
-        return g.String("sip");
-    }
+    std::string Crew(const std::string& grp, const std::string& dn) { return MessagingTest::Crew(*svc, grp, dn); }
     // "sip dn admin" of each member of a group, in the order they joined.
     std::vector<std::string> Members(Person& p, unsigned long long group,
                                      std::vector<unsigned long long>* ids = nullptr)
@@ -178,12 +171,7 @@ TEST_F(e2e_groups_chats, groups_are_created_renamed_filled_and_deleted)
 
 TEST_F(e2e_groups_chats, group_and_member_names_are_stored_and_read_back_unchanged)
 {
-    const std::vector<std::string> nasty = {
-        "it's \"quoted\" \\ back\\slash",
-        "50% of _all_ 100%_",
-        "'); DROP TABLE members; --",
-        "emoji \xF0\x9F\x98\x80 clef \xF0\x9D\x84\x9E",
-    };
+    const std::vector<std::string>& nasty = nastyStrings;
     auto ann = User("ann");
     for (size_t i = 0; i < nasty.size(); i++) {
         SCOPED_TRACE(nasty[i]);
@@ -230,11 +218,8 @@ TEST_F(e2e_groups_chats, people_chat_one_to_one_and_in_a_group)
     std::vector<JsonMessage> rows = ReadChat(*bob, Json().Str("src", "c").Str("sip", N("ann")));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].String("text"), "how are you?");
-    EXPECT_EQ(rows[1].String("text"), "hi bob");
-    EXPECT_EQ(rows[1].String("src"), "c");
-    EXPECT_EQ(rows[1].String("author"), N("ann"));
-    EXPECT_EQ(rows[1].String("dn"), "Dn of " + N("ann"));
-    EXPECT_EQ(rows[1].String("guid"), "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
+    EXPECT_EQ(Fields(rows[1], {"text", "src", "author", "dn", "guid"}),
+              "text=hi bob src=c author=" + N("ann") + " dn=Dn of " + N("ann") + " guid=0a1b2c3d4e5f60718293a4b5c6d7e8f9");
     EXPECT_GT(rows[0].Number("timestamp"), rows[1].Number("timestamp"));
     EXPECT_FALSE(rows[0].Has("attached") || rows[0].Has("attach")) << rows[0].text;
     EXPECT_EQ(Value("SELECT count(*) FROM message_read WHERE object=" + Id(N("bob"))), "2");
@@ -421,25 +406,23 @@ TEST_F(e2e_groups_chats, malformed_requests_get_their_reply_and_the_session_goes
 {
     auto ann = User("ann");
     Chat(*ann, N("bob"), "hello");
-    std::vector<std::pair<std::string, std::string>> cases = {
-        {"{\"mt\":\"WriteGroup\",\"id\":\"x\",\"grp\":[1],\"dn\":{},\"user\":7}", "WriteGroupResult"},
-        {"{\"mt\":\"WriteGroup\",\"id\":-1}", "WriteGroupResult"},
-        {"{\"mt\":\"WriteGroup\",\"grp\":\"" + std::string(3000, 'g') + "\",\"user\":\"" + N("ann") + "\"}",
-         "WriteGroupResult"},
-        {"{\"mt\":\"WriteGroup\",\"user\":\"\"}", "WriteGroupResult"},
-        {"{\"mt\":\"ReadGroups\",\"user\":[]}", "ReadGroupsResult"},
-        {"{\"mt\":\"ReadMembers\"}", "ReadMembersResult"},
-        {"{\"mt\":\"ReadMembers\",\"id\":99999999999999999999}", "ReadMembersResult"},
-        {"{\"mt\":\"WriteMember\"}", "WriteMemberResult"},
-        {"{\"mt\":\"WriteMember\",\"grp\":1,\"member\":\"\"}", "WriteMemberResult"},
-        {"{\"mt\":\"WriteMember\",\"id\":5,\"grp\":0,\"member\":null,\"admin\":\"yes\"}", "WriteMemberResult"},
-        {"{\"mt\":\"ReadChat\",\"sip\":7,\"older\":-1,\"count\":4294967295}", "ReadChatResult"},
-        {"{\"mt\":\"ReadChat\",\"topic\":{},\"count\":-5,\"noind\":\"x\"}", "ReadChatResult"},
-        {"{\"mt\":\"ReadChat\",\"sip\":\"" + N("bob") + "\",\"older\":\"soon\",\"session\":\"x\"}", "ReadChatResult"},
-        {"{\"mt\":\"DeleteChat\",\"sip\":[]}", "DeleteChatResult"},
-        {"{\"mt\":\"ReadChats\",\"unread\":1,\"user\":\"\"}", "ReadChatsResult"},
-    };
-    for (auto& c : cases) ASSERT_FALSE(ann->Ask(c.first, c.second).empty()) << c.first;
+    ExpectEachAnswered(*ann, {
+        "{\"mt\":\"WriteGroup\",\"id\":\"x\",\"grp\":[1],\"dn\":{},\"user\":7}",
+        "{\"mt\":\"WriteGroup\",\"id\":-1}",
+        "{\"mt\":\"WriteGroup\",\"grp\":\"" + std::string(3000, 'g') + "\",\"user\":\"" + N("ann") + "\"}",
+        "{\"mt\":\"WriteGroup\",\"user\":\"\"}",
+        "{\"mt\":\"ReadGroups\",\"user\":[]}",
+        "{\"mt\":\"ReadMembers\"}",
+        "{\"mt\":\"ReadMembers\",\"id\":99999999999999999999}",
+        "{\"mt\":\"WriteMember\"}",
+        "{\"mt\":\"WriteMember\",\"grp\":1,\"member\":\"\"}",
+        "{\"mt\":\"WriteMember\",\"id\":5,\"grp\":0,\"member\":null,\"admin\":\"yes\"}",
+        "{\"mt\":\"ReadChat\",\"sip\":7,\"older\":-1,\"count\":4294967295}",
+        "{\"mt\":\"ReadChat\",\"topic\":{},\"count\":-5,\"noind\":\"x\"}",
+        "{\"mt\":\"ReadChat\",\"sip\":\"" + N("bob") + "\",\"older\":\"soon\",\"session\":\"x\"}",
+        "{\"mt\":\"DeleteChat\",\"sip\":[]}",
+        "{\"mt\":\"ReadChats\",\"unread\":1,\"user\":\"\"}",
+    });
     // The app object names whose chats it means; naming nobody reads nothing.
     EXPECT_TRUE(svc->Reply("{\"mt\":\"ReadChats\"}", "ReadChatsResult").True("error"));
     EXPECT_TRUE(svc->Reply("{\"mt\":\"ReadChat\",\"user\":\"\",\"sip\":\"x\"}", "ReadChatResult").True("error"));

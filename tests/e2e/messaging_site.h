@@ -130,24 +130,26 @@ public:
     {
         if (service) {
             EXPECT_EQ(service->process.Stop(), 0) << service->process.Output();
+            ExpectNoCrashReport(service->process);
         }
         EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
     }
     std::string Output() { return web.process.Output() + (service ? service->process.Output() : ""); }
 
     // `sip` logged in with the topics of `topics` (name and title) besides
-    // the personal one; `appobj` makes the login that of an app object.
+    // the personal one and with the groups of `groups`; `appobj` makes the
+    // login that of an app object, and one ending in "~admin" an administrator's.
     std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics = {},
-                                  const std::string& appobj = "")
+                                  const std::string& appobj = "", const std::vector<std::string>& groups = {})
     {
         auto person = std::make_unique<Person>(web.port, password, domain, sip);
-        LoginRequest r;
-        r.sip = sip;
-        r.dn = "Dn of " + sip;
+        LoginRequest r = UserLogin(sip, "Dn of " + sip);
         for (auto& t : topics) r.apps.push_back({t, "Title of " + t});
         r.appsGiven = true;
+        r.groups = groups;
+        r.groupsGiven = !groups.empty();
         if (!appobj.empty()) r.appobj = appobj;
-        if (!person->ConnectAndLogin(r)) return person;
+        EXPECT_TRUE(person->ConnectAndLogin(r)) << sip;
         return person;
     }
 
@@ -188,17 +190,29 @@ protected:
     std::unique_ptr<Person> Login(const std::string& sip, const std::vector<std::string>& topics = {},
                                   const std::string& appobj = "", const std::vector<std::string>& groups = {})
     {
-        auto person = std::make_unique<Person>(site->web.port, MessagingSite::password, MessagingSite::domain, N(sip));
-        LoginRequest r;
-        r.sip = N(sip);
-        r.dn = "Dn of " + N(sip);
-        for (auto& t : topics) r.apps.push_back({N(t), "Title of " + N(t)});
-        r.appsGiven = true;
-        for (auto& g : groups) r.groups.push_back(N(g));
-        r.groupsGiven = !groups.empty();
-        if (!appobj.empty()) r.appobj = N(appobj);
-        EXPECT_TRUE(person->ConnectAndLogin(r)) << sip;
-        return person;
+        std::vector<std::string> ts, gs;
+        for (auto& t : topics) ts.push_back(N(t));
+        for (auto& g : groups) gs.push_back(N(g));
+        return site->Login(N(sip), ts, appobj.empty() ? "" : N(appobj), gs);
+    }
+    // A group `grp` titled `dn` below the app object of `svc`, made by this
+    // test's ann, with bob and carl; its SIP name.
+    std::string Crew(Person& svc, const std::string& grp, const std::string& dn)
+    {
+        JsonMessage g = svc.Reply(Request("WriteGroup", Json().Str("grp", grp).Str("dn", dn).Str("user", N("ann"))),
+                                  "WriteGroupResult");
+        for (auto& m : {N("bob"), N("carl")})
+            svc.Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
+        return g.String("sip");
+    }
+    // Each request is answered by its "...Result" (whatever it says) and the session goes on.
+    static void ExpectEachAnswered(Person& p, const std::vector<std::string>& requests)
+    {
+        for (const std::string& request : requests) {
+            JsonMessage m;
+            ASSERT_TRUE(m.Parse(request)) << request;
+            ASSERT_FALSE(p.Ask(request, m.Mt() + "Result").empty()) << request;
+        }
     }
     std::string Value(const std::string& sql) { return site->Value(sql); }
 
@@ -219,6 +233,29 @@ protected:
 
     inline static MessagingSite* site = nullptr;
     std::string prefix;
+};
+
+// "name=value" of each member of `names` (strings as they are, numbers in
+// decimal, "-" when missing), to compare a row in one line.
+inline std::string Fields(const JsonMessage& m, std::initializer_list<const char*> names, unsigned short base = 0)
+{
+    std::string out;
+    for (const char* n : names) {
+        bool present = false;
+        unsigned long long number = m.Number(n, base, &present);
+        std::string v = m.IsString(n, base) ? m.String(n, base) : present ? std::to_string(number) : m.True(n, base) ? "true" : "-";
+        out += (out.empty() ? "" : " ") + std::string(n) + "=" + v;
+    }
+    return out;
+}
+
+// Names and texts that break naive quoting in SQL, JSON, LIKE patterns and UTF-8 handling.
+inline const std::vector<std::string> nastyStrings = {
+    "it's \"quoted\" \\ back\\slash",
+    "50% of _all_ 100%_",
+    "'); DROP TABLE messages; --",
+    "emoji \xF0\x9F\x98\x80 clef \xF0\x9D\x84\x9E and \xE2\x82\xAC",
+    "line\nbreak\ttab",
 };
 
 // A quoted SQL string literal.

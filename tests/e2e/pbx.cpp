@@ -123,11 +123,7 @@ protected:
     std::string Crew(const std::string& grp)
     {
         auto svc = Login("svc", {}, "svc");
-        JsonMessage g = svc->Reply(
-            Request("WriteGroup", Json().Str("grp", grp).Str("dn", "Team").Str("user", N("ann"))), "WriteGroupResult");
-        for (auto& m : {N("bob"), N("carl")})
-            svc->Reply(Json().Str("mt", "WriteMember").Num("grp", g.Number("id")).Str("member", m), "WriteMemberResult");
-        return g.String("sip");
+        return MessagingTest::Crew(*svc, grp, "Team");
     }
     JsonMessage Post(Person& p, const std::string& topic, const std::string& text, const std::string& extra = "")
     {

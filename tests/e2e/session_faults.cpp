@@ -34,13 +34,6 @@ std::string Outcome(AppClient& client, const std::string& request, const std::st
     return line;
 }
 
-// The lines of a sanitizer report or a failed assertion in the service's output.
-void ExpectNoCrashReport(Process& process)
-{
-    for (std::string marker : {"ASSERT:", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
-        EXPECT_EQ(process.Count(marker), 0u) << marker << "\n" << process.Output();
-}
-
 // Two sessions, an administrator's and a user's, lose the database under
 // them. The start-up has left a failed statement behind (its probe of a
 // table that a fresh database lacks), whose error the loss reports again.
