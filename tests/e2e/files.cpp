@@ -1,11 +1,8 @@
 // Files over HTTP as clients use them: upload buffers filled and read back,
 // files of messages uploaded, listed with "Attachments", downloaded and
-// deleted, clients that leave halfway, the static web client, and malformed
-// requests; through platform-webserver with curl, raw sockets and app
-// clients, against the real messages and PostgreSQL.
-#include <gtest/gtest.h>
-
-#include "runtime/build_info.h"
+// deleted, clients that leave halfway, and malformed requests; through
+// platform-webserver with curl, raw sockets and app clients, against the
+// real messages and PostgreSQL. The static web client is static_files.cpp's.
 #include "tests/e2e/messaging_site.h"
 
 using namespace e2e;
@@ -246,66 +243,6 @@ TEST_F(e2e_files, clients_that_leave_halfway_leave_no_part_behind_and_others_are
     HttpResponse whole = Get("/" + files[0].String("url"));
     EXPECT_EQ(whole.status, 200);
     EXPECT_TRUE(whole.body == data) << whole.body.size() << " bytes";
-}
-
-TEST_F(e2e_files, the_static_table_is_served_with_its_types_compression_tags_and_ranges)
-{
-    struct Entry {
-        std::string name, type;
-    };
-    const std::string js = "application/javascript; charset=utf-8", css = "text/css; charset=utf-8",
-                      html = "text/html; charset=utf-8", png = "image/png";
-    std::vector<Entry> plain = {{"solvantique-messages.htm", html},       {"solvantique-topic.htm", html},
-                                {"solvantique-topic~readonly.htm", html}, {"solvantique-discussion.htm", html},
-                                {"solvantique-messages-api.htm", html},   {"solvantique-messages.png", png},
-                                {"solvantique-topic.png", png},           {"solvantique-topic~readonly.png", png}};
-    std::vector<Entry> gzip = {{"solvantique.messages.js", js},
-                               {"solvantique.messages.model.js", js},
-                               {"solvantique.messages.controller.js", js},
-                               {"solvantique.messages.css", css},
-                               {"solvantique.messages.list.js", js},
-                               {"solvantique.messages.topic.js", js},
-                               {"solvantique.messages.discussion.js", js},
-                               {"solvantique.messages.api.js", js},
-                               {"solvantique.messagesTexts.js", js},
-                               {"solvantique.messagesColors.js", js},
-                               {"solvantique.ManagerMessages.js", js},
-                               {"solvantique.ManagerMessages.css", css},
-                               {"solvantique.ManagerMessagesTexts.js", js},
-                               {"web/appwebsocket/solvantique.appwebsocket.Connection.js", js},
-                               {"web/fonts/titilliumweb-regular.ttf", "font/ttf"},
-                               {"web/lib1/solvantique.lib1.js", js},
-                               {"web/lib1/solvantique.lib1.css", css},
-                               {"web/com.solvantique.avatar/com.solvantique.avatar.js", js},
-                               {"web/ui1.lib/solvantique.ui1.lib.js", js},
-                               {"web/ui1.scrolling/solvantique.ui1.scrolling.js", js},
-                               {"web/ui1.svg/solvantique.ui1.svg.js", js},
-                               {"web/ui1.editor/solvantique.ui1.editor.js", js},
-                               {"web/ui1.editor/ui1.editor.png", png},
-                               {"web/ui1.popup/solvantique.ui1.popup.js", js},
-                               {"web/ui1.file/solvantique.ui1.file.js", js}};
-    std::string build = "/" + std::string(messagesBuild) + "/";
-    for (bool zipped : {false, true})
-        for (const Entry& e : zipped ? gzip : plain) {
-            std::string source = ReadFile(std::string(WEB_CLIENT_DIR) + "/" + e.name);
-            EXPECT_FALSE(source.empty()) << e.name;
-            HttpResponse r = Get(build + e.name);
-            EXPECT_EQ(r.status, 200) << e.name;
-            EXPECT_EQ(r.Field("content-type"), e.type) << e.name;
-            EXPECT_EQ(r.Field("content-encoding"), zipped ? "gzip" : "") << e.name;
-            EXPECT_TRUE((zipped ? Gunzip(r.body) : r.body) == source) << e.name;
-            EXPECT_EQ(r.Field("etag"), "\"" + Md5Hex(r.body) + "\"") << e.name;
-        }
-
-    // The font: for pages of any origin, bigger than one block, unchanged for its tag, in ranges.
-    std::string font = build + "web/fonts/titilliumweb-regular.ttf";
-    HttpResponse whole = Get(font);
-    EXPECT_EQ(whole.Field("access-control-allow-origin"), "*");
-    ASSERT_GT(whole.body.size(), 200000u);
-    EXPECT_EQ(Get(font, {"-H", "If-None-Match: " + whole.Field("etag")}).status, 304);
-    HttpResponse part = Get(font, {"-H", "Range: bytes=70000-200000"});
-    EXPECT_EQ(part.status, 206);
-    EXPECT_TRUE(part.body == whole.body.substr(70000, 130001)) << part.body.size() << " bytes";
 }
 
 TEST_F(e2e_files, malformed_paths_and_queries_are_refused_and_the_service_goes_on)
