@@ -142,8 +142,6 @@ struct LoginRequest {
     bool emptyInfo = false;  // send "info":{} even without members
     std::string sentInfo;
     bool leaveInfoOutOfDigest = false;
-    std::optional<std::string> hashedInfo;  // hashed instead of the compact text
-    std::optional<std::string> digest;  // sent as it is instead of the computed one
 
     // The compact text of "info", or nothing when the login has none.
     std::optional<std::string> InfoText() const
@@ -256,7 +254,7 @@ public:
     {
         std::string text = r.app + ":" + r.domain.value_or(domain) + ":" + r.sip.value_or("") + ":" +
                            r.guid.value_or("") + ":" + r.dn.value_or("") + ":";
-        std::optional<std::string> info = r.hashedInfo ? r.hashedInfo : r.InfoText();
+        std::optional<std::string> info = r.InfoText();
         if (info && !r.leaveInfoOutOfDigest) text += *info + ":";
         return Sha256Hex(text + withChallenge + ":" + r.password.value_or(password));
     }
@@ -269,7 +267,7 @@ public:
         if (r.sip) m += ",\"sip\":" + Quote(*r.sip);
         if (r.guid) m += ",\"guid\":" + Quote(*r.guid);
         if (r.dn) m += ",\"dn\":" + Quote(*r.dn);
-        m += ",\"digest\":" + Quote(r.digest.value_or(Digest(r, withChallenge)));
+        m += ",\"digest\":" + Quote(Digest(r, withChallenge));
         std::optional<std::string> info = r.InfoText();
         if (!r.sentInfo.empty()) m += ",\"info\":" + r.sentInfo;
         else if (info) m += ",\"info\":" + *info;
