@@ -12,8 +12,23 @@ namespace {
 
 const std::string page = "solvantique-messages.htm";
 
+// The stand-in, messages and the echo plugin, started once for the file.
 class e2e_plugin_process : public ::testing::Test {
 protected:
+    struct Site {
+        Installation site;
+        StandIn web{site.socketPath};
+        Service service{site.socketPath, site.db};
+        EchoPlugin echo{site.socketPath};
+    };
+    static void SetUpTestSuite() { s = new Site; }
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(s->echo.process.Stop(), 0) << s->echo.process.Output();
+        EXPECT_EQ(s->service.process.Stop(), 0) << s->service.process.Output();
+        EXPECT_EQ(s->web.process.Stop(), 0) << s->web.process.Output();
+        delete s;
+    }
     void SetUp() override
     {
         ASSERT_NE(web.port, 0) << web.process.Output();
@@ -23,10 +38,10 @@ protected:
     }
     std::string PageUrl() { return web.Url("/messages/" + std::string(messagesBuild) + "/" + page); }
 
-    Installation site;
-    StandIn web{site.socketPath};
-    Service service{site.socketPath, site.db};
-    EchoPlugin echo{site.socketPath};
+    static inline Site* s = nullptr;
+    Installation& site = s->site;
+    StandIn& web = s->web;
+    EchoPlugin& echo = s->echo;
 };
 
 }  // namespace
@@ -82,10 +97,6 @@ TEST_F(e2e_plugin_process, a_post_body_streams_to_the_plugin_in_blocks_and_back_
         EXPECT_EQ(u.status, 200) << i;
         EXPECT_TRUE(u.body == bodies[i]) << "upload " << i << " echoed " << u.body.size() << " bytes";
     }
-
-    EXPECT_EQ(echo.process.Stop(), 0) << echo.process.Output();
-    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
-    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
 }
 
 TEST_F(e2e_plugin_process, websocket_messages_larger_than_a_frame_are_echoed_whole)
@@ -137,27 +148,27 @@ TEST_F(e2e_plugin_process, websocket_messages_larger_than_a_frame_are_echoed_who
     mark = echo.process.Mark();
     EXPECT_TRUE(client.Close()) << client.error.message();
     EXPECT_TRUE(echo.process.WaitFor("ws closed reason=0", mark)) << echo.process.Output();
-
-    EXPECT_EQ(echo.process.Stop(), 0) << echo.process.Output();
-    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
-    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
 }
 
 TEST_F(e2e_plugin_process, a_plugin_killed_mid_request_fails_its_clients_and_the_webserver_serves_the_rest)
 {
-    // One request waiting for its answer, one in the middle of its body, one open websocket.
-    size_t mark = echo.process.Mark();
-    Curl waiting(site.dir, {web.Url("/echo/hang")});
-    ASSERT_TRUE(echo.process.WaitFor("hang accepted", mark)) << echo.process.Output();
-    Curl cut(site.dir, {web.Url("/echo/stall?size=100000")});
-    ASSERT_TRUE(echo.process.WaitFor("stall sent=1000", mark)) << echo.process.Output();
-    WsClient client;
-    ASSERT_TRUE(client.Connect(web.port, "/echo")) << client.error.message();
-    ASSERT_TRUE(echo.process.WaitFor("ws open", mark)) << echo.process.Output();
-
+    // A plugin process of its own under another path: one request waiting
+    // for its answer, one in the middle of its body, one open websocket.
     size_t webMark = web.process.Mark();
-    EXPECT_EQ(echo.process.Stop(SIGKILL), 128 + SIGKILL);
-    ASSERT_TRUE(web.process.WaitFor("plugin /echo closed", webMark)) << web.process.Output();
+    auto doomed = std::make_unique<EchoPlugin>(site.socketPath, "/doomed");
+    ASSERT_TRUE(web.Registered("/doomed", {"http path /doomed", "websocket path /doomed"}, webMark))
+        << web.process.Output();
+    Curl waiting(site.dir, {web.Url("/doomed/hang")});
+    ASSERT_TRUE(doomed->process.WaitFor("hang accepted")) << doomed->process.Output();
+    Curl cut(site.dir, {web.Url("/doomed/stall?size=100000")});
+    ASSERT_TRUE(doomed->process.WaitFor("stall sent=1000")) << doomed->process.Output();
+    WsClient client;
+    ASSERT_TRUE(client.Connect(web.port, "/doomed")) << client.error.message();
+    ASSERT_TRUE(doomed->process.WaitFor("ws open")) << doomed->process.Output();
+
+    webMark = web.process.Mark();
+    EXPECT_EQ(doomed->process.Stop(SIGKILL), 128 + SIGKILL);
+    ASSERT_TRUE(web.process.WaitFor("plugin /doomed closed", webMark)) << web.process.Output();
 
     // Nothing answered yet: the webserver answers for the plugin.
     HttpResponse r = waiting.Finish();
@@ -174,25 +185,24 @@ TEST_F(e2e_plugin_process, a_plugin_killed_mid_request_fails_its_clients_and_the
     EXPECT_EQ(client.error, websocket::error::closed) << client.error.message();
     EXPECT_EQ(client.ws.reason().code, websocket::close_code::going_away);
 
-    // The webserver lives on: the other plugin is served, the dead one's paths are gone.
+    // The webserver lives on: the other plugins are served, the dead one's paths are gone.
     ASSERT_TRUE(web.process.Running());
     r = Http(site.dir, {PageUrl()});
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, ReadFile(std::string(WEB_CLIENT_DIR) + "/" + page));
-    EXPECT_EQ(Http(site.dir, {web.Url("/echo/hello")}).status, 404);
+    EXPECT_EQ(Http(site.dir, {web.Url("/echo/hello")}).body, "hello from the echo plugin\n");
+    EXPECT_EQ(Http(site.dir, {web.Url("/doomed/hello")}).status, 404);
     WsClient refused;
-    EXPECT_FALSE(refused.Connect(web.port, "/echo"));
+    EXPECT_FALSE(refused.Connect(web.port, "/doomed"));
     EXPECT_EQ(refused.status, 404u);
 
     // A new plugin process takes the same paths again.
     webMark = web.process.Mark();
-    EchoPlugin again(site.socketPath);
-    ASSERT_TRUE(web.Registered("/echo", {"http path /echo", "websocket path /echo"}, webMark)) << web.process.Output();
-    r = Http(site.dir, {web.Url("/echo/hello")});
+    EchoPlugin again(site.socketPath, "/doomed");
+    ASSERT_TRUE(web.Registered("/doomed", {"http path /doomed", "websocket path /doomed"}, webMark))
+        << web.process.Output();
+    r = Http(site.dir, {web.Url("/doomed/hello")});
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "hello from the echo plugin\n");
-
     EXPECT_EQ(again.process.Stop(), 0) << again.process.Output();
-    EXPECT_EQ(service.process.Stop(), 0) << service.process.Output();
-    EXPECT_EQ(web.process.Stop(), 0) << web.process.Output();
 }
