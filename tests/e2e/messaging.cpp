@@ -42,6 +42,18 @@ protected:
         return m.Number(name, m.Object("msg"));
     }
     static std::string MsgString(const JsonMessage& m, const char* name) { return m.String(name, m.Object("msg")); }
+    static std::string Msg(const JsonMessage& m, std::initializer_list<const char*> names)
+    {
+        return Fields(m, names, m.Object("msg"));
+    }
+    // The discussion list of `topic`, with read counts when asked.
+    std::vector<JsonMessage> List(Person& p, const std::string& topic, bool read)
+    {
+        Json request = Json().Str("mt", "SetFilter").Str("src", "list").Bool("discussion", true).Num("count", 10);
+        if (read) request.Bool("read", true);
+        std::vector<JsonMessage> got = p.Ask(request.Raw("filter", Json().Strs("topics", {topic})), "SetFilterResult");
+        return Rows(got);
+    }
 };
 
 }  // namespace
@@ -51,89 +63,64 @@ TEST_F(e2e_messaging, a_discussion_is_opened_added_to_and_replied_to)
     auto ann = Login("ann", {"team"});
     auto bob = Login("bob", {"team"});
     std::string team = N("team");
+    auto repliesTo = [&](const JsonMessage& m) {
+        return Value("SELECT coalesce(replies_to, 0) FROM messages WHERE id=" + std::to_string(m.Number("id")));
+    };
 
     JsonMessage opened = Post(*ann, team, "first", "\"guid\":\"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9\"", "p1");
-    ASSERT_EQ(opened.Mt(), "PostResult") << opened.text;
-    EXPECT_FALSE(opened.Has("error")) << opened.text;
-    EXPECT_EQ(opened.String("src"), "p1");
-    EXPECT_TRUE(opened.Has("session") && opened.Has("key")) << opened.text;
+    EXPECT_EQ(opened.Mt() + " " + opened.String("src"), "PostResult p1");
+    EXPECT_TRUE(!opened.Has("error") && opened.Has("session") && opened.Has("key")) << opened.text;
     unsigned long long discussion = opened.Number("addsTo"), root = opened.Number("id");
-    ASSERT_NE(discussion, 0u);
-    ASSERT_NE(root, 0u);
-    EXPECT_EQ(Value("SELECT replies_to IS NULL FROM messages WHERE id=" + std::to_string(root)), "t");
+    ASSERT_TRUE(discussion && root) << opened.text;
+    EXPECT_EQ(repliesTo(opened), "0");
     std::string openedAt = Value("SELECT time FROM discussions WHERE id=" + std::to_string(discussion));
 
-    // Added to the discussion without naming a message: it answers the root.
+    // Added to the discussion without naming a message: it answers the root,
+    // and the discussion takes its time.
     usleep(5000);
     JsonMessage added = Post(*bob, team, "second", "\"addsTo\":" + std::to_string(discussion));
-    EXPECT_FALSE(added.Has("error")) << added.text;
-    EXPECT_EQ(added.Number("addsTo"), discussion);
-    EXPECT_EQ(Value("SELECT replies_to FROM messages WHERE id=" + std::to_string(added.Number("id"))),
-              std::to_string(root));
+    EXPECT_EQ(added.Number("addsTo"), discussion) << added.text;
+    EXPECT_EQ(repliesTo(added), std::to_string(root));
     std::string addedAt = Value("SELECT time FROM messages WHERE id=" + std::to_string(added.Number("id")));
     EXPECT_EQ(Value("SELECT time FROM discussions WHERE id=" + std::to_string(discussion)), addedAt);
     EXPECT_LT(std::stoull(openedAt), std::stoull(addedAt));
 
     // A reply names the message; the discussion comes from it.
     JsonMessage reply = Post(*ann, team, "third", "\"repliesTo\":" + std::to_string(added.Number("id")));
-    EXPECT_FALSE(reply.Has("error")) << reply.text;
-    EXPECT_EQ(reply.Number("addsTo"), discussion);
-    EXPECT_EQ(Value("SELECT replies_to FROM messages WHERE id=" + std::to_string(reply.Number("id"))),
-              std::to_string(added.Number("id")));
+    EXPECT_EQ(reply.Number("addsTo"), discussion) << reply.text;
+    EXPECT_EQ(repliesTo(reply), std::to_string(added.Number("id")));
 
-    // Reading the discussion: the two newest messages after the root, newest first.
+    // Reading the discussion: the two newest messages after the root, newest
+    // first; bob has read neither of ann's messages.
     std::vector<JsonMessage> got =
         bob->Ask(Json().Str("mt", "Discussion").Str("src", "d").Num("discussion", discussion).Num("count", 2),
                  "DiscussionResult");
     std::vector<JsonMessage> rows = Rows(got);
     ASSERT_EQ(rows.size(), 2u) << Texts(got);
-    EXPECT_EQ(MsgString(rows[0], "text"), "third");
+    EXPECT_EQ(Msg(rows[0], {"text", "author", "dn", "tdn", "replies", "unread"}),
+              "text=third author=" + N("ann") + " dn=Dn of " + N("ann") + " tdn=Title of " + team + " replies=2 unread=2");
     EXPECT_EQ(MsgString(rows[1], "text"), "second");
     EXPECT_FALSE(rows[0].Has("initial"));
-    EXPECT_EQ(MsgString(rows[0], "author"), N("ann"));
-    EXPECT_EQ(MsgString(rows[0], "dn"), "Dn of " + N("ann"));
-    EXPECT_EQ(MsgString(rows[0], "tdn"), "Title of " + team) << rows[0].text;
-    EXPECT_EQ(MsgNumber(rows[0], "replies"), 2u);
-    EXPECT_EQ(MsgNumber(rows[0], "unread"), 2u) << "bob has read neither of ann's messages";
 
     // The discussion list shows the root with its guid as clients know it.
-    got = ann->Ask(Json()
-                       .Str("mt", "SetFilter")
-                       .Str("src", "list")
-                       .Bool("discussion", true)
-                       .Num("count", 10)
-                       .Raw("filter", Json().Strs("topics", {team})),
-                   "SetFilterResult");
-    rows = Rows(got);
-    ASSERT_EQ(rows.size(), 1u) << Texts(got);
+    rows = List(*ann, team, false);
+    ASSERT_EQ(rows.size(), 1u);
     EXPECT_TRUE(rows[0].True("initial"));
-    EXPECT_EQ(MsgNumber(rows[0], "id"), root);
-    EXPECT_EQ(MsgString(rows[0], "guid"), "0a1b2c3d4e5f60718293a4b5c6d7e8f9");
-    EXPECT_EQ(std::to_string(MsgNumber(rows[0], "rtimestamp")),
-              Value("SELECT time FROM messages WHERE id=" + std::to_string(reply.Number("id"))));
+    EXPECT_EQ(Msg(rows[0], {"id", "guid", "rtimestamp"}),
+              "id=" + std::to_string(root) + " guid=0a1b2c3d4e5f60718293a4b5c6d7e8f9 rtimestamp=" +
+                  Value("SELECT time FROM messages WHERE id=" + std::to_string(reply.Number("id"))));
 
     // Counted for the reader per discussion: ann's root is unread, bob's own
     // message never counts, and the reply he marked read no longer does.
     JsonMessage marked = bob->Reply(Json().Str("mt", "SetRead").Num("id", reply.Number("id")), "SetReadResult");
     EXPECT_EQ(marked.Number("id"), reply.Number("id")) << marked.text;
-    got = bob->Ask(Json()
-                       .Str("mt", "SetFilter")
-                       .Str("src", "list")
-                       .Bool("discussion", true)
-                       .Bool("read", true)
-                       .Num("count", 10)
-                       .Raw("filter", Json().Strs("topics", {team})),
-                   "SetFilterResult");
-    rows = Rows(got);
-    ASSERT_EQ(rows.size(), 1u) << Texts(got);
-    EXPECT_EQ(MsgNumber(rows[0], "replies"), 2u);
-    EXPECT_EQ(MsgNumber(rows[0], "unread"), 1u) << rows[0].text;
-    EXPECT_EQ(MsgNumber(rows[0], "read"), 0u);
+    rows = List(*bob, team, true);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Msg(rows[0], {"replies", "unread", "read"}), "replies=2 unread=1 read=0");
 
     // A topic the poster may not see: refused, nothing stored.
     std::string before = Value("SELECT count(*) FROM messages");
-    JsonMessage refused = Post(*bob, N("elsewhere"), "nope");
-    EXPECT_TRUE(refused.True("error")) << refused.text;
+    EXPECT_TRUE(Post(*bob, N("elsewhere"), "nope").True("error"));
     EXPECT_EQ(Value("SELECT count(*) FROM messages"), before);
 }
 
@@ -338,12 +325,10 @@ TEST_F(e2e_messaging, a_post_reaches_every_session_whose_filter_matches_and_no_o
     for (auto* p : {annElsewhere.get(), bob.get()}) {
         ASSERT_TRUE(p->WaitFor("Add", add)) << p->sip;
         EXPECT_TRUE(add.True("update")) << add.text;
-        EXPECT_EQ(add.String("src"), "f");
-        EXPECT_EQ(MsgNumber(add, "id"), posted.Number("id"));
-        EXPECT_EQ(MsgNumber(add, "addsTo"), posted.Number("addsTo"));
-        EXPECT_EQ(MsgString(add, "text"), "hello team");
-        EXPECT_EQ(MsgString(add, "dn"), "Dn of " + N("ann")) << add.text;
-        EXPECT_EQ(MsgString(add, "tdn"), "") << add.text;
+        EXPECT_EQ(Fields(add, {"src"}) + " " + Msg(add, {"id", "addsTo", "text", "dn", "tdn"}),
+                  "src=f id=" + std::to_string(posted.Number("id")) +
+                      " addsTo=" + std::to_string(posted.Number("addsTo")) + " text=hello team dn=Dn of " + N("ann") +
+                      " tdn=-");
     }
     EXPECT_EQ(ann->Pushed().size(), 0u);
     EXPECT_EQ(cyd->Pushed().size(), 0u);
@@ -377,37 +362,32 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
     auto bob = Login("bob", {"team"});
     auto bobPhone = Login("bob", {"team"});
     std::string team = N("team");
-    auto unread = [&](Person& p, const std::string& src) {
-        JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", src).Raw("filter", "{}"),
+    auto unread = [&](Person& p) {
+        JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", "u").Raw("filter", "{}"),
                                 "SetUnreadFilterResult");
         EXPECT_FALSE(r.Has("error")) << r.text;
         return r.Number("count");
     };
-    EXPECT_EQ(unread(*bob, "u"), 0u);
-    EXPECT_EQ(unread(*bobPhone, "u"), 0u);
-    EXPECT_EQ(unread(*ann, "u"), 0u);
-
+    EXPECT_EQ(unread(*bob) + unread(*bobPhone) + unread(*ann), 0u);
+    // Both of bob's sessions are told of a post, and of his read mark; ann,
+    // who has no unread messages of her own, of neither.
+    auto told = [&](const std::string& mt) {
+        JsonMessage pushed;
+        for (auto* p : {bob.get(), bobPhone.get()}) {
+            ASSERT_TRUE(p->WaitFor(mt, pushed)) << p->sip;
+            EXPECT_EQ(pushed.String("src"), "u");
+        }
+        EXPECT_EQ(ann->Pushed().size(), 0u);
+    };
     JsonMessage posted = Post(*ann, team, "news");
-    JsonMessage pushed;
-    for (auto* p : {bob.get(), bobPhone.get()}) {
-        ASSERT_TRUE(p->WaitFor("SetUnread", pushed)) << p->sip;
-        EXPECT_EQ(pushed.String("src"), "u");
-    }
-    EXPECT_EQ(unread(*bob, "u"), 1u);
-    // Nobody has unread messages of their own.
-    EXPECT_EQ(ann->Pushed().size(), 0u);
-    EXPECT_EQ(unread(*ann, "u"), 0u);
-
-    // Reading it: both of bob's sessions count one fewer; ann's counts nothing.
+    told("SetUnread");
+    EXPECT_EQ(unread(*bob), 1u);
+    EXPECT_EQ(unread(*ann), 0u);
     JsonMessage read =
         bob->Reply(Json().Str("mt", "SetRead").Str("src", "r").Num("id", posted.Number("id")), "SetReadResult");
     EXPECT_EQ(read.Number("id"), posted.Number("id")) << read.text;
-    for (auto* p : {bob.get(), bobPhone.get()}) {
-        ASSERT_TRUE(p->WaitFor("SetRead", pushed)) << p->sip;
-        EXPECT_EQ(pushed.String("src"), "u");
-    }
-    EXPECT_EQ(unread(*bob, "u"), 0u);
-    EXPECT_EQ(ann->Pushed().size(), 0u);
+    told("SetRead");
+    EXPECT_EQ(unread(*bob), 0u);
     // Twice, one's own message, an unknown one and none: "id" 0, nothing announced.
     for (unsigned long long id : {posted.Number("id"), 999999999ull, 0ull})
         EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", id), "SetReadResult").Number("id"), 0u) << id;
@@ -416,10 +396,10 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
 
     // Discussions quiet for more than 30 days count no more.
     Post(*ann, team, "old news");
-    EXPECT_EQ(unread(*bob, "u"), 1u);
+    EXPECT_EQ(unread(*bob), 1u);
     site->Exec("UPDATE discussions SET time=time-31*24*3600*1000::bigint WHERE topic=(SELECT id FROM objects WHERE "
                "sip=" + SqlText(team) + ")");
-    EXPECT_EQ(unread(*bob, "u"), 0u);
+    EXPECT_EQ(unread(*bob), 0u);
 }
 
 TEST_F(e2e_messaging, likes_are_kept_once_announced_and_listed_newest_first)
@@ -479,13 +459,7 @@ TEST_F(e2e_messaging, likes_are_kept_once_announced_and_listed_newest_first)
 
 TEST_F(e2e_messaging, every_string_is_stored_and_read_back_unchanged)
 {
-    const std::vector<std::string> nasty = {
-        "it's \"quoted\" \\ back\\slash",
-        "50% of _all_ 100%_",
-        "'); DROP TABLE messages; --",
-        "emoji \xF0\x9F\x98\x80 clef \xF0\x9D\x84\x9E and \xE2\x82\xAC",
-        "line\nbreak\ttab",
-    };
+    const std::vector<std::string>& nasty = nastyStrings;
     for (size_t i = 0; i < nasty.size(); i++) {
         SCOPED_TRACE(nasty[i]);
         std::string topic = N("topic " + nasty[i]);
@@ -521,33 +495,23 @@ TEST_F(e2e_messaging, malformed_requests_get_their_reply_or_none_and_the_session
     auto ann = Login("ann", {"team"});
     std::string team = N("team");
     unsigned long long discussion = Open(*ann, team, "root");
-    struct Case {
-        std::string request, resultMt;
-    };
-    std::vector<Case> cases = {
-        {"{\"mt\":\"Post\",\"src\":1,\"topic\":[\"x\"],\"text\":{}}", "PostResult"},
-        {"{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"text\":1,\"addsTo\":\"7\",\"notify\":\"bob\",\"tags\":[1,null]}",
-         "PostResult"},
-        {"{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"guid\":\"not a uuid\"}", "PostResult"},
-        {"{\"mt\":\"Update\",\"id\":\"abc\",\"text\":\"x\"}", "UpdateResult"},
-        {"{\"mt\":\"Delete\"}", "DeleteResult"},
-        {"{\"mt\":\"Discussion\",\"discussion\":-1,\"count\":\"x\"}", "DiscussionResult"},
-        {"{\"mt\":\"Discussion\",\"discussion\":" + std::to_string(discussion) + ",\"count\":4294967295}",
-         "DiscussionResult"},
-        {"{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":-1,\"filter\":\"all\",\"discussion\":\"yes\"}", "SetFilterResult"},
-        {"{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":99999999999,\"filter\":{\"topics\":7,\"filters\":[1,{}]}}",
-         "SetFilterResult"},
-        {"{\"mt\":\"GetMore\",\"src\":\"nothing registered\",\"count\":1,\"timestamp\":-5,\"id\":[]}", "GetMoreResult"},
-        {"{\"mt\":\"SetUnreadFilter\",\"filter\":[]}", "SetUnreadFilterResult"},
-        {"{\"mt\":\"SetRead\",\"id\":-1}", "SetReadResult"},
-        {"{\"mt\":\"Like\",\"id\":0}", "LikeResult"},
-        {"{\"mt\":\"UnLike\"}", "UnLikeResult"},
-        {"{\"mt\":\"Likes\",\"id\":99999999999999}", "LikesResult"},
-    };
-    for (const Case& c : cases) {
-        std::vector<JsonMessage> got = ann->Ask(c.request, c.resultMt);
-        ASSERT_FALSE(got.empty()) << c.request;
-    }
+    ExpectEachAnswered(*ann, {
+        "{\"mt\":\"Post\",\"src\":1,\"topic\":[\"x\"],\"text\":{}}",
+        "{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"text\":1,\"addsTo\":\"7\",\"notify\":\"bob\",\"tags\":[1,null]}",
+        "{\"mt\":\"Post\",\"topic\":" + Quote(team) + ",\"guid\":\"not a uuid\"}",
+        "{\"mt\":\"Update\",\"id\":\"abc\",\"text\":\"x\"}",
+        "{\"mt\":\"Delete\"}",
+        "{\"mt\":\"Discussion\",\"discussion\":-1,\"count\":\"x\"}",
+        "{\"mt\":\"Discussion\",\"discussion\":" + std::to_string(discussion) + ",\"count\":4294967295}",
+        "{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":-1,\"filter\":\"all\",\"discussion\":\"yes\"}",
+        "{\"mt\":\"SetFilter\",\"src\":\"f\",\"count\":99999999999,\"filter\":{\"topics\":7,\"filters\":[1,{}]}}",
+        "{\"mt\":\"GetMore\",\"src\":\"nothing registered\",\"count\":1,\"timestamp\":-5,\"id\":[]}",
+        "{\"mt\":\"SetUnreadFilter\",\"filter\":[]}",
+        "{\"mt\":\"SetRead\",\"id\":-1}",
+        "{\"mt\":\"Like\",\"id\":0}",
+        "{\"mt\":\"UnLike\"}",
+        "{\"mt\":\"Likes\",\"id\":99999999999999}",
+    });
     // A text whose rows would not fit a websocket message is refused; a long one that fits is read back.
     std::string control(10000, '\x01'), longText(20000, '"');
     EXPECT_TRUE(Post(*ann, team, control).True("error"));
