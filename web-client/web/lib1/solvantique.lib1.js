@@ -122,19 +122,28 @@ export function param(name) {
   return new URLSearchParams(location.search).get(name);
 }
 
-const clock = new Intl.DateTimeFormat(undefined, { hour: '2-digit', minute: '2-digit' });
-const day = new Intl.DateTimeFormat(undefined, { month: 'short', day: 'numeric' });
-const full = new Intl.DateTimeFormat(undefined, { dateStyle: 'medium', timeStyle: 'short' });
+// The first date format of a page loads the locale's data, tens of ms: the
+// formats are made on first use, or by warmDates while the page waits anyway.
+let formats = null;
+export function warmDates() {
+  formats ||= {
+    clock: new Intl.DateTimeFormat(undefined, { hour: '2-digit', minute: '2-digit' }),
+    day: new Intl.DateTimeFormat(undefined, { month: 'short', day: 'numeric' }),
+    full: new Intl.DateTimeFormat(undefined, { dateStyle: 'medium', timeStyle: 'short' }),
+  };
+  return formats;
+}
 
 // Short time for lists: the clock today, the date before.
 export function shortTime(ms) {
   if (!ms) return '';
   const d = new Date(ms);
-  return d.toDateString() === new Date().toDateString() ? clock.format(d) : day.format(d);
+  const f = warmDates();
+  return d.toDateString() === new Date().toDateString() ? f.clock.format(d) : f.day.format(d);
 }
 
 export function longTime(ms) {
-  return ms ? full.format(new Date(ms)) : '';
+  return ms ? warmDates().full.format(new Date(ms)) : '';
 }
 
 export function formatSize(bytes) {
