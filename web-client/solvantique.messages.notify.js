@@ -56,31 +56,35 @@ export class TabBadge {
     this.link = document.querySelector('link[rel="icon"]') || Object.assign(document.createElement('link'), { rel: 'icon' });
     document.head.append(this.link);
     this.base = this.link.href || new URL('solvantique-messages.png', location.href).href;
-    this.image = new Image();
-    this.image.src = this.base;
+    this.image = null;
   }
 
   set(n) {
     if (n === this.count) return;
     this.count = n;
     document.title = (n ? `(${n > 99 ? '99+' : n}) ` : '') + this.title;
+    // A canvas costs milliseconds that an opening with nothing unread need not pay.
+    if (!n) {
+      if (this.image) this.image.onload = null;
+      if (this.link.href !== this.base) this.link.href = this.base;
+      return;
+    }
+    this.image ||= Object.assign(new Image(), { src: this.base });
     const draw = () => {
       const c = document.createElement('canvas');
       c.width = c.height = 32;
       const g = c.getContext('2d');
       if (this.image.complete && this.image.naturalWidth) g.drawImage(this.image, 0, 0, 32, 32);
-      if (n) {
-        g.fillStyle = badge.background;
-        g.beginPath();
-        g.arc(23, 9, 9, 0, Math.PI * 2);
-        g.fill();
-        g.fillStyle = badge.text;
-        g.font = 'bold 13px sans-serif';
-        g.textAlign = 'center';
-        g.textBaseline = 'middle';
-        g.fillText(n > 9 ? '9+' : String(n), 23, 10);
-      }
-      this.link.href = n ? c.toDataURL('image/png') : this.base;
+      g.fillStyle = badge.background;
+      g.beginPath();
+      g.arc(23, 9, 9, 0, Math.PI * 2);
+      g.fill();
+      g.fillStyle = badge.text;
+      g.font = 'bold 13px sans-serif';
+      g.textAlign = 'center';
+      g.textBaseline = 'middle';
+      g.fillText(n > 9 ? '9+' : String(n), 23, 10);
+      this.link.href = c.toDataURL('image/png');
     };
     if (this.image.complete) draw();
     else this.image.onload = draw;
