@@ -1,6 +1,6 @@
 // Puts the views together: which pane shows what for the address after
 // "#", the connection's state, the tab's unread count and keyboard keys.
-import { h, fill } from './web/lib1/solvantique.lib1.js';
+import { h, fill, warmDates } from './web/lib1/solvantique.lib1.js';
 import { iconButton, announce } from './web/ui1.lib/solvantique.ui1.lib.js';
 import { ListView } from './solvantique.messages.list.js';
 import { TopicView } from './solvantique.messages.topic.js';
@@ -87,6 +87,8 @@ export class Controller {
     addEventListener('hashchange', () => this.#apply());
     addEventListener('keydown', (e) => this.#key(e));
     this.#state(conn.state);
+    // The page may build the views after the login was answered.
+    if (model.ready) this.#ready();
   }
 
   // Pages of one topic or discussion send everything else to the app page.
@@ -151,6 +153,8 @@ export class Controller {
       if (m.url) this.#newBuild(m.url);
     });
     this.model.conn.send({ mt: 'CheckBuild', url: location.pathname });
+    // The first rows are a round trip away: the date formats they need are made meanwhile.
+    setTimeout(warmDates);
   }
 
   #newBuild(url) {

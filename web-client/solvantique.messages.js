@@ -68,7 +68,8 @@ export async function start() {
       }
       if (!model) {
         model = new Model(conn, answer, path);
-        new Controller(root, model, {
+        // The views are built while the service checks the login, not before it is sent.
+        setTimeout(() => new Controller(root, model, {
           ...page,
           manager,
           logout: async () => {
@@ -76,7 +77,7 @@ export async function start() {
             await platformLogout();
             location.reload();
           },
-        });
+        }));
       }
       return answer;
     },

@@ -23,7 +23,9 @@ export class TopicView {
     this.topic = topic;
     this.selected = null;
     const name = app.model.topicName(topic);
+    // The read goes out before the view is built: the service works on it meanwhile.
     this.feed = new TopicFeed(app.model, topic);
+    this.feed.load();
     this.list = new WindowedList({
       label: fmt(T.discussionsOf, { topic: name }), estimate: 118, className: 'discussions',
       render: (key) => this.#render(key), onNearEnd: () => this.feed.more(),
@@ -49,7 +51,7 @@ export class TopicView {
     this.feed.on('change', () => this.#sync());
     this.feed.on('item', (key) => this.list.refresh(key));
     this.feed.on('reset', () => this.list.refreshAll());
-    this.feed.load();
+    this.#sync();
   }
 
   #sync() {

@@ -96,7 +96,11 @@ test('the app logs in over the websocket it opens as the page loads, through the
   const context = await site.browser.newContext();
   const sockets = [];
   const logins = [];
-  context.on('page', (p) => p.on('websocket', (ws) => sockets.push(ws)));
+  const sent = [];
+  context.on('page', (p) => p.on('websocket', (ws) => {
+    sockets.push(ws);
+    ws.on('framesent', (f) => sockets.length === 2 && sent.push(JSON.parse(f.payload).mt));
+  }));
   context.on('request', (r) => r.method() === 'POST' && new URL(r.url()).pathname === '/platform/login' && logins.push(r));
   const page = await site.openAs('carol', context);
   assert.equal(sockets.length, 1, 'the form logs in over the socket opened before it');
@@ -109,6 +113,8 @@ test('the app logs in over the websocket it opens as the page loads, through the
   assert.equal(sockets.length, 2, 'one socket for the reload');
   assert.equal(logins.length, 2, 'the cookie asked once for the challenge');
   assert.equal(sockets[1].isClosed(), false);
+  // What the person looks at is read first; the views are built meanwhile.
+  assert.deepEqual(sent.slice(0, 3), ['AppChallenge', 'AppLogin', 'SetFilter']);
 });
 
 test('in open mode a person logs in under the name they give', async () => {
