@@ -52,8 +52,12 @@ class Feed extends Emitter {
     this.done = false;
     this.emit('change');
     let read = false;
+    // A list shown for the first time takes its rows as they come ("grow"):
+    // the first screenful is drawn before the page's last row has arrived.
+    const streamed = !this.keys.length;
+    const each = streamed ? (m) => gen === this.gen && this.#grow(m) : null;
     try {
-      const rows = await this.first();
+      const rows = await this.first(each);
       if (gen !== this.gen) return;
       // Messages written here that the read may not have seen yet stay.
       const local = [...this.items.values()].filter((m) => m.key.startsWith('g'));
@@ -69,7 +73,7 @@ class Feed extends Emitter {
         this.loading = false;
         this.emit('change');
         // Items shown before may have changed while they were not watched.
-        if (read) this.emit('reset');
+        if (read && !streamed) this.emit('reset');
       }
     }
   }
@@ -99,6 +103,13 @@ class Feed extends Emitter {
     for (const m of fresh) this.items.set(m.key, m);
     const keys = fresh.map((m) => m.key);
     this.keys = this.newestFirst ? [...this.keys, ...keys] : [...keys.reverse(), ...this.keys];
+  }
+
+  #grow(msg) {
+    if (this.items.has(msg.key)) return;
+    this.items.set(msg.key, msg);
+    this.keys = [...this.keys, msg.key];
+    this.emit('grow');
   }
 
   #place(msg) {
@@ -131,9 +142,16 @@ class Feed extends Emitter {
     this.emit('change');
   }
 
-  rows(msg, onRow) {
+  // each(message) hears of every row as it comes.
+  rows(msg, each) {
     const rows = [];
-    return this.model.request(msg, { onRow: (r) => r.msg && rows.push(this.model.ingest(r.msg)) }).then(() => rows);
+    const onRow = (r) => {
+      if (!r.msg) return;
+      const m = this.model.ingest(r.msg);
+      rows.push(m);
+      each?.(m);
+    };
+    return this.model.request(msg, { onRow }).then(() => rows);
   }
 }
 
@@ -151,8 +169,8 @@ export class TopicFeed extends Feed {
     });
   }
 
-  first() {
-    return this.rows({ mt: 'SetFilter', src: this.src, discussion: true, read: true, count: PAGE, filter: { topics: [this.topic] } });
+  first(each) {
+    return this.rows({ mt: 'SetFilter', src: this.src, discussion: true, read: true, count: PAGE, filter: { topics: [this.topic] } }, each);
   }
 
   next() {

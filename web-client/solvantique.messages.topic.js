@@ -49,6 +49,8 @@ export class TopicView {
       this.list.el);
     this.off = app.model.on('topics', () => (this.title.textContent = app.model.topicName(topic)));
     this.feed.on('change', () => this.#sync());
+    // Rows as they come change the keys only: the footer stays until the page is read.
+    this.feed.on('grow', () => this.list.setKeys(this.feed.keys));
     this.feed.on('item', (key) => this.list.refresh(key));
     this.feed.on('reset', () => this.list.refreshAll());
     this.#sync();
