@@ -39,13 +39,29 @@ const mb = (x) => `${(x / 1048576).toFixed(1)} MB`;
 const kb = (x) => `${(x / 1024).toFixed(1)} KB`;
 
 // In a page: the time (performance.now) at which the first frame after the
-// text `want` entered the document was painted; window.benchShown.
+// text `want` entered the document was painted; window.benchShown. Text put
+// in by an animation frame callback (as a windowed list draws) is painted in
+// that same frame, other text in the next one; a task queued from a frame's
+// callbacks runs once the frame is painted.
 function watchFor(want) {
+  const raf = window.requestAnimationFrame.bind(window);
+  let inFrame = false;
+  window.requestAnimationFrame = (fn) => raf((t) => {
+    inFrame = true;
+    try {
+      fn(t);
+    } finally {
+      // The observer hears of the callback's changes in a microtask queued before this one.
+      queueMicrotask(() => (inFrame = false));
+    }
+  });
   const seen = () => document.body && document.body.textContent.includes(want);
   const observer = new MutationObserver(() => {
     if (!seen()) return;
     observer.disconnect();
-    requestAnimationFrame(() => setTimeout(() => (window.benchShown = performance.now())));
+    const shown = () => setTimeout(() => (window.benchShown = performance.now()));
+    if (inFrame) shown();
+    else raf(shown);
   });
   observer.observe(document, { childList: true, subtree: true, characterData: true });
 }
