@@ -3,8 +3,10 @@
 import { h, fill } from './web/lib1/solvantique.lib1.js';
 import { Connection } from './web/appwebsocket/solvantique.appwebsocket.Connection.js';
 import { loginForm, notice } from './solvantique.messages.login.js';
-import { early, answerFor, socketUrl } from './solvantique.messages.early.js';
 import { T } from './solvantique.messagesTexts.js';
+
+// What the page's classic script solvantique.messages.early.js started.
+const early = window.messagesEarly;
 
 const EXAMPLES = [
   { mt: 'ReadTopics' },
@@ -99,10 +101,10 @@ async function start() {
   let creds = how.sip ? null : await loginForm(root, how.mode);
   let me = how.sip;
   const conn = new Connection({
-    url: socketUrl(early.path),
+    url: early.socketUrl(early.path),
     early,
     login: async (challenge) => {
-      const answer = await answerFor(challenge, creds);
+      const answer = await early.answerFor(challenge, creds);
       creds = null;
       me = answer.sip;
       return answer;

@@ -1,54 +1,50 @@
 // The platform's login and what a page starts with it before the rest of the
 // client has arrived: the platform is asked how people log in here, and the
 // app websocket is opened and asks for its challenge, which the platform
-// answers at once on the browser's login cookie. The page loads this module
-// on its own, ahead of the others, so it imports none; the client then
+// answers at once on the browser's login cookie. The page runs this as a
+// classic script at the top of its head, where the parser runs it as soon as
+// it has it; a module, even an async one, ran only once the whole page was
+// parsed. It leaves window.messagesEarly for the modules; the client then
 // takes over the socket with what it received, and the answer for its
 // challenge.
+'use strict';
 
-const LOGIN = '/platform/login';
-// The login's requests: never from a cache, and ahead of the client's files
-// that a first opening is still loading.
-const ASKING = { credentials: 'same-origin', cache: 'no-store', priority: 'high' };
+window.messagesEarly = (() => {
+  const LOGIN = '/platform/login';
+  // The login's requests: never from a cache, and ahead of the client's files
+  // that a first opening is still loading.
+  const ASKING = { credentials: 'same-origin', cache: 'no-store', priority: 'high' };
 
-// The app's web path: the page's path without its file and build segment
-// (/messages/1/page.htm -> /messages).
-function webPath() {
-  const parts = location.pathname.split('/').filter(Boolean);
-  if (parts.length && parts[parts.length - 1].includes('.')) parts.pop();
-  if (parts.length > 1 && /^\d/.test(parts[parts.length - 1])) parts.pop();
-  return '/' + parts.join('/');
-}
-
-// {mode: 'users'|'open', sip?}; status 404 when no app is here.
-export async function loginMode(path) {
-  const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, ASKING);
-  if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
-  return r.json();
-}
-
-// creds: {sip, password} for a first login, null to use the cookie.
-async function platformLogin(path, challenge, creds) {
-  const body = new URLSearchParams({ path, challenge });
-  if (creds) {
-    body.set('sip', creds.sip);
-    if (creds.password) body.set('password', creds.password);
+  // The app's web path: the page's path without its file and build segment
+  // (/messages/1/page.htm -> /messages).
+  function webPath() {
+    const parts = location.pathname.split('/').filter(Boolean);
+    if (parts.length && parts[parts.length - 1].includes('.')) parts.pop();
+    if (parts.length > 1 && /^\d/.test(parts[parts.length - 1])) parts.pop();
+    return '/' + parts.join('/');
   }
-  const r = await fetch(LOGIN, { method: 'POST', body, ...ASKING });
-  if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
-  return r.json();
-}
 
-export function platformLogout() {
-  return fetch('/platform/logout', { method: 'POST', credentials: 'same-origin' }).catch(() => {});
-}
+  // {mode: 'users'|'open', sip?}; status 404 when no app is here.
+  async function loginMode(path) {
+    const r = await fetch(`${LOGIN}?path=${encodeURIComponent(path)}`, ASKING);
+    if (!r.ok) throw Object.assign(new Error('login mode'), { status: r.status });
+    return r.json();
+  }
 
-export const socketUrl = (path) => (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path;
+  // creds: {sip, password} for a first login, null to use the cookie.
+  async function platformLogin(path, challenge, creds) {
+    const body = new URLSearchParams({ path, challenge });
+    if (creds) {
+      body.set('sip', creds.sip);
+      if (creds.password) body.set('password', creds.password);
+    }
+    const r = await fetch(LOGIN, { method: 'POST', body, ...ASKING });
+    if (!r.ok) throw Object.assign(new Error('login'), { status: r.status });
+    return r.json();
+  }
 
-// {path, mode (the promise of loginMode), socket (sends "AppChallenge" as it
-// opens), received (its messages' texts until the client takes it over),
-// answers (challenge -> the promise of the platform's answer on the cookie)}.
-export const early = (() => {
+  const socketUrl = (path) => (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path;
+
   const path = webPath();
   const mode = loginMode(path);
   const socket = new WebSocket(socketUrl(path));
@@ -75,13 +71,20 @@ export const early = (() => {
     }
     login();
   };
-  return { path, mode, socket, received, answers };
-})();
 
-// The platform's answer for a websocket's challenge: the one already asked
-// for on the cookie, or else asked for now.
-export function answerFor(challenge, creds) {
-  const asked = early.answers.get(challenge);
-  early.answers.delete(challenge);
-  return asked && !creds ? asked : platformLogin(early.path, challenge, creds);
-}
+  // {path, mode (the promise of loginMode), socket (sends "AppChallenge" as it
+  // opens), received (its messages' texts until the client takes it over),
+  // answers (challenge -> the promise of the platform's answer on the cookie)}
+  // and the platform's calls.
+  return {
+    path, mode, socket, received, answers, loginMode, socketUrl,
+    // The platform's answer for a websocket's challenge: the one already
+    // asked for on the cookie, or else asked for now.
+    answerFor(challenge, creds) {
+      const asked = answers.get(challenge);
+      answers.delete(challenge);
+      return asked && !creds ? asked : platformLogin(path, challenge, creds);
+    },
+    logout: () => fetch('/platform/logout', { method: 'POST', credentials: 'same-origin' }).catch(() => {}),
+  };
+})();

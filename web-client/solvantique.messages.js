@@ -7,9 +7,10 @@ import { spinner } from './web/ui1.lib/solvantique.ui1.lib.js';
 import { Model } from './solvantique.messages.model.js';
 import { Controller } from './solvantique.messages.controller.js';
 import { loginForm, notice } from './solvantique.messages.login.js';
-import { early, loginMode, answerFor, platformLogout, socketUrl } from './solvantique.messages.early.js';
 import { T } from './solvantique.messagesTexts.js';
 
+// What the page's classic script solvantique.messages.early.js started.
+const early = window.messagesEarly;
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 // The page's layout and the route it is fixed to, if any.
@@ -41,7 +42,7 @@ export async function start() {
   const page = pageMode();
   notice(root, T.loading, true);
   let how;
-  for (let asked = early.mode; ; asked = loginMode(path)) {
+  for (let asked = early.mode; ; asked = early.loginMode(path)) {
     try {
       how = await asked;
       break;
@@ -55,11 +56,11 @@ export async function start() {
   let model = null;
   let typed = false;
   const conn = new Connection({
-    url: socketUrl(path),
+    url: early.socketUrl(path),
     early,
     login: async (challenge) => {
       typed = !!creds;
-      const answer = await answerFor(challenge, creds);
+      const answer = await early.answerFor(challenge, creds);
       creds = null;
       if (model && answer.sip !== model.me) {
         // Somebody else logged in: nothing of the first person may stay.
@@ -74,7 +75,7 @@ export async function start() {
           manager,
           logout: async () => {
             conn.stop();
-            await platformLogout();
+            await early.logout();
             location.reload();
           },
         }));
