@@ -153,12 +153,16 @@ void PostgreSQLDatabase::Connect(const char* address, const char* dbname, const 
         port = host.substr(colon + 1);
         host.resize(colon);
     }
-    // The encoding travels with the start-up packet: setting it afterwards
-    // would need a blocking round trip.
-    const char* keys[] = {"dbname", "user", "password", "sslmode", "client_encoding", "host", "port", nullptr};
-    const char* values[] = {dbname, user, password, "disable", "UTF8", host.c_str(), port.c_str(), nullptr};
-    if (!*address) keys[5] = nullptr;
-    else if (colon == std::string::npos) keys[6] = nullptr;
+    // The encoding and the plan mode travel with the start-up packet: setting
+    // them afterwards would need a blocking round trip. Prepared shapes take
+    // their generic plan at once: the server would otherwise plan each
+    // execution anew whenever it guesses the generic plan dearer, which for
+    // the discussion list cost as much as running it.
+    const char* keys[] = {"dbname", "user", "password", "sslmode", "client_encoding", "options", "host", "port", nullptr};
+    const char* values[] = {dbname, user, password, "disable", "UTF8", "-c plan_cache_mode=force_generic_plan",
+                            host.c_str(), port.c_str(), nullptr};
+    if (!*address) keys[6] = nullptr;
+    else if (colon == std::string::npos) keys[7] = nullptr;
 
     if (log) log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::Connect %s db:%s user:%s", logId[0], logId[1], address, dbname, user);
     conn = PQconnectStartParams(keys, values, 0);
