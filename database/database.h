@@ -31,7 +31,10 @@ public:
     // A request failed. For DB_ERR_SQL_COMMAND_FAILED the user's other
     // queued commands were dropped and an open transaction rolled back.
     virtual void DatabaseError(IDatabase* db, db_error_t error) = 0;
-    // A result of ExecSQL; the user deletes the data set (may be null).
+    // A result of ExecSQL; the user deletes the data set (may be null). A
+    // whole result (DB_EXEC_FETCH_ALL) no longer needs the connection, which
+    // runs the next command meanwhile; a single-row result holds it until
+    // the data set is deleted or read to its end.
     virtual void DatabaseExecSQLResult(IDatabase*, IDataSet*) {}
     virtual void DatabaseInsertSQLResult(IDatabase*, unsigned long long) {}
     virtual void DatabaseBeginTransactionResult(IDatabase*) {}

@@ -163,6 +163,13 @@ void DatabaseSwitch::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
         delete dataSet;
         return;
     }
+    // A whole result ends its user's turn at once: the database has gone on
+    // to the next command, whose result may come while this one is read.
+    if (!dataSet->IsSingleRowMode()) {
+        if (UDatabase* user = PopFront()) user->DatabaseExecSQLResult(this, dataSet);
+        else delete dataSet;
+        return;
+    }
     // Later rows of a single-row result come with the same data set.
     if (wrapper && wrapper->inner == dataSet) wrapper->fetchPending = false;
     else wrapper = new DataSetSwitch(this, dataSet);

@@ -55,8 +55,9 @@ private:
     DataSetSwitch* wrapper = nullptr;
 };
 
-// The data set a DatabaseSwitch hands to its user: forwards everything to the
-// wrapped one; deleting it deletes the wrapped one and ends the user's turn.
+// The single-row data set a DatabaseSwitch hands to its user: forwards
+// everything to the wrapped one; deleting it deletes the wrapped one and ends
+// the user's turn.
 class DataSetSwitch : public IDataSet {
 public:
     DataSetSwitch(DatabaseSwitch* owner, IDataSet* inner) : owner(owner), inner(inner) {}

@@ -49,8 +49,7 @@ PostgreSQLDatabase::~PostgreSQLDatabase()
 const char* PgStateName(pg_state_t state)
 {
     static const char* names[] = {"not connected", "connecting", "ready", "waiting for result",
-                                  "single row sent", "single row", "ready locked", "result held",
-                                  "single row fetch", "draining", "closed"};
+                                  "single row sent", "single row", "ready locked", "single row fetch", "draining", "closed"};
     return (unsigned)state < sizeof(names) / sizeof(names[0]) ? names[state] : "?";
 }
 
@@ -71,9 +70,8 @@ void PostgreSQLDatabase::SetState(pg_state_t next)
         allowed = PG_TO(PG_READY) | PG_TO(PG_READY_LOCKED) | PG_TO(PG_NOT_CONNECTED) | PG_TO(PG_CLOSED);
         break;
     case PG_WAIT_RESULT:
-        allowed = PG_TO(PG_READY) | PG_TO(PG_READY_LOCKED) | PG_TO(PG_RESULT_HELD) | PG_TO(PG_NOT_CONNECTED);
+        allowed = PG_TO(PG_READY) | PG_TO(PG_READY_LOCKED) | PG_TO(PG_NOT_CONNECTED);
         break;
-    case PG_RESULT_HELD: allowed = PG_TO(PG_READY) | PG_TO(PG_READY_LOCKED) | PG_TO(PG_NOT_CONNECTED); break;
     case PG_SINGLE_ROW_SENT:
     case PG_SINGLE_ROW_FETCH:
         allowed = PG_TO(PG_SINGLE_ROW) | PG_TO(PG_DRAINING) | PG_TO(PG_NOT_CONNECTED);

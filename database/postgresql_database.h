@@ -23,10 +23,9 @@ enum pg_state_t {
     PG_SINGLE_ROW_SENT = 4,   // single-row command sent, first row not yet read
     PG_SINGLE_ROW = 5,        // single-row mode: the user holds the current row
     PG_READY_LOCKED = 6,      // the queue lock's owner has nothing queued; the others wait
-    PG_RESULT_HELD = 7,       // a whole result is with the user; the queue waits for its deletion
-    PG_SINGLE_ROW_FETCH = 8,  // single-row mode: the next row is being read
-    PG_DRAINING = 9,          // the rest of the command's results is read and dropped
-    PG_CLOSED = 10,           // shut down; every request is refused
+    PG_SINGLE_ROW_FETCH = 7,  // single-row mode: the next row is being read
+    PG_DRAINING = 8,          // the rest of the command's results is read and dropped
+    PG_CLOSED = 9,            // shut down; every request is refused
 };
 
 const char* PgStateName(pg_state_t state);
@@ -122,7 +121,7 @@ private:
     char* lastErrorMessage = nullptr;
     char* lastErrorCode = nullptr;
     PostgreSQLCommandQueue queue;
-    // The running command's data set: with the user in PG_RESULT_HELD and
+    // The running single-row command's data set: with the user in
     // PG_SINGLE_ROW, with the driver while the next row is read.
     PostgreSQLDataSet* dataSet = nullptr;
     // The first result of the running command and how it ended so far.

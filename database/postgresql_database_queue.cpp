@@ -117,15 +117,12 @@ void PostgreSQLDatabase::CommandDone()
 
     const unsigned special = DB_EXEC_BEGIN | DB_EXEC_END | DB_EXEC_LOCK_COMMAND | DB_EXEC_PREPARE | DB_EXEC_INSERT | DB_EXEC_SILENT;
     if (state == PG_WAIT_RESULT && !(flags & special) && user) {
-        // The queue waits until the user has deleted the data set.
-        if (result) {
-            dataSet = new PostgreSQLDataSet(this, result, false);
-            SetState(PG_RESULT_HELD);
-        }
-        else {
-            Advance();
-        }
-        user->DatabaseExecSQLResult(this, dataSet);
+        // A whole result is the user's alone: the connection goes on with
+        // the next command while the user reads it, which takes a loop pass
+        // a row when the rows go out to a client one by one.
+        IDataSet* whole = result ? new PostgreSQLDataSet(nullptr, result, false) : nullptr;
+        Advance();
+        user->DatabaseExecSQLResult(this, whole);
         return;
     }
 

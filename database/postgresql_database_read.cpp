@@ -227,10 +227,7 @@ void PostgreSQLDatabase::DatasetDeleted(PostgreSQLDataSet* set)
 {
     if (set != dataSet) return;
     dataSet = nullptr;
-    if (state == PG_RESULT_HELD) {
-        Advance();
-    }
-    else if (state == PG_SINGLE_ROW || state == PG_SINGLE_ROW_FETCH) {
+    if (state == PG_SINGLE_ROW || state == PG_SINGLE_ROW_FETCH) {
         SetState(PG_DRAINING);
         // Usually the end of the command came with its last row: finishing it
         // here saves a loop pass per command. Anything else, failures

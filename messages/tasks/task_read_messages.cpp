@@ -15,6 +15,8 @@ const size_t STATEMENT_SIZE = 12000;
 // What may follow the filter: paging, the liked condition, the order and
 // the part of the statement after the page (PrintPageEnd).
 const size_t TAIL_ROOM = 2560;
+// The largest page read as one result; the web client asks for 40.
+const int WHOLE_PAGE = 500;
 
 // The person, looked up once for the whole statement.
 const char* const READER = "WITH u AS (SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s)),";
@@ -178,6 +180,8 @@ void TaskReadMessages::Start(UTask* owner)
     // Every part but the filter has a bounded length, and the filter writes
     // into the room left: the statement always fits.
     ASSERT(len, "TaskReadMessages statement does not fit");
-    QueryParams(sql.data(), params);
+    // A page is read whole, so the connection is free while its rows go out;
+    // a client that asks for a huge page has it streamed instead.
+    QueryParams(sql.data(), params, count > 0 && count <= WHOLE_PAGE);
 }
 

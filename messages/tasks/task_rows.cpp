@@ -7,7 +7,8 @@
 MessagesTaskRows::~MessagesTaskRows()
 {
     // A row held at deletion ends the statement; the database drains the rest.
-    if (state == ROW) delete row;
+    if (state == ROW || whole) delete row;
+    if (deleted) *deleted = true;
 }
 
 void MessagesTaskRows::SetState(State next)
@@ -30,22 +31,29 @@ void MessagesTaskRows::Query(const char* format, ...)
     va_end(ap);
 }
 
-void MessagesTaskRows::QueryParams(const char* shape, const SqlParams& params)
+void MessagesTaskRows::QueryParams(const char* shape, const SqlParams& params, bool whole)
 {
     SetState(READING);
-    database->ExecSQLParams(this, 0, shape, params);
+    database->ExecSQLParams(this, whole ? DB_EXEC_FETCH_ALL : 0, shape, params);
 }
 
 void MessagesTaskRows::Next()
 {
     ASSERT(state == ROW, "MessagesTaskRows::Next without a row");
     SetState(READING);
-    row->FetchNextRow();
+    if (!whole) return row->FetchNextRow();
+    ASSERT(handing, "MessagesTaskRows: the rows of a whole result are taken inside TaskProgress");
+    row->Next();
+    nextTaken = true;
 }
 
 void MessagesTaskRows::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
     row = dataSet;
+    if (row && !row->IsSingleRowMode()) {
+        whole = true;
+        return HandOutWhole();
+    }
     if (!row || row->Eot() || IsStopRequested()) {
         delete row;
         row = nullptr;
@@ -54,6 +62,30 @@ void MessagesTaskRows::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
     }
     SetState(ROW);
     Progress(0);
+}
+
+// The rows are in memory and the connection has gone on: they go out one
+// after the other in this pass, as long as the owner takes them.
+void MessagesTaskRows::HandOutWhole()
+{
+    for (;;) {
+        if (row->Eot() || IsStopRequested()) {
+            delete row;
+            row = nullptr;
+            SetState(ENDED);
+            return Complete();
+        }
+        SetState(ROW);
+        bool gone = false;
+        deleted = &gone;
+        handing = true;
+        nextTaken = false;
+        Progress(0);
+        if (gone) return;
+        deleted = nullptr;
+        handing = false;
+        if (!nextTaken) return;
+    }
 }
 
 void MessagesTaskRows::DatabaseError(IDatabase*, db_error_t)

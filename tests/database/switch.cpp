@@ -32,6 +32,28 @@ TEST_F(DbTest, results_reach_the_task_that_asked_through_a_shared_switch)
     ASSERT_EQ(4u, seen.size());
     for (IDataSet* ds : seen) EXPECT_EQ(seen[0], ds);
     EXPECT_EQ("3", pg.Value("SELECT id FROM t WHERE name = 'b'"));
+
+    // A whole result held by its task holds up neither the connection nor
+    // the switch: the next task's result comes meanwhile, to that task.
+    events.clear();
+    IDataSet* held = nullptr;
+    a.onResult = [&](IDatabase* from, IDataSet* ds) {
+        EXPECT_EQ(&sw, from);
+        held = ds;
+        a.Note("held");
+    };
+    sw.ExecSQL(&a, DB_EXEC_FETCH_ALL, "SELECT name FROM t ORDER BY id");
+    sw.ExecSQL(&c, DB_EXEC_FETCH_ALL, "SELECT 'c'");
+    db->ExecSQL(&setup, DB_EXEC_FETCH_ALL, "SELECT 'setup'");
+    sw.InsertSQL(&c, "INSERT INTO t (name) VALUES (%s)", "d");
+    ASSERT_TRUE(RunUntil([&] { return Has("c:id 4"); }));
+    EXPECT_EQ((std::vector<std::string>{"a:held", "c:rows 1", "setup:rows 1", "c:id 4"}), events);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(held->IsSingleRowMode());
+    std::string names;
+    for (; !held->Eot(); held->Next()) names += held->GetStringValue(0);
+    EXPECT_EQ("acb", names);
+    delete held;
 }
 
 TEST_F(DbTest, tasks_behind_one_switch_share_its_transaction_and_its_failure)
