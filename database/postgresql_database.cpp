@@ -156,11 +156,13 @@ void PostgreSQLDatabase::Connect(const char* address, const char* dbname, const 
     // their generic plan at once: the server would otherwise plan each
     // execution anew whenever it guesses the generic plan dearer, which for
     // the discussion list cost as much as running it.
-    const char* keys[] = {"dbname", "user", "password", "sslmode", "client_encoding", "options", "host", "port", nullptr};
+    // The application name shows the service's connections in the server's activity view.
+    const char* keys[] = {"dbname", "user",    "password", "sslmode", "client_encoding", "options",
+                          "application_name", "host", "port", nullptr};
     const char* values[] = {dbname, user, password, "disable", "UTF8", "-c plan_cache_mode=force_generic_plan",
-                            host.c_str(), port.c_str(), nullptr};
-    if (!*address) keys[6] = nullptr;
-    else if (colon == std::string::npos) keys[7] = nullptr;
+                            "messages", host.c_str(), port.c_str(), nullptr};
+    if (!*address) keys[7] = nullptr;
+    else if (colon == std::string::npos) keys[8] = nullptr;
 
     if (log) log->Log(LOG_DATABASE, "PostgreSQLDatabase(%08x,%08x)::Connect %s db:%s user:%s", logId[0], logId[1], address, dbname, user);
     conn = PQconnectStartParams(keys, values, 0);

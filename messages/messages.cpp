@@ -28,6 +28,9 @@ const unsigned ALARM_START_UP = 1;
 const unsigned ALARM_DATABASE = 2;
 const char* const startStepNames[] = {"none",       "database fix",         "database init", "database update",
                                       "file store", "statement preparation", "done"};
+// Reader connections: with the one that writes, a backend for each of two
+// cores.
+const unsigned READERS = 2;
 }  // namespace
 
 Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvider,
@@ -36,7 +39,7 @@ Messages::Messages(IIoMux* iomux, IWebserverPluginProvider* webserverPluginProvi
                    AppInstanceArgs* args)
     : AppInstance(service, args), AppUpdates(iomux), MessagesCommon(nullptr), iomux(iomux),
       databaseProvider(databaseProvider), dbFilesProvider(dbFilesProvider),
-      reconnect(iomux, this)
+      reconnect(iomux, this), readers(iomux, databaseProvider, this, this)
 {
     // Longer passwords cannot match a login anyway; they are cut, and said so.
     const char* pwd = args->appPassword ? args->appPassword : "";
@@ -88,6 +91,7 @@ void Messages::Stop()
     // Fetches end soon; what they stored is listed while the database still takes it.
     attachments.Stop();
     if (database) database->Shutdown();
+    readers.Stop();
     if (plugin) plugin->Close();
     else TryStop();
 }
@@ -95,7 +99,8 @@ void Messages::Stop()
 void Messages::TryStop()
 {
     // Sessions hold requests that refer to the instance until they end.
-    if (stopping && !plugin && !database && !fileTransactions && !sessions) service->AppStopped(this);
+    if (stopping && !plugin && !database && readers.Stopped() && !fileTransactions && !sessions)
+        service->AppStopped(this);
 }
 
 void Messages::WebserverPluginClose(IWebserverPlugin* closed, wsp_close_reason_t reason, bool lastUser)
@@ -245,10 +250,19 @@ void Messages::Ready()
     backoff.Reset();
     if (databaseAlarm) ClearAlarm(ALARM_DATABASE, "major", "database unavailable", nullptr);
     databaseAlarm = false;
+    // Only a complete schema is read from; the readers reconnect by themselves.
+    readers.Start(READERS, dbHost, dbName, dbUser, dbPassword);
     if (plugin && !stopping && !listening) {
         plugin->WebsocketListen(nullptr, nullptr);
         listening = true;
     }
+}
+
+IDatabase* Messages::ReadDatabase()
+{
+    if (!databaseReady) return nullptr;
+    IDatabase* reader = readers.Pick();
+    return reader ? reader : database;
 }
 
 void Messages::WebserverPluginRegisterPathResult(IWebserverPlugin*, const char* path, wsp_path_type_t type)

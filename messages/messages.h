@@ -6,6 +6,7 @@
 #include "database/database.h"
 #include "database/reconnect_backoff.h"
 #include "messages/messages_common.h"
+#include "messages/messages_readers.h"
 #include "runtime/btree.h"
 #include "runtime/task.h"
 #include "runtime/timer.h"
@@ -34,7 +35,8 @@ class Messages : public UWebserverPlugin,
                  public JsonApiContext,
                  public MessagesCommon,
                  public UTask,
-                 public UTimer {
+                 public UTimer,
+                 public UMessagesReaders {
 public:
     // The TCP socket provider is not kept: attachments are fetched over
     // connections the HTTP client opens itself.
@@ -55,6 +57,9 @@ public:
     // requests fail at once then rather than wait for a database that may
     // take long to come back.
     IDatabase* UsableDatabase() const override { return databaseReady ? database : nullptr; }
+    // For a read outside any transaction: a reader connection when one is
+    // up, else the usable database.
+    IDatabase* ReadDatabase();
     IDbFiles* GetDbFiles() const override { return dbFiles; }
     // The file store while the database is usable, else null.
     IDbFiles* UsableDbFiles() const { return databaseReady ? dbFiles : nullptr; }
@@ -99,6 +104,7 @@ public:
     void TaskProgress(ITask* task, unsigned progress) override;
     // The next attempt to reach a lost database.
     void TimerOnTimeout(ITimer* timer) override;
+    void ReadersStopped() override { TryStop(); }
 
 private:
     enum StartStep { START_NONE, START_FIX, START_INIT, START_UPDATE, START_FILES, START_PREPARE, START_DONE };
@@ -128,6 +134,7 @@ private:
     char password[35];
     char* path;
     unsigned fileTransactions = 0;
+    MessagesReaders readers;
     // Databases and their stores that shut down while file requests were open.
     std::vector<std::pair<IDbFiles*, IDatabase*>> retired;
     btree* sessions = nullptr;

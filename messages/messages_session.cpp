@@ -218,6 +218,11 @@ IDatabase* MessagesSession::RequestDatabase() const
     return instance->UsableDatabase();
 }
 
+IDatabase* MessagesSession::RequestReadDatabase() const
+{
+    return instance->ReadDatabase();
+}
+
 MessagesCommon* MessagesSession::RequestCommon()
 {
     return instance;

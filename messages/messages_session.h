@@ -69,6 +69,7 @@ public:
     void RequestEnded(MessagesRequest* request) override;
     bool RequestSessionClosed() const override { return closed; }
     IDatabase* RequestDatabase() const override;
+    IDatabase* RequestReadDatabase() const override;
     MessagesUser* RequestUser() override { return this; }
     MessagesCommon* RequestCommon() override;
     AppUpdates* RequestUpdates() override { return Updates(); }

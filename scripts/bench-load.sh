@@ -153,32 +153,33 @@ postgres_pids() {
   echo "$postmaster $(pgrep -P "$postmaster" | tr '\n' ' ')"
 }
 
-# The share of time the service's connection has a command outstanding,
-# sampled from pg_stat_activity about every 10 ms for $1 seconds; the
-# sampler's backend stays three seconds longer, so that its own CPU can be
-# taken off the server's. Prints "state count" lines.
+# The share of time each of the service's connections has a command
+# outstanding, sampled from pg_stat_activity about every 10 ms for $1
+# seconds; the sampler's backend stays three seconds longer, so that its own
+# CPU can be taken off the server's. Connection 1 is the one that writes (the
+# first to connect), the others read. Prints "connection state count" lines.
 sample_busy() {
   PGAPPNAME=load-sampler psql_admin -A -t -F ' ' <<SQL
-CREATE TEMP TABLE busy (state text);
+CREATE TEMP TABLE busy (c int, state text);
 DO \$\$
 DECLARE
-  target int;
-  found int;
+  targets int[];
   stop timestamptz := clock_timestamp() + interval '$1 seconds';
 BEGIN
-  SELECT MIN(pid), COUNT(*) INTO target, found FROM pg_stat_activity
-    WHERE datname = current_database() AND usename = 'messages' AND backend_type = 'client backend';
-  IF found <> 1 THEN RAISE EXCEPTION 'not one connection of the service but %', found; END IF;
+  SELECT array_agg(pid ORDER BY backend_start) INTO targets FROM pg_stat_activity
+    WHERE datname = current_database() AND application_name = 'messages' AND backend_type = 'client backend';
+  IF targets IS NULL THEN RAISE EXCEPTION 'no connection of the service'; END IF;
   WHILE clock_timestamp() < stop LOOP
     -- Each read of the view in one transaction would see the same snapshot.
     PERFORM pg_stat_clear_snapshot();
-    INSERT INTO busy SELECT COALESCE((SELECT state FROM pg_stat_activity WHERE pid = target), 'gone');
+    INSERT INTO busy SELECT t.i, COALESCE((SELECT state FROM pg_stat_activity WHERE pid = t.pid), 'gone')
+      FROM unnest(targets) WITH ORDINALITY AS t(pid, i);
     PERFORM pg_sleep(0.01);
   END LOOP;
   PERFORM pg_sleep(3);
 END
 \$\$;
-SELECT replace(state, ' ', '_'), COUNT(*) FROM busy GROUP BY state ORDER BY 1;
+SELECT c, replace(state, ' ', '_'), COUNT(*) FROM busy GROUP BY c, state ORDER BY 1, 2;
 SQL
 }
 
@@ -243,12 +244,13 @@ summary() {
     printf "%.0f/%.0f/%.0f", (y[1] - x[1]) * 100 / hz / s, (y[2] - x[2]) * 100 / hz / s, (y[3] - x[3] - st) * 100 / hz / s }')
   read -r _ rm rw rp pp <<<"$(grep '^rss ' "$dir/figures-$n" 2>/dev/null || echo "rss 0 0 0 0")"
   rss="$((rm / 1024))/$((rw / 1024))/$((rp / 1024)) MB (PostgreSQL PSS $((pp / 1024)) MB)"
-  busy=$(awk '{ n += $2; if ($1 != "idle") b += $2; if ($1 == "active") a += $2 }
-    END { if (n) printf "%.1f%% (active %.1f%%, %d samples)", 100 * b / n, 100 * a / n, n; else print "-" }' \
+  busy=$(awk '{ n[$1] += $3; if ($2 != "idle") b[$1] += $3; if ($2 == "active") a[$1] += $3; if ($1 > m) m = $1 }
+    END { for (i = 1; i <= m; i++) printf "%s%s %.1f%% (active %.1f%%)", i > 1 ? ", " : "", i == 1 ? "writer" : "reader",
+            100 * b[i] / n[i], 100 * a[i] / n[i]; if (m) printf ", %d samples", n[1]; else print "-" }' \
     "$dir/busy-$n" 2>/dev/null)
   load=$(sed -n 's/^load //p' "$dir/figures-$n" 2>/dev/null)
   echo "N=$n: $line"
-  echo "  CPU % of a core, service/webserver/PostgreSQL: $cpu; RSS $rss; connection busy $busy;" \
+  echo "  CPU % of a core, service/webserver/PostgreSQL: $cpu; RSS $rss; connections busy: $busy;" \
     "load average before and after: $load"
 }
 passed() { grep -q 'pass=yes' "$dir/run-$1.out" 2>/dev/null; }
@@ -351,7 +353,7 @@ summary "$at"
 sed -n '/^  type /,/^  live Add/p' "$dir/run-$at.out"
 echo "the statements with the most total time in the measured period at N = $at (pg_stat_statements):"
 column -t -s $'\t' "$dir/statements-$at" | cut -c1-400 | sed 's/^/  /'
-echo "connection states sampled at N = $at (a sampled estimate):"
+echo "connection states sampled at N = $at (connection, state, samples; 1 writes, the others read; a sampled estimate):"
 sed 's/^/  /' "$dir/busy-$at"
 # The plans of the two reading statements that take the most, as the service
 # last sent them: a discussion list and an unread count.

@@ -106,7 +106,7 @@ MessagesRequest* CreateDelete(MessagesSession& s, json_io& msg, unsigned short b
 
 MessagesRequest* CreateDiscussion(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    return new Discussion(&s, new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
+    return new Discussion(&s, new TaskReadMessages(s.RequestReadDatabase(), msg.get_int(base, "count"),
                                                    msg.get_ulong64(base, "discussion"), true, false, s.Sip(),
                                                    nullptr, 0, 0, Readable(s)));
 }
@@ -115,7 +115,7 @@ MessagesRequest* CreateDiscussion(MessagesSession& s, json_io& msg, unsigned sho
 TaskReadMessages* ReadPage(MessagesSession& s, json_io& msg, unsigned short base, const MessageFilter* filter,
                            unsigned long long timestamp, unsigned long long lastId)
 {
-    return new TaskReadMessages(s.RequestDatabase(), msg.get_int(base, "count"),
+    return new TaskReadMessages(s.RequestReadDatabase(), msg.get_int(base, "count"),
                                 (unsigned long long)msg.get_long64(base, "addsTo"), msg.get_bool(base, "discussion"),
                                 msg.get_bool(base, "liked"), msg.get_bool(base, "read") ? s.Sip() : nullptr, filter,
                                 timestamp, lastId, Readable(s));

@@ -64,7 +64,7 @@ void SetUnreadFilter::Begin()
 {
     if (!Database()) return Done(nullptr, true);
     Working();
-    count = new TaskUnreadCount(Database(), context->RequestUser()->sip, filter, 0, readable);
+    count = new TaskUnreadCount(context->RequestReadDatabase(), context->RequestUser()->sip, filter, 0, readable);
     count->Start(this);
 }
 

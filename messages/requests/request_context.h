@@ -28,6 +28,9 @@ public:
     // The instance's database while it is connected and its schema is
     // complete; null otherwise, and then requests fail at once.
     virtual IDatabase* RequestDatabase() const = 0;
+    // For a single statement outside any transaction, which needs no order
+    // with other sessions' commands: possibly another connection.
+    virtual IDatabase* RequestReadDatabase() const { return RequestDatabase(); }
     virtual MessagesUser* RequestUser() = 0;
     // The filter groups that updates go to, and the hub that distributes them.
     virtual MessagesCommon* RequestCommon() = 0;

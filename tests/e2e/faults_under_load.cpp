@@ -406,6 +406,22 @@ TEST_F(e2e_faults_under_load, postgresql_stopped_fast_and_immediately_and_starte
             ASSERT_TRUE(immediate ? site.pg.Crash() : site.pg.Pause()) << site.pg.Error();
             sleep(1);
             ASSERT_TRUE(site.pg.Resume()) << site.pg.Error();
+        }, [&] {
+            // The reader connections come back by themselves, and pages and counts are read again.
+            std::string count = "SELECT count(*) FROM pg_stat_activity WHERE application_name='messages'";
+            for (int i = 0; i < 100 && atol(site.Value(count).c_str()) < 3; i++) usleep(100000);
+            if (atol(site.Value(count).c_str()) < 3) return std::string(" the reader connections did not come back");
+            auto p = TryLogin(site.port, "reader");
+            std::vector<JsonMessage> got;
+            for (const char* mt : {"SetFilter", "SetUnreadFilter"}) {
+                std::string result = std::string(mt) + "Result";
+                if (!p || !p->Exchange(Json().Str("mt", mt).Str("src", "r").Num("count", 40).Raw(
+                                           "filter", Json().Strs("topics", {"team"})),
+                                       result, got, 5000) ||
+                    got.back().Has("error"))
+                    return " no " + result + " after the restart";
+            }
+            return std::string();
         });
     }
 }

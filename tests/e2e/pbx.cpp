@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/pbx/pbx_peer.h"
 #include "tests/e2e/messaging_site.h"
@@ -291,14 +292,30 @@ TEST_F(e2e_pbx, a_pbx_that_drops_ends_its_calls_everywhere_and_the_next_one_star
     // Released at once: the membership check and the first count may end
     // before or after the "rel"; either way nothing is left behind (the leak
     // check at the service's exit) and the link goes on.
-    long long gone = CallGroup(*first, ann, Crew("other"));
+    std::string other = Crew("other");
+    long long gone = CallGroup(*first, ann, other);
     first->Signal(gone, pbx::TypeSig("rel"));
     long long gauge = Subscribe(*first, ann, "messages");
     first->Signal(gauge, pbx::TypeSig("rel"));
-    Pending(*first);
+    // Calls of the released group chat may still be set up and released
+    // after the probe's answer: they are left out of what follows.
+    std::set<std::string> others;
+    auto otherCall = [&](const std::string& line) {
+        std::string id = line.substr(0, line.find(' '));
+        if (line.find(" setup " + other + ">") != std::string::npos) return others.insert(id), true;
+        if (line == id + " rel" && others.erase(id)) return true;
+        return false;
+    };
+    for (const std::string& line : Pending(*first)) otherCall(line);
     long long badge = Subscribe(*first, ann, "messages");
     long long annCall = CallGroup(*first, ann, team);
-    Want got = Lines(*first, 5);
+    Want got;
+    while (got.size() < 5) {
+        std::string line = Next(*first);
+        if (line.rfind("<nothing", 0) == 0) break;
+        if (!otherCall(line)) got.push_back(line);
+    }
+    std::sort(got.begin(), got.end());
     auto calls = Setups(got);
     EXPECT_EQ(got, Sorted({S(badge) + " conn", S(badge) + " open", S(annCall) + " conn",
                            S(calls[bob]) + " setup " + team + ">" + bob + " Team",
