@@ -245,7 +245,7 @@ summary() {
   read -r _ rm rw rp pp <<<"$(grep '^rss ' "$dir/figures-$n" 2>/dev/null || echo "rss 0 0 0 0")"
   rss="$((rm / 1024))/$((rw / 1024))/$((rp / 1024)) MB (PostgreSQL PSS $((pp / 1024)) MB)"
   busy=$(awk '{ n[$1] += $3; if ($2 != "idle") b[$1] += $3; if ($2 == "active") a[$1] += $3; if ($1 > m) m = $1 }
-    END { for (i = 1; i <= m; i++) printf "%s%s %.1f%% (active %.1f%%)", i > 1 ? ", " : "", i == 1 ? "writer" : "reader",
+    END { for (i = 1; i <= m; i++) printf "%s%s %.1f%% (active %.1f%%)", (i > 1 ? ", " : ""), (i == 1 ? "writer" : "reader"),
             100 * b[i] / n[i], 100 * a[i] / n[i]; if (m) printf ", %d samples", n[1]; else print "-" }' \
     "$dir/busy-$n" 2>/dev/null)
   load=$(sed -n 's/^load //p' "$dir/figures-$n" 2>/dev/null)
