@@ -42,7 +42,7 @@ void MessagesTaskRows::Next()
     ASSERT(state == ROW, "MessagesTaskRows::Next without a row");
     SetState(READING);
     if (!whole) return row->FetchNextRow();
-    ASSERT(handing, "MessagesTaskRows: the rows of a whole result are taken inside TaskProgress");
+    ASSERT(deleted, "MessagesTaskRows: the rows of a whole result are taken inside TaskProgress");
     row->Next();
     nextTaken = true;
 }
@@ -78,12 +78,10 @@ void MessagesTaskRows::HandOutWhole()
         SetState(ROW);
         bool gone = false;
         deleted = &gone;
-        handing = true;
         nextTaken = false;
         Progress(0);
         if (gone) return;
         deleted = nullptr;
-        handing = false;
         if (!nextTaken) return;
     }
 }

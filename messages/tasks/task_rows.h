@@ -41,8 +41,8 @@ private:
     // A whole result is ours until the task ends; a single-row one is the
     // database's while its next row is read.
     bool whole = false;
-    // While a row of a whole result is with the owner: whether it has taken
-    // the next, and where to note that it deleted the task.
-    bool handing = false, nextTaken = false;
+    // While a row of a whole result is with the owner: where to note that it
+    // deleted the task, and whether it has taken the next.
     bool* deleted = nullptr;
+    bool nextTaken = false;
 };
