@@ -19,6 +19,18 @@ void TaskPostgreSQLInitFunction::TriggerFunction(const char* body)
     text.assign(sql, len);
 }
 
+void TaskPostgreSQLInitFunction::SqlFunction(const char* arguments, const char* returns, unsigned cost,
+                                             const char* body)
+{
+    ASSERT(database && arguments && returns && body, "TaskPostgreSQLInitFunction::SqlFunction without a part");
+    char sql[SCHEMA_SQL_BUFFER];
+    std::string attributes = "LANGUAGE sql IMMUTABLE PARALLEL SAFE COST " + std::to_string(cost);
+    size_t len = SchemaSqlAppend(database, sql, sizeof(sql), 0, "CREATE OR REPLACE FUNCTION %n(%q)\nRETURNS %q %q AS $$\n%q\n$$",
+                                 function.c_str(), arguments, returns, attributes.c_str(), body);
+    ASSERT(len, "TaskPostgreSQLInitFunction::SqlFunction statement longer than 8k");
+    text.assign(sql, len);
+}
+
 void TaskPostgreSQLInitFunction::Start(UTask* owner)
 {
     ASSERT(database && !function.empty() && !text.empty(),

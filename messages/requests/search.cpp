@@ -17,11 +17,10 @@ MessagesRequest* CreateSearch(MessagesSession& s, json_io& msg, unsigned short b
     MessagesSearchQuery query(msg.get_string(base, "text"));
     const char* topic = msg.get_string(base, "topic");
     // Nothing to look for, or a topic the user may not read: an empty page.
-    bool nothing = query.key.empty() || (topic && !s.IsAppObject() && !s.FindTopic(topic));
+    bool nothing = query.Empty() || (topic && !s.IsAppObject() && !s.FindTopic(topic));
     int count = nothing ? 0 : msg.get_int(base, "count");
-    if (query.key.empty()) query.key = "''";
     MessagesReadableTopics readable = s.IsAppObject() ? MessagesReadableTopics() : MessagesReadableTopics(s);
     return new Search(&s, "SearchResult",
-                      new TaskSearchMessages(s.RequestDatabase(), count, s.Sip(), query, topic,
+                      new TaskSearchMessages(s.RequestReadDatabase(), count, s.Sip(), query, topic,
                                              msg.get_ulong64(base, "more"), readable));
 }

@@ -1,6 +1,10 @@
 #include "messages/schema/messages_tables.h"
 
+#include <string>
+
+#include "database/schema_function.h"
 #include "database/schema_table.h"
+#include "messages/search_query.h"
 #include "runtime/assert.h"
 
 namespace {
@@ -85,6 +89,11 @@ void DeclareMessages(TaskPostgreSQLInitTable* t)
     // language match as written, and by prefix.
     t->AddColumn("search", "TSVECTOR GENERATED ALWAYS AS (to_tsvector('simple', COALESCE(text, ''))) STORED");
     t->AddIndex("messages_search_index", "search", "gin");
+    // Every beginning of every word, one entry each: a prefix is one entry
+    // here, where the word index reads the rows of every word it begins.
+    // Kept as an index of the function alone, since a stored column would
+    // double the table that every walk by id reads.
+    t->AddIndex("messages_prefix_index", "search_prefixes(text)", "gin");
 }
 
 void DeclareMessageNotifications(TaskPostgreSQLInitTable* t)
@@ -190,5 +199,18 @@ TaskPostgreSQLInitTable* CreateMessagesTableTask(IDatabase* database, unsigned i
     ASSERT(index < MESSAGES_TABLE_COUNT, "CreateMessagesTableTask index out of range");
     TaskPostgreSQLInitTable* task = new TaskPostgreSQLInitTable(database, tables[index].name);
     tables[index].declare(task);
+    return task;
+}
+
+TaskPostgreSQLInitFunction* CreateMessagesFunctionTask(IDatabase* database)
+{
+    auto* task = new TaskPostgreSQLInitFunction(database, "search_prefixes");
+    // Words as the word index holds them, each cut to every length up to
+    // the longest beginning kept. Tested on a row, it costs some forty times
+    // the stored words' test, which the planner must weigh.
+    std::string body = "SELECT array_to_tsvector(ARRAY(SELECT left(w, n) FROM "
+                       "unnest(tsvector_to_array(to_tsvector('simple', COALESCE(t, '')))) w, "
+                       "generate_series(1, LEAST(length(w), " + std::to_string(SEARCH_PREFIX_LETTERS) + ")) n))";
+    task->SqlFunction("t TEXT", "TSVECTOR", 1000, body.c_str());
     return task;
 }

@@ -1,5 +1,6 @@
 #include "messages/schema/task_database_init.h"
 
+#include "database/schema_function.h"
 #include "database/schema_table.h"
 #include "messages/schema/messages_tables.h"
 #include "runtime/assert.h"
@@ -8,36 +9,39 @@ TaskDatabaseInit::TaskDatabaseInit(IDatabase* database) : database(database) {}
 
 TaskDatabaseInit::~TaskDatabaseInit()
 {
-    delete table;
+    delete step;
 }
 
 void TaskDatabaseInit::Start(UTask* owner)
 {
-    ASSERT(!table && next == 0, "TaskDatabaseInit started twice");
+    ASSERT(!step && !functionsDone && next == 0, "TaskDatabaseInit started twice");
     user = owner;
-    StartTable();
+    StartStep();
 }
 
-void TaskDatabaseInit::StartTable()
+void TaskDatabaseInit::StartStep()
 {
-    // One table at a time: a table's references need the tables before it.
-    table = CreateMessagesTableTask(database, next++);
-    table->Start(this);
+    // The functions first, as indexes are built on them; then one table at
+    // a time: a table's references need the tables before it.
+    if (!functionsDone) step = CreateMessagesFunctionTask(database);
+    else step = CreateMessagesTableTask(database, next++);
+    step->Start(this);
 }
 
 void TaskDatabaseInit::TaskComplete(ITask* task)
 {
-    ASSERT(task == table, "TaskDatabaseInit::TaskComplete from a foreign task");
-    delete table;
-    table = nullptr;
-    if (next < MESSAGES_TABLE_COUNT) return StartTable();
+    ASSERT(task == step, "TaskDatabaseInit::TaskComplete from a foreign task");
+    delete step;
+    step = nullptr;
+    functionsDone = true;
+    if (next < MESSAGES_TABLE_COUNT) return StartStep();
     Complete();
 }
 
 void TaskDatabaseInit::TaskFailed(ITask* task)
 {
-    ASSERT(task == table, "TaskDatabaseInit::TaskFailed from a foreign task");
-    delete table;
-    table = nullptr;
+    ASSERT(task == step, "TaskDatabaseInit::TaskFailed from a foreign task");
+    delete step;
+    step = nullptr;
     Failed();
 }

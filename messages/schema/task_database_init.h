@@ -3,12 +3,12 @@
 #include "runtime/task.h"
 
 class IDatabase;
-class TaskPostgreSQLInitTable;
 
-// Declares the Messages tables and brings them up to date, one table after
-// the other. The first table that fails ends the task with TaskFailed and
-// the tables after it are left as they are; otherwise TaskComplete. Both come
-// on the loop, and the owner may delete the task inside either.
+// Declares the functions that indexes are built on, then the Messages tables,
+// and brings them up to date, one after the other. The first step that
+// fails ends the task with TaskFailed and those after it are left as they
+// are; otherwise TaskComplete. Both come on the loop, and the owner may
+// delete the task inside either.
 class TaskDatabaseInit : public ITask, public UTask {
 public:
     explicit TaskDatabaseInit(IDatabase* database);
@@ -18,9 +18,10 @@ public:
 private:
     void TaskComplete(ITask* task) override;
     void TaskFailed(ITask* task) override;
-    void StartTable();
+    void StartStep();
 
     IDatabase* database;
+    bool functionsDone = false;
     unsigned next = 0;
-    TaskPostgreSQLInitTable* table = nullptr;
+    ITask* step = nullptr;
 };

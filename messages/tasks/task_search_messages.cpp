@@ -63,7 +63,8 @@ void TaskSearchMessages::Read()
 {
     SetState(READING);
     // Every window repeats the conditions; quoting may double the texts.
-    size_t window = WINDOW_ROOM + 2 * (query.key.size() + query.rest.size() + topic.size()) + readable.Length();
+    size_t window = WINDOW_ROOM + 2 * (query.prefixes.size() + query.words.size() + query.phrases.size() + topic.size()) +
+                    readable.Length();
     std::vector<char> sql(StatementSize() + WINDOWS * window);
     size_t len = Statement(sql.data(), sql.size());
     ASSERT(len, "TaskSearchMessages statement does not fit");
@@ -94,7 +95,7 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
     // statement over all ids would have fetched every match to sort it or,
     // for a rarer one, walked by id far into the past. The middle window
     // serves words and pairs a little rarer than a page among the newest,
-    // which would otherwise fetch every match of the key to test the rest.
+    // which would otherwise fetch every match over all ids to sort them.
     sql.Print(" WHERE m.id IN (SELECT id FROM (");
     for (int w = 0; w < windows; w++) {
         // The topic is looked up per message, and the readable topics are
@@ -104,13 +105,19 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
         const char* topicOf = "(SELECT d.topic FROM discussions d WHERE d.id=m.adds_to)";
         sql.Print(w ? " UNION ALL (SELECT m.id FROM messages m WHERE (" : "(SELECT m.id FROM messages m WHERE (");
         readable.Print(sql, topicOf);
-        // A key of one or two letters is tested on the newest rows one by
-        // one: the index would read every row of every word it begins.
-        if (!w && query.shortKey)
-            sql.Print(") IS TRUE AND (m.search @@ to_tsquery('simple', %s)) IS TRUE", query.key.c_str());
-        else sql.Print(") IS TRUE AND m.search @@ to_tsquery('simple', %s)", query.key.c_str());
-        // Tested as a value, the rest stays out of the index scan.
-        if (!query.rest.empty()) sql.Print(" AND (m.search @@ to_tsquery('simple', %s)) IS TRUE", query.rest.c_str());
+        sql.Print(") IS TRUE");
+        // Short words among the newest are tested row by row on the stored
+        // words (the prefix index's expression would be computed per row).
+        if (!w && query.shortWords)
+            sql.Print(" AND (m.search @@ to_tsquery('simple', %s)) IS TRUE", query.words.c_str());
+        else if (!query.prefixes.empty())
+            sql.Print(" AND search_prefixes(m.text) @@ to_tsquery('simple', %s)", query.prefixes.c_str());
+        // Tested as a value, the phrases stay out of the index scan when the
+        // prefixes lead it.
+        if (!query.phrases.empty())
+            sql.Print(query.prefixes.empty() ? " AND m.search @@ to_tsquery('simple', %s)"
+                                             : " AND (m.search @@ to_tsquery('simple', %s)) IS TRUE",
+                      query.phrases.c_str());
         if (hasTopic)
             sql.Print(" AND %q=(SELECT id FROM objects WHERE LOWER(sip)=LOWER(%s))", topicOf, topic.c_str());
         sql.Print(" AND m.id<=%llu", bounds[w]);

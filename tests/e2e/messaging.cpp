@@ -598,7 +598,8 @@ TEST_F(e2e_messaging, search_finds_words_by_prefix_and_phrases_in_any_language_w
     std::string team = N("team");
     std::vector<std::string> texts = {"Deployment of the new build tonight", "deploy failed: rolling back",
                                       "the quick brown fox", "brown, quick; fox!", "Die Bereitstellung läuft",
-                                      "日本語のテキスト", "unrelated chatter"};
+                                      "日本語のテキスト", "unrelated chatter",
+                                      "Internationalization works"};
     std::map<std::string, unsigned long long> ids;
     for (auto& t : texts) ids[t] = Post(*ann, team, t).Number("id");
     Post(*ann, N("secret"), "deployment of the secret");
@@ -618,6 +619,11 @@ TEST_F(e2e_messaging, search_finds_words_by_prefix_and_phrases_in_any_language_w
     EXPECT_EQ(search(*bob, "bereitstellung"), (V{"Die Bereitstellung läuft"}));
     EXPECT_EQ(search(*bob, "läu"), (V{"Die Bereitstellung läuft"}));
     EXPECT_EQ(search(*bob, "日本"), (V{"日本語のテキスト"}));
+    EXPECT_EQ(search(*bob, "qu br"), (V{"brown, quick; fox!", "the quick brown fox"}));
+    // Words longer than the beginnings that the prefix index keeps.
+    EXPECT_EQ(search(*bob, "internationalizati"), (V{"Internationalization works"}));
+    EXPECT_EQ(search(*bob, "internationalizatiom"), V{});
+    EXPECT_EQ(search(*bob, "\"internationalization works\" inter"), (V{"Internationalization works"}));
     // The search syntax's own operators are only separators.
     EXPECT_EQ(search(*bob, "fox' & !quick | (brown:*"), (V{"brown, quick; fox!", "the quick brown fox"}));
     EXPECT_EQ(search(*bob, "'; DROP TABLE messages; --"), V{});

@@ -74,7 +74,9 @@ static const std::pair<const char*, const char*> SCHEMA[] = {
                  "messages_replies_to_fkey FOREIGN KEY (replies_to) REFERENCES messages(id) ON DELETE CASCADE | "
                  "messages_adds_to_author_index (adds_to, author, id), messages_adds_to_index (adds_to), "
                  "messages_adds_to_replies_to_index (adds_to, replies_to), "
-                 "messages_author_index (author), messages_replies_to_index (replies_to), "
+                 "messages_author_index (author), "
+                 "messages_prefix_index CREATE INDEX messages_prefix_index ON public.messages USING gin (search_prefixes(text)), "
+                 "messages_replies_to_index (replies_to), "
                  "messages_roots_index (adds_to, id) WHERE (replies_to IS NULL), "
                  "messages_search_index CREATE INDEX messages_search_index ON public.messages USING gin (search), "
                  "messages_time_index (\"time\")"},
