@@ -177,7 +177,7 @@ read -r n_messages n_discussions n_tags n_ab n_read db_mb n_words words_per_mess
 
 # The request lists, one JSON object a line.
 for unread in "" ',"unread":true'; do
-  for _ in 1 2 3 4 5; do echo "{\"mt\":\"ReadChats\",\"src\":\"c\"$unread}"; done >"$dir/chats${unread:+-unread}.req"
+  for _ in $(seq 1 10); do echo "{\"mt\":\"ReadChats\",\"src\":\"c\"$unread}"; done >"$dir/chats${unread:+-unread}.req"
 done
 middle=$(psql_run -A -t -c "SELECT m.time FROM messages m JOIN message_notifications n ON n.message = m.id
   JOIN objects p ON p.id = n.object AND p.sip = 'chat-partner-1' JOIN discussions d ON d.id = m.adds_to
