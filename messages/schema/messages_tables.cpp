@@ -207,7 +207,9 @@ TaskPostgreSQLInitFunction* CreateMessagesFunctionTask(IDatabase* database)
     auto* task = new TaskPostgreSQLInitFunction(database, "search_prefixes");
     // Words as the word index holds them, each cut to every length up to
     // the longest beginning kept. Tested on a row, it costs some forty times
-    // the stored words' test, which the planner must weigh.
+    // the stored words' test, which the planner must weigh. The index keeps
+    // what it returned: a different body needs a function and an index of
+    // new names, never a change of this one.
     std::string body = "SELECT array_to_tsvector(ARRAY(SELECT left(w, n) FROM "
                        "unnest(tsvector_to_array(to_tsvector('simple', COALESCE(t, '')))) w, "
                        "generate_series(1, LEAST(length(w), " + std::to_string(SEARCH_PREFIX_LETTERS) + ")) n))";
