@@ -10,16 +10,18 @@ bool WordByte(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c >= 0x80;
 }
 
-// The first `letters` letters of a UTF-8 word: a letter begins with any byte
-// but a continuation byte.
-std::string Beginning(const std::string& word, unsigned letters, unsigned* count)
+// The first `letters` letters of a UTF-8 word (a letter begins with any
+// byte but a continuation byte); `cut` tells whether the word had more.
+std::string Beginning(const std::string& word, unsigned letters, bool* cut)
 {
-    size_t end = 0;
     unsigned n = 0;
-    for (; end < word.size(); end++)
-        if (((unsigned char)word[end] & 0xc0) != 0x80 && n++ == letters) break;
-    *count = n;
-    return word.substr(0, end);
+    for (size_t end = 0; end < word.size(); end++)
+        if (((unsigned char)word[end] & 0xc0) != 0x80 && n++ == letters) {
+            *cut = true;
+            return word.substr(0, end);
+        }
+    *cut = false;
+    return word;
 }
 
 void And(std::string& expression, const std::string& term)
@@ -55,11 +57,12 @@ MessagesSearchQuery::MessagesSearchQuery(const char* text)
             phrase += (phrase.empty() ? "" : " <-> ") + quoted;
             continue;
         }
-        unsigned letters;
-        And(prefixes, "'" + Beginning(word, SEARCH_PREFIX_LETTERS, &letters) + "'");
+        bool cut;
+        And(prefixes, "'" + Beginning(word, SEARCH_PREFIX_LETTERS, &cut) + "'");
         And(this->words, quoted + ":*");
-        if (letters > SEARCH_PREFIX_LETTERS) And(phrases, quoted + ":*");
-        if (letters > 2) allShort = false;
+        if (cut) And(phrases, quoted + ":*");
+        Beginning(word, 2, &cut);
+        if (cut) allShort = false;
     }
     if (!phrase.empty()) And(phrases, "(" + phrase + ")");
     shortWords = !prefixes.empty() && phrases.empty() && allShort;

@@ -14,7 +14,7 @@ TaskDatabaseInit::~TaskDatabaseInit()
 
 void TaskDatabaseInit::Start(UTask* owner)
 {
-    ASSERT(!step && !functionsDone && next == 0, "TaskDatabaseInit started twice");
+    ASSERT(!step && next == 0, "TaskDatabaseInit started twice");
     user = owner;
     StartStep();
 }
@@ -23,8 +23,9 @@ void TaskDatabaseInit::StartStep()
 {
     // The functions first, as indexes are built on them; then one table at
     // a time: a table's references need the tables before it.
-    if (!functionsDone) step = CreateMessagesFunctionTask(database);
-    else step = CreateMessagesTableTask(database, next++);
+    if (next == 0) step = CreateMessagesFunctionTask(database);
+    else step = CreateMessagesTableTask(database, next - 1);
+    next++;
     step->Start(this);
 }
 
@@ -33,8 +34,7 @@ void TaskDatabaseInit::TaskComplete(ITask* task)
     ASSERT(task == step, "TaskDatabaseInit::TaskComplete from a foreign task");
     delete step;
     step = nullptr;
-    functionsDone = true;
-    if (next < MESSAGES_TABLE_COUNT) return StartStep();
+    if (next <= MESSAGES_TABLE_COUNT) return StartStep();
     Complete();
 }
 

@@ -21,7 +21,7 @@ private:
     void StartStep();
 
     IDatabase* database;
-    bool functionsDone = false;
+    // Step 0 declares the functions, step i > 0 table i - 1.
     unsigned next = 0;
     ITask* step = nullptr;
 };
