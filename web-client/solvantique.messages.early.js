@@ -4,9 +4,10 @@
 // answers at once on the browser's login cookie. The page runs this as a
 // classic script at the top of its head, where the parser runs it as soon as
 // it has it; a module, even an async one, ran only once the whole page was
-// parsed. It leaves window.messagesEarly for the modules; the client then
-// takes over the socket with what it received, and the answer for its
-// challenge.
+// parsed. On the cookie it also sends "AppLogin" itself, so that the service
+// checks the login while the client's files load. It leaves
+// window.messagesEarly for the modules; the client then takes over the socket
+// with what it received, and the answer for its challenge.
 'use strict';
 
 window.messagesEarly = (() => {
@@ -52,13 +53,26 @@ window.messagesEarly = (() => {
   const answers = new Map();
   let sip = null;
   let challenge = null;
+  // The challenge whose "AppLogin" went out from here, and whether the client
+  // has the socket now (from then on only the client sends on it).
+  let sent = null;
+  let taken = false;
   const login = () => {
     if (!sip || !challenge || answers.has(challenge)) return;
-    const answer = platformLogin(path, challenge, null);
+    const asked = challenge;
+    const answer = platformLogin(path, asked, null);
     // Whoever takes the answer hears of a refusal; nobody else need.
     answer.catch(() => {});
-    answers.set(challenge, answer);
+    answers.set(asked, answer);
+    answer.then((members) => {
+      if (taken || socket.readyState !== WebSocket.OPEN) return;
+      socket.send(JSON.stringify({ mt: 'AppLogin', ...members }));
+      sent = asked;
+    }, () => {});
   };
+  // The first date format loads the locale's data (about 20 ms), which the
+  // first list needs: done now, while the page waits for the client's files.
+  setTimeout(() => new Intl.DateTimeFormat(undefined, { hour: 'numeric' }).format(0));
   mode.then((how) => (sip = how.sip || null) && login(), () => {});
   socket.onopen = () => socket.send(JSON.stringify({ mt: 'AppChallenge' }));
   socket.onmessage = (e) => {
@@ -78,6 +92,12 @@ window.messagesEarly = (() => {
   // and the platform's calls.
   return {
     path, mode, socket, received, answers, loginMode, socketUrl,
+    // The client takes the socket over: the challenge for which "AppLogin" was
+    // sent from here, if any.
+    take() {
+      taken = true;
+      return sent;
+    },
     // The platform's answer for a websocket's challenge: the one already
     // asked for on the cookie, or else asked for now.
     answerFor(challenge, creds) {

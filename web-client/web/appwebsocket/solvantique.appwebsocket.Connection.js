@@ -14,9 +14,11 @@ function isPush(msg) {
 export class Connection extends Emitter {
   // url: the websocket address; login(challenge) resolves to the "AppLogin"
   // members or rejects (err.status 403: the person must log in again).
-  // early: {socket, received}, a socket to the same address that the page
-  // opened before and that sends "AppChallenge" as it opens, and the texts
-  // it received so far; the first start takes it over if it is still there.
+  // early: {socket, received, take}, a socket to the same address that the
+  // page opened before and that sends "AppChallenge" as it opens, the texts
+  // it received so far, and take(), called as the first start takes it over
+  // (if it is still there), which gives the challenge whose "AppLogin" the
+  // page already sent on it, or null.
   constructor({ url, login, early = null, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
     super();
     this.url = url;
@@ -37,6 +39,12 @@ export class Connection extends Emitter {
     this.pending = new Map();
     this.queue = [];
     this.onlineOnce = false;
+    // The challenge answered on the early socket before it was taken over.
+    this.earlySent = null;
+    // While the login function works on a challenge: settles when it has
+    // answered. An "AppLoginResult" that comes meanwhile (the page sent the
+    // early "AppLogin") waits for it.
+    this.loggingIn = null;
     addEventListener('online', () => this.state === 'reconnecting' && this.#retryNow());
   }
 
@@ -111,6 +119,7 @@ export class Connection extends Emitter {
     ws.onclose = () => ws === this.ws && this.#lost();
     ws.onerror = () => {};
     if (ws !== early?.socket || ws.readyState !== WebSocket.OPEN) return;
+    this.earlySent = early.take?.() ?? null;
     // Its challenge was asked for as it opened. What it received is read
     // after the caller's start, before anything it receives from now on.
     this.#set('login');
@@ -127,7 +136,13 @@ export class Connection extends Emitter {
       return;
     }
     if (msg.mt === 'AppChallengeResult') return this.#challenge(msg.challenge);
-    if (msg.mt === 'AppLoginResult') return this.#loggedIn(msg.ok === true);
+    if (msg.mt === 'AppLoginResult') {
+      const ws = this.ws;
+      const ok = msg.ok === true;
+      if (!this.loggingIn) return this.#loggedIn(ok);
+      this.loggingIn.then(() => ws === this.ws && this.#loggedIn(ok));
+      return;
+    }
     const list = msg.src != null && !isPush(msg) ? this.pending.get(msg.src) : null;
     const entry = list?.find((e) => e.sent);
     if (!entry) {
@@ -144,10 +159,15 @@ export class Connection extends Emitter {
 
   async #challenge(challenge) {
     const ws = this.ws;
+    const sent = challenge === this.earlySent;
+    this.earlySent = null;
     let members;
     try {
-      members = await this.login(challenge);
+      const answer = this.login(challenge);
+      this.loggingIn = Promise.resolve(answer).then(() => {}, () => {});
+      members = await answer;
     } catch (err) {
+      this.loggingIn = null;
       if (ws !== this.ws) return;
       if (err && err.status === 403) {
         this.#refused(err);
@@ -157,7 +177,8 @@ export class Connection extends Emitter {
       }
       return;
     }
-    if (ws === this.ws && ws.readyState === WebSocket.OPEN) ws.send(JSON.stringify({ mt: 'AppLogin', ...members }));
+    this.loggingIn = null;
+    if (!sent && ws === this.ws && ws.readyState === WebSocket.OPEN) ws.send(JSON.stringify({ mt: 'AppLogin', ...members }));
   }
 
   #loggedIn(ok) {
