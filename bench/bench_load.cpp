@@ -420,6 +420,7 @@ private:
                     if (p.measured) stats.types[p.pending].timeouts++;
                 }
             Advance(now);
+            if (phase == STORM && stormStarted) StormProgress(now);
             if (!reported || phase == STORM) Tick();
         });
     }
@@ -504,6 +505,23 @@ private:
         printf("storm-ready\n");
         fflush(stdout);
         for (unsigned i = 0; i < o.people; i++) Pause(i);
+    }
+
+    // Once a second in the storm: how many are back, and where the others wait
+    // (no session: backing off before the next attempt).
+    void StormProgress(Clock::time_point now)
+    {
+        unsigned waiting[TYPES + 1] = {}, idle = 0;
+        for (auto& p : people)
+            if (!p.ready) {
+                if (!p.session) idle++;
+                else waiting[p.pending >= 0 ? p.pending : TYPES]++;
+            }
+        printf("storm-progress seconds=%.0f back=%u backing_off=%u", Millis(now - stormStart) / 1000, back, idle);
+        for (int t = 0; t <= TYPES; t++)
+            if (waiting[t]) printf(" %s=%u", t < TYPES ? kTypeNames[t] : "nothing", waiting[t]);
+        printf("\n");
+        fflush(stdout);
     }
 
     void StormOver()

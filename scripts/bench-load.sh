@@ -380,6 +380,8 @@ if [ "$storm" != 0 ] && [ "$best" != 0 ]; then
     echo "login storm: $(grep '^storm ' "$out" || echo "did not end: $(tail -n 3 "$dir/storm.err")")" \
       "(from the first dropped connection to the last person logged in with both filters registered again;" \
       "the webserver restarted at once, the service links up after 1 s)"
+    echo "every 5 s of the storm: who is back, and where the others wait:"
+    grep '^storm-progress' "$out" | awk 'NR % 5 == 0' | sed 's/^storm-progress /  /'
   else
     echo "bench-load.sh: the storm run never got ready" >&2
     cat "$out" "$dir/storm.err" >&2
