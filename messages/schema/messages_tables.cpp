@@ -27,6 +27,10 @@ void DeclareObjects(TaskPostgreSQLInitTable* t)
     t->AddColumn("updated", NOW);
     // The case-insensitive upserts (ON CONFLICT (LOWER(sip))) need this index.
     t->AddIndex("objects_sip_index", "LOWER(sip)", true);
+    // A login finds the sub-topics of its topics ("topic?name") by ranges
+    // of names compared byte by byte, which this operator class serves
+    // under any collation and with the range's ends as parameters.
+    t->AddIndex("objects_sip_pattern_index", "sip text_pattern_ops", false);
 }
 
 void DeclareTopicAccess(TaskPostgreSQLInitTable* t)

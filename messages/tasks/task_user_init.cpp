@@ -4,7 +4,6 @@
 #include <strings.h>
 
 #include <string>
-#include <vector>
 
 #include "database/sql_params.h"
 #include "messages/messages_user.h"
@@ -73,20 +72,17 @@ void TaskUserInit::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 
 void TaskUserInit::SelectSubTopics()
 {
-    // A sub-topic's name is its topic's, "?" and a name of its own. The
-    // patterns escape "_" and "%", which would otherwise match the
-    // sub-topics of other topics.
+    // A sub-topic's name is its topic's, "?" and a name of its own: the
+    // names from "topic?" up to "topic@" ("@" follows "?"), compared byte by
+    // byte. A range rather than LIKE: a generic plan serves it from an index.
     std::string sql = "SELECT objects.id AS id,objects.sip AS sip,dn,a.grp AS grp,a.sip AS user,a.admin AS admin FROM "
                       "objects JOIN topic_access a ON topic=objects.id WHERE ";
     SqlParams params;
     for (MessagesTopic* t = login->FirstTopic(); t; t = login->NextTopic(t)) {
         if (t != login->FirstTopic()) sql += " OR ";
-        sql += "objects.sip LIKE %s";
-        // Escaping may double every character.
-        std::vector<char> pattern(2 * strlen(t->sip) + 3);
-        size_t len = database->EscapeSearchLiterals(t->sip, pattern.data(), pattern.size());
-        memcpy(pattern.data() + len, "?%", 3);
-        params.AddString(pattern.data());
+        sql += "(objects.sip ~>=~ %s AND objects.sip ~<~ %s)";
+        params.AddString((std::string(t->sip) + "?").c_str());
+        params.AddString((std::string(t->sip) + "@").c_str());
     }
     step = SUB_TOPICS;
     database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, sql.c_str(), params);

@@ -56,7 +56,7 @@ static const char* const ALL_TABLES =
 static const std::pair<const char*, const char*> SCHEMA[] = {
     {"objects", "id bigint!, guid uuid, sip character varying(256)!, dn character varying(256), grp boolean, updated bigint! | "
                 "objects_guid_key UNIQUE (guid), objects_pkey PRIMARY KEY (id), objects_sip_key UNIQUE (sip) | "
-                "objects_sip_index unique (lower((sip)::text))"},
+                "objects_sip_index unique (lower((sip)::text)), objects_sip_pattern_index (sip text_pattern_ops)"},
     {"topic_access", "id bigint!, topic bigint!, sip character varying(256), grp boolean, admin boolean | "
                      "topic_access_pkey PRIMARY KEY (id), topic_access_topic_fkey FOREIGN KEY (topic) REFERENCES "
                      "objects(id) ON DELETE CASCADE, topic_access_unique UNIQUE (topic, sip, grp) | "},
@@ -159,7 +159,7 @@ TEST_F(MessagesSchemaTest, old_database_is_completed_and_its_discussions_get_the
     // New columns come behind the old ones, which keep their definitions.
     EXPECT_EQ("id bigint!, sip character varying(256)!, guid uuid, dn character varying(256), grp boolean, updated bigint! | "
               "objects_guid_key UNIQUE (guid), objects_pkey PRIMARY KEY (id), objects_sip_key UNIQUE (sip) | "
-              "objects_sip_index unique (lower((sip)::text))",
+              "objects_sip_index unique (lower((sip)::text)), objects_sip_pattern_index (sip text_pattern_ops)",
               Describe("objects"));
     EXPECT_EQ("t@x,u@x", pg.Value("SELECT string_agg(sip, ',' ORDER BY id) FROM objects"));
     EXPECT_EQ("a b c", pg.Value("SELECT string_agg(text, ' ' ORDER BY id) FROM messages"));
