@@ -51,7 +51,9 @@ start)
   mkdir -p "$dir"
   cluster=$(mktemp -d /tmp/messages-pg.XXXXXX)
   if [ "$(id -u)" -eq 0 ]; then chown postgres: "$cluster"; fi
-  if ! as_server_user "$bin/initdb" -D "$cluster/data" -U postgres -E UTF8 --no-locale \
+  # Byte-order collation, under which plain indexes serve LIKE prefixes, and a UTF-8
+  # character type, under which letters beyond ASCII have a case (LOWER, the search).
+  if ! as_server_user "$bin/initdb" -D "$cluster/data" -U postgres -E UTF8 --locale=C --lc-ctype=C.UTF-8 \
       --auth-local=trust --auth-host=scram-sha-256 >"$cluster/initdb.log" 2>&1; then
     cat "$cluster/initdb.log" >&2
     rm -rf "$cluster"

@@ -23,7 +23,9 @@ if [ ! -f "$var/pg/PG_VERSION" ]; then
   mkdir -p "$var/pg"
   [ "$(id -u)" -eq 0 ] && chown postgres: "$var/pg"
   chmod 700 "$var/pg"
-  as_server_user "$bin/initdb" -D "$var/pg" -U postgres -E UTF8 --no-locale --auth-local=trust \
+  # Byte-order collation, under which plain indexes serve LIKE prefixes, and a UTF-8
+  # character type, under which letters beyond ASCII have a case (LOWER, the search).
+  as_server_user "$bin/initdb" -D "$var/pg" -U postgres -E UTF8 --locale=C --lc-ctype=C.UTF-8 --auth-local=trust \
     --auth-host=scram-sha-256 >"$var/initdb.log"
   printf "listen_addresses = '127.0.0.1'\nunix_socket_directories = '%s'\n" "$var/pg" >>"$var/pg/postgresql.conf"
 fi

@@ -618,6 +618,7 @@ TEST_F(e2e_messaging, search_finds_words_by_prefix_and_phrases_in_any_language_w
     EXPECT_EQ(search(*bob, "quick BROWN"), (V{"brown, quick; fox!", "the quick brown fox"}));
     EXPECT_EQ(search(*bob, "bereitstellung"), (V{"Die Bereitstellung läuft"}));
     EXPECT_EQ(search(*bob, "läu"), (V{"Die Bereitstellung läuft"}));
+    EXPECT_EQ(search(*bob, "LÄU"), (V{"Die Bereitstellung läuft"})) << "letters beyond ASCII have a case too";
     EXPECT_EQ(search(*bob, "日本"), (V{"日本語のテキスト"}));
     EXPECT_EQ(search(*bob, "qu br"), (V{"brown, quick; fox!", "the quick brown fox"}));
     // Words longer than the beginnings that the prefix index keeps.
