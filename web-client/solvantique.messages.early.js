@@ -61,9 +61,8 @@ window.messagesEarly = (() => {
     if (!sip || !challenge || answers.has(challenge)) return;
     const asked = challenge;
     const answer = platformLogin(path, asked, null);
-    // Whoever takes the answer hears of a refusal; nobody else need.
-    answer.catch(() => {});
     answers.set(asked, answer);
+    // Whoever takes the answer hears of a refusal; nobody else need.
     answer.then((members) => {
       if (taken || socket.readyState !== WebSocket.OPEN) return;
       socket.send(JSON.stringify({ mt: 'AppLogin', ...members }));

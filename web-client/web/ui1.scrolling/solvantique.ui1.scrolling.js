@@ -18,10 +18,6 @@ export class WindowedList {
     this.lastTop = 0;
     this.alive = new Set();
     this.heights = new Map();
-    // Items not measured yet count as the mean of those measured so far:
-    // the declared estimate only serves until the first layout.
-    this.measuredSum = 0;
-    this.measuredCount = 0;
     this.nodes = new Map();
     this.offsets = [0];
     this.current = null;
@@ -130,7 +126,11 @@ export class WindowedList {
     this.laid = this.keys;
     const offsets = new Array(this.keys.length + 1);
     offsets[0] = 0;
-    const guess = this.measuredCount ? this.measuredSum / this.measuredCount : this.estimate;
+    // Items not measured yet count as the mean of those measured: the
+    // declared estimate only serves until the first layout.
+    let measured = 0;
+    for (const height of this.heights.values()) measured += height;
+    const guess = this.heights.size ? measured / this.heights.size : this.estimate;
     for (let i = 0; i < this.keys.length; i++) offsets[i + 1] = offsets[i] + (this.heights.get(this.keys[i]) ?? guess);
     this.offsets = offsets;
   }
@@ -243,12 +243,7 @@ export class WindowedList {
       const key = this.keys[i];
       const node = this.nodes.get(key);
       const height = node.getBoundingClientRect().height;
-      const known = this.heights.get(key);
-      if (known === undefined) {
-        this.measuredSum += height;
-        this.measuredCount++;
-      }
-      if (Math.abs((known ?? -1) - height) > 0.5) {
+      if (Math.abs((this.heights.get(key) ?? -1) - height) > 0.5) {
         this.heights.set(key, height);
         changed = true;
       }
