@@ -101,10 +101,14 @@ export class Model extends Emitter {
   }
 
   // The service answers a session's requests in order: what the person
-  // looks at is asked for first, the lists and counts around it after.
+  // looks at is asked for first, the lists and counts around it after. The
+  // page builds its views in a timer queued at the login, which an early
+  // answer may overtake: the lists wait for a timer of their own, queued
+  // after it.
   async #online(again) {
     this.ready = true;
     this.emit(again ? 'reconnected' : 'ready');
+    await new Promise((r) => setTimeout(r));
     try {
       await this.loadTopics();
     } catch {

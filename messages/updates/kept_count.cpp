@@ -1,0 +1,105 @@
+#include "messages/updates/kept_count.h"
+
+#include "messages/messages_common.h"
+#include "messages/tasks/task_unread_count.h"
+
+namespace {
+
+// A count lives for one to two of these.
+const unsigned long TICK_MS = 60000;
+
+}  // namespace
+
+MessagesKeptCount::MessagesKeptCount(const MessagesFilterRead* from) : MessagesFilterRead(from)
+{
+    CopyTerms(*from);
+    const MessagesReadableTopics& within = from->CountedWithin();
+    if (!within.All()) {
+        // Without any topic the empty OR matches nothing, as the count did.
+        MessageFilter* topics = AddFilter(MessageFilter::OR);
+        for (const std::string& name : within.Names()) topics->AddTopic(name.c_str());
+    }
+    Counted(from->Count(), within, from->CountedEra());
+}
+
+MessagesKeptCounts::MessagesKeptCounts(MessagesCommon* common) : common(common) {}
+
+MessagesKeptCounts::~MessagesKeptCounts()
+{
+    Clear();
+}
+
+void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user,
+                              const MessagesReadableTopics& readable)
+{
+    AppUpdatesUser* entry = user ? common->readFilters.FindUser(user) : nullptr;
+    if (!entry) return;
+    for (AppUpdatesFilterY* f = entry->First(); f && f->User() == entry; f = f->Next()) {
+        if (f->Session() != session) continue;
+        auto* filter = static_cast<MessagesFilterRead*>(f);
+        // Updates still queued for the filter are not in its count yet.
+        if (!filter->IsExact() || filter->QueuedCount() || !(filter->CountedWithin() == readable) ||
+            filter->CountedEra() != Era(*filter))
+            continue;
+        std::string key = TaskUnreadCount(nullptr, user, filter, 0, readable).Key();
+        // The newest count of a statement is the one kept.
+        unsigned long long ignored;
+        Take(key, ignored);
+        young[key] = new MessagesKeptCount(filter);
+    }
+    if (young.empty()) return;
+    if (!timer) timer.reset(new ITimer(common->GetIoMux(), this));
+    if (!timer->IsRunning()) timer->Start(TICK_MS);
+}
+
+bool MessagesKeptCounts::Take(const std::string& key, unsigned long long& count)
+{
+    for (Counts* counts : {&young, &old}) {
+        auto found = counts->find(key);
+        if (found == counts->end()) continue;
+        count = found->second->Count();
+        delete found->second;
+        counts->erase(found);
+        return true;
+    }
+    return false;
+}
+
+void MessagesKeptCounts::Drop(Counts& counts, bool onlyNamingContent)
+{
+    for (auto kept = counts.begin(); kept != counts.end();) {
+        if (onlyNamingContent && !kept->second->NamesContent()) {
+            ++kept;
+            continue;
+        }
+        delete kept->second;
+        kept = counts.erase(kept);
+    }
+}
+
+void MessagesKeptCounts::Removed()
+{
+    removals++;
+    Clear();
+}
+
+void MessagesKeptCounts::Edited()
+{
+    edits++;
+    Drop(young, true);
+    Drop(old, true);
+}
+
+void MessagesKeptCounts::Clear()
+{
+    Drop(young);
+    Drop(old);
+    if (timer) timer->Cancel();
+}
+
+void MessagesKeptCounts::TimerOnTimeout(ITimer*)
+{
+    Drop(old);
+    old.swap(young);
+    if (!old.empty()) timer->Start(TICK_MS);
+}
