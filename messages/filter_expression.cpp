@@ -43,9 +43,35 @@ MessageFilter* MessageFilter::AddFilter(opType nestedOp)
     return f;
 }
 
+namespace {
+
+void CopyStrings(MessageStrings& to, const MessageStrings& from)
+{
+    for (MessageString* s = from.First(); s; s = s->Next()) to.Add(s->value);
+}
+
+}  // namespace
+
+void MessageFilter::CopyTerms(const MessageFilter& from)
+{
+    CopyStrings(topics, from.topics);
+    CopyStrings(authors, from.authors);
+    CopyStrings(tags, from.tags);
+    CopyStrings(notifications, from.notifications);
+    for (MessageFilter* f = from.filters; f; f = f->next) AddFilter(f->op)->CopyTerms(*f);
+}
+
 bool MessageFilter::FilterEmpty() const
 {
     return topics.Empty() && authors.Empty() && tags.Empty() && notifications.Empty() && !filters;
+}
+
+bool MessageFilter::NamesContent() const
+{
+    if (!tags.Empty() || !notifications.Empty()) return true;
+    for (MessageFilter* f = filters; f; f = f->next)
+        if (f->NamesContent()) return true;
+    return false;
 }
 
 namespace {

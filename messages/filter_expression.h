@@ -26,8 +26,14 @@ public:
     void AddNotification(const char* notification);
     // The new nested filter is owned by this one.
     MessageFilter* AddFilter(opType nestedOp);
+    // Adds the terms and nested filters of another filter of the same
+    // operator, as copies.
+    void CopyTerms(const MessageFilter& from);
     // Nested filters are not looked into.
     bool FilterEmpty() const;
+    // Whether a term, nested ones included, looks at tags or notifications:
+    // what an edit of a message may change.
+    bool NamesContent() const;
 
     // Writes the condition and a NUL into the size bytes at buf and returns
     // the length without the NUL. The last byte stays unused: the SQL

@@ -28,6 +28,9 @@ public:
     char* guid;
     MessageStrings notifications;
     MessageStrings tags;
+    // Its discussion has been quiet for so long that no unread count holds
+    // it (known of messages read from the database).
+    bool quiet = false;
     // Pending updates that refer to this content.
     int useCount = 0;
 };

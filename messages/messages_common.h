@@ -2,6 +2,7 @@
 
 #include "messages/pending_attachments.h"
 #include "messages/tasks/messages_statements.h"
+#include "messages/updates/kept_count.h"
 #include "web/app_updates_filter.h"
 
 class IDatabase;
@@ -46,4 +47,7 @@ public:
     IMessagesPbxSignalings* pbxSignalings = nullptr;
     // The files of new messages being fetched, by message id.
     PendingAttachments attachments{this};
+    // Unread counts of closed sessions, for their clients' return; they
+    // hold filters of readFilters.
+    MessagesKeptCounts keptCounts{this};
 };

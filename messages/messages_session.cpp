@@ -244,6 +244,8 @@ void MessagesSession::Destroy()
 void MessagesSession::AppWebsocketClosed()
 {
     closed = true;
+    // Updates no longer reach this session's filters from here on.
+    instance->keptCounts.Keep(this, Sip(), isAppObject ? MessagesReadableTopics() : MessagesReadableTopics(*this));
     if (current) current->SessionClosed();
     else Destroy();
 }

@@ -19,6 +19,8 @@ public:
     explicit MessagesReadableTopics(const MessagesUser& user);
 
     bool All() const { return all; }
+    const std::vector<std::string>& Names() const { return names; }
+    bool operator==(const MessagesReadableTopics& other) const { return all == other.all && names == other.names; }
     // "column IN (...)" with the topics' row ids, "FALSE" without any topic,
     // "TRUE" for every topic.
     bool Print(SqlText& sql, const char* column) const;

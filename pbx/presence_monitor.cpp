@@ -60,7 +60,7 @@ void MessagesPresenceMonitor::TaskComplete(ITask* task)
         unread->Start(this);
         return;
     }
-    count = unread->Get();
+    Counted(unread->Get(), MessagesReadableTopics());
     delete unread;
     unread = nullptr;
     Notify();
@@ -77,24 +77,20 @@ void MessagesPresenceMonitor::TaskFailed(ITask* task)
 void MessagesPresenceMonitor::Send(MessagesUpdateRead* update)
 {
     // The count being made already holds what the update says.
-    if (init || unread) return;
-    int change = update->Change();
-    if (!change) count = update->Count();
-    // A read of a message the count never held must not wrap the badge.
-    else if (change < 0 && (unsigned long long)-(long long)change > count) count = 0;
-    else count += change;
+    if (!IsCounted()) return;
+    Apply(update);
     Notify();
 }
 
 void MessagesPresenceMonitor::Notify()
 {
     char note[32];
-    snprintf(note, sizeof(note), "#badge:%llu", count);
+    snprintf(note, sizeof(note), "#badge:%llu", Count());
     PbxSignalingMessage facility(Call(), "facility");
     unsigned short presence = facility.AddFacility("presence_notify");
     json_io& msg = facility.Json();
     msg.add_string(presence, "status", "open");
-    if (count) msg.add_string(presence, "note", note);
+    if (Count()) msg.add_string(presence, "note", note);
     msg.add_string(presence, "contact", "app:");
     link->SendUpdate(msg, facility.Buffer());
 }

@@ -26,14 +26,13 @@ public:
     void TaskComplete(ITask* task) override;
     void TaskFailed(ITask* task) override;
 
-    unsigned long long Badge() const { return count; }
+    unsigned long long Badge() const { return Count(); }
 
 private:
     enum Mode { NOTIFIED = 0, CHAT = 1 };
     void Notify();
 
     Mode mode;
-    unsigned long long count = 0;
     TaskUserInit* init = nullptr;
     TaskUnreadCount* unread = nullptr;
 };

@@ -97,8 +97,9 @@ void AppUpdates::IoExec(void*)
         cursor = filter->Next();
         if (user && cursor && cursor->User() != user) cursor = nullptr;
         AppUpdatesSession* session = filter->Session();
-        if (!session->ReceivesUpdates() || !filter->Test(update)) continue;
-        if (!session->updatePending) filter->Send(update);
+        if (session && !session->ReceivesUpdates()) continue;
+        if (!filter->Test(update)) continue;
+        if (!session || !session->updatePending) filter->Send(update);
         else if (session->QueuedCount() < AppUpdatesSession::MAX_QUEUED) new AppUpdatesQueued(update, filter);
         else session->QueueOverflow();
     }

@@ -63,7 +63,7 @@ void AppUpdatesFilters::ReleaseUser(AppUpdatesUser* user)
 
 AppUpdatesFilterY::AppUpdatesFilterY(AppUpdatesFilters* group, AppUpdatesSession* session, const char* name,
                                      const char* user)
-    : name(name ? strdup(name) : nullptr), group(group), session(session)
+    : name(name ? strdup(name) : nullptr), group(group), session(session), updates(session ? session->updates : nullptr)
 {
     ASSERT(group && session, "AppUpdatesFilterY without group or session");
     // A client that sends its filter again with the same "src" replaces it.
@@ -89,10 +89,17 @@ void AppUpdatesFilterY::Register(const char* userName)
     user->first = this;
 }
 
+AppUpdatesFilterY::AppUpdatesFilterY(const AppUpdatesFilterY* place)
+    : name(nullptr), group(place->group), session(nullptr), updates(place->updates)
+{
+    if (place->user) user = group->TakeUser(place->user->Name());
+    group->filters.insert_after(const_cast<AppUpdatesFilterY*>(place), this);
+}
+
 AppUpdatesFilterY::~AppUpdatesFilterY()
 {
     while (!queued.empty()) delete AppUpdatesQueued::OfFilterLink(queued.front());
-    session->updates->FilterGone(this);
+    updates->FilterGone(this);
     if (user) {
         if (user->first == this) {
             AppUpdatesFilterY* next = Next();
@@ -101,7 +108,7 @@ AppUpdatesFilterY::~AppUpdatesFilterY()
         group->ReleaseUser(user);
     }
     group->filters.remove(this);
-    session->filters = btree::btree_get(session->filters, this);
+    if (session) session->filters = btree::btree_get(session->filters, this);
     free(name);
 }
 

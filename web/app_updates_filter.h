@@ -4,6 +4,7 @@
 #include "runtime/istd_list.h"
 
 class AppUpdate;
+class AppUpdates;
 class AppUpdatesFilterY;
 class AppUpdatesFilters;
 class AppUpdatesSession;
@@ -70,6 +71,12 @@ public:
     // name is the client's "src" (copied, may be null); user binds the
     // filter to that user's updates and to its block in the group.
     AppUpdatesFilterY(AppUpdatesFilters* group, AppUpdatesSession* session, const char* name, const char* user);
+    // A filter of no session, unnamed, that the service keeps for itself.
+    // It takes the place of a filter whose session receives no more updates
+    // (same group and user, right after it), so that an update being
+    // distributed reaches exactly one of the two. Its Send is called as soon
+    // as Test accepts, never queued.
+    explicit AppUpdatesFilterY(const AppUpdatesFilterY* place);
     AppUpdatesFilterY(const AppUpdatesFilterY&) = delete;
     AppUpdatesFilterY& operator=(const AppUpdatesFilterY&) = delete;
     // Entries queued for this filter are discarded: they never send.
@@ -88,6 +95,7 @@ public:
     AppUpdatesFilterY* Next() const { return static_cast<AppUpdatesFilterY*>(goNext()); }
     const char* Name() const { return name; }
     AppUpdatesFilters* Group() const { return group; }
+    // Null for a filter the service keeps for itself.
     AppUpdatesSession* Session() const { return session; }
     AppUpdatesUser* User() const { return user; }
     unsigned QueuedCount() const { return queued.size(); }
@@ -105,6 +113,7 @@ private:
     char* name;
     AppUpdatesFilters* group;
     AppUpdatesSession* session;
+    AppUpdates* updates;
     AppUpdatesUser* user = nullptr;
     // AppUpdatesQueued entries waiting to be sent through this filter.
     istd::list queued;
@@ -118,6 +127,7 @@ public:
         : AppUpdatesFilterY(group, session, name, user)
     {
     }
+    explicit AppUpdatesFilter(const AppUpdatesFilterY* place) : AppUpdatesFilterY(place) {}
     bool Test(AppUpdate* update) final { return Test(static_cast<T*>(update)); }
     void Send(AppUpdate* update) final { Send(static_cast<T*>(update)); }
     virtual bool Test(T* update) = 0;

@@ -1,6 +1,8 @@
 #include "messages/requests/database_reset.h"
 
+#include "messages/messages_common.h"
 #include "messages/requests/messages_reply.h"
+#include "messages/requests/request_context.h"
 #include "messages/schema/task_database_init.h"
 #include "messages/schema/task_database_reset.h"
 
@@ -30,6 +32,8 @@ void DatabaseReset::Ended(ITask* task)
             return;
         }
     }
+    // Every kept unread count was counted in the messages now gone.
+    context->RequestCommon()->keptCounts.Removed();
     if (task && WorkEnded()) return;
     MessagesReply reply("DatabaseResetResult", Src());
     Reply(reply.Json());

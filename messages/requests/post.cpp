@@ -145,6 +145,11 @@ void Update::Done(ITask*, bool failed)
     Reply(reply.Json());
 }
 
+void Update::AfterReply()
+{
+    context->RequestCommon()->keptCounts.Edited();
+}
+
 Delete::Delete(MessagesRequestContext* context, unsigned long long id) : MessagesRequest(context), id(id) {}
 
 Delete::~Delete()
@@ -166,4 +171,9 @@ void Delete::Done(ITask*, bool failed)
     MessagesReply reply("DeleteResult", Src());
     if (failed) reply.Bool("error", true);
     Reply(reply.Json());
+}
+
+void Delete::AfterReply()
+{
+    context->RequestCommon()->keptCounts.Removed();
 }

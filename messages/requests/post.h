@@ -58,6 +58,7 @@ public:
 
 private:
     void Done(ITask* task, bool failed) override;
+    void AfterReply() override;
 
     unsigned long long id;
     TaskUpdateMessage* update;
@@ -72,6 +73,7 @@ public:
 
 private:
     void Done(ITask* task, bool failed) override;
+    void AfterReply() override;
 
     TaskDeleteMessage* remove = nullptr;
     unsigned long long id;

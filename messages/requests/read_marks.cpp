@@ -63,16 +63,29 @@ SetUnreadFilter::~SetUnreadFilter()
 void SetUnreadFilter::Begin()
 {
     if (!Database()) return Done(nullptr, true);
-    Working();
     count = new TaskUnreadCount(context->RequestReadDatabase(), context->RequestUser()->sip, filter, 0, readable);
+    unsigned long long kept;
+    MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
+    era = keeper.Era(*filter);
+    if (keeper.Take(count->Key(), kept)) {
+        filter->Counted(kept, readable, era);
+        return Done(nullptr, false);
+    }
+    Working();
     count->Start(this);
 }
 
-void SetUnreadFilter::Done(ITask*, bool failed)
+void SetUnreadFilter::Done(ITask* task, bool failed)
 {
     MessagesReply reply("SetUnreadFilterResult", Src());
     // Without a count there is no number to give; a 0 would read as "all read".
-    if (failed) reply.Bool("error", true);
-    else reply.Ulong64("count", count->Get());
+    if (failed) {
+        reply.Bool("error", true);
+    }
+    else {
+        // Without a task the count was a kept one.
+        if (task) filter->Counted(count->Get(), readable, era);
+        reply.Ulong64("count", filter->Count());
+    }
     Reply(reply.Json());
 }

@@ -40,4 +40,6 @@ private:
     MessagesFilterRead* filter;
     MessagesReadableTopics readable;
     TaskUnreadCount* count = nullptr;
+    // Of the kept counts, when the count began.
+    unsigned long long era = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "database/sql_params.h"
 #include "messages/message_content.h"
+#include "messages/tasks/task_unread_count.h"
 
 void MessagesTaskReadOne::DatabaseError(IDatabase*, db_error_t)
 {
@@ -22,10 +23,11 @@ void TaskReadMessage::Start(UTask* owner)
 {
     user = owner;
     ExecSQLShaped(database, this, DB_EXEC_FETCH_ALL,
-                      "SELECT adds_to,replies_to,author.sip AS author,topic.sip AS topic,text,m.guid AS guid FROM "
-                      "messages m JOIN objects AS author ON m.author = author.id JOIN discussions AS discussion ON "
-                      "m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = topic.id WHERE m.id=%llu",
-                      id);
+                      "SELECT adds_to,replies_to,author.sip AS author,topic.sip AS topic,text,m.guid AS guid,%q AS "
+                      "recent FROM messages m JOIN objects AS author ON m.author = author.id JOIN discussions AS "
+                      "discussion ON m.adds_to = discussion.id JOIN objects AS topic ON discussion.topic = topic.id "
+                      "WHERE m.id=%llu",
+                      UNREAD_RECENT, id);
 }
 
 void TaskReadMessage::Take(IDataSet* row)
@@ -37,6 +39,7 @@ void TaskReadMessage::Take(IDataSet* row)
     ReplaceString(content->topic, row->GetStringValueWithNull("topic"));
     ReplaceString(content->text, row->GetStringValueWithNull("text"));
     ReplaceString(content->guid, row->GetStringValueWithNull("guid"));
+    content->quiet = !row->GetBoolValue("recent");
 }
 
 void TaskReadNotifications::Start(UTask* owner)

@@ -13,10 +13,10 @@ TaskUnreadCount::TaskUnreadCount(IDatabase* database, const char* sip, const Mes
 {
 }
 
-namespace {
+const char* const UNREAD_RECENT =
+    "discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000";
 
-// Discussions active within the last 30 days count.
-const char* const RECENT = "discussion.time > (EXTRACT(EPOCH FROM CURRENT_TIMESTAMP) - (60*60*24*30)) * 1000";
+namespace {
 
 bool NamesAuthors(const MessageFilter& f)
 {
@@ -57,14 +57,14 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size, SqlParams* params) con
                   "LOWER(sip)=LOWER(%s)) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "
                   "x.adds_to=discussion.id AND x.replies_to IS NULL)),0) FROM discussions AS discussion WHERE type IS "
                   "NULL AND %q",
-                  sip.c_str(), RECENT);
+                  sip.c_str(), UNREAD_RECENT);
         if (!readable.All()) {
             sql.Print(" AND ");
             readable.Print(sql, "discussion.topic");
         }
         sql.Print("))");
     }
-    sql.Print(" AND %q", RECENT);
+    sql.Print(" AND %q", UNREAD_RECENT);
     if (!readable.All()) {
         sql.Print(" AND ");
         readable.Print(sql, "discussion.topic");
@@ -77,6 +77,14 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size, SqlParams* params) con
         sql.Print(")");
     }
     return sql.Full() ? 0 : sql.Length();
+}
+
+std::string TaskUnreadCount::Key() const
+{
+    std::vector<char> sql(StatementSize());
+    SqlParams params;
+    Statement(sql.data(), sql.size(), &params);
+    return params.Render(sql.data());
 }
 
 void TaskUnreadCount::Start(UTask* owner)

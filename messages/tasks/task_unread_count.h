@@ -8,6 +8,10 @@
 
 class MessageFilter;
 
+// The condition on `discussion` under which its messages count as unread:
+// active within the last 30 days.
+extern const char* const UNREAD_RECENT;
+
 // Counts the messages a user has not read under a filter: written by
 // somebody else, without the user's read mark, in a discussion of the given
 // type (0: plain discussions) that was active within the last 30 days.
@@ -27,6 +31,8 @@ public:
     // The sip goes in twice, quoted, each quote doubled at worst: a chat's
     // topic comes from the client and may be as long as its message. The
     // readable topics go in twice as well.
+    // The statement with its values written in: the same text, the same count.
+    std::string Key() const;
     size_t StatementSize() const { return 10000 + 2 * readable.Length() + 4 * (sip.size() + 1); }
 
 private:

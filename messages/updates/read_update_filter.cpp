@@ -26,17 +26,45 @@ MessagesFilterRead::MessagesFilterRead(AppUpdatesFilters* readFilters, AppUpdate
 {
 }
 
+MessagesFilterRead::MessagesFilterRead(const MessagesFilterRead* place)
+    : MessageFilter(MessageFilter::AND), AppUpdatesFilter<MessagesUpdateRead>(place), reader(nullptr)
+{
+}
+
 bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 {
     const MessageContent* message = update->Message();
+    if (message->quiet) return false;
     // Nobody has unread messages of their own.
     if (User() && message->author && !strcasecmp(User()->Name(), message->author)) return false;
     if (reader && !reader->FindTopic(message->topic)) return false;
-    return check(message);
+    if (!check(message)) return false;
+    if (state == COUNTING) state = COUNTING_CHANGED;
+    return true;
+}
+
+void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
+                                 unsigned long long counted)
+{
+    state = state == COUNTING ? EXACT : INEXACT;
+    count = value;
+    readable = within;
+    era = counted;
+}
+
+void MessagesFilterRead::Apply(const MessagesUpdateRead* update)
+{
+    if (!IsCounted()) return;
+    int change = update->Change();
+    if (!change) count = update->Count();
+    // A read of a message the count never held must not wrap it.
+    else if (change < 0 && (unsigned long long)-(long long)change > count) count = 0;
+    else count += change;
 }
 
 void MessagesFilterRead::Send(MessagesUpdateRead* update)
 {
+    Apply(update);
     std::vector<char> buffer(6 * Length(Name()) + 64);
     char number[16];
     char* tmp = number;

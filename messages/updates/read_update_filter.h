@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messages/filter_expression.h"
+#include "messages/readable_topics.h"
 #include "messages/updates/read_update.h"
 #include "web/app_updates_filter.h"
 
@@ -15,10 +16,34 @@ public:
     // the expression says (the reader outlives the filter).
     MessagesFilterRead(AppUpdatesFilters* readFilters, AppUpdatesSession* session, const char* name,
                        const char* user, const MessagesUser* reader = nullptr);
+    // A filter of no session in the place of another (AppUpdatesFilterY),
+    // without terms and reader.
+    explicit MessagesFilterRead(const MessagesFilterRead* place);
 
     bool Test(MessagesUpdateRead* update) override;
     void Send(MessagesUpdateRead* update) override;
 
+    // The unread count as the client holds it: what was counted in the
+    // readable topics, moved by every change sent since. It is exact unless
+    // a change came while it was being counted, which the count may or may
+    // not hold already. The era is the counts' keeper's when counted.
+    void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0);
+    bool IsCounted() const { return state == EXACT || state == INEXACT; }
+    bool IsExact() const { return state == EXACT; }
+    unsigned long long Count() const { return count; }
+    const MessagesReadableTopics& CountedWithin() const { return readable; }
+    unsigned long long CountedEra() const { return era; }
+
+protected:
+    // Moves the count by the update, once counted.
+    void Apply(const MessagesUpdateRead* update);
+
 private:
+    enum State { COUNTING, COUNTING_CHANGED, EXACT, INEXACT };
+
     const MessagesUser* reader;
+    State state = COUNTING;
+    unsigned long long count = 0;
+    MessagesReadableTopics readable;
+    unsigned long long era = 0;
 };

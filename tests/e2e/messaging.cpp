@@ -394,12 +394,65 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
     EXPECT_EQ(ann->Reply(Json().Str("mt", "SetRead").Num("id", posted.Number("id")), "SetReadResult").Number("id"), 0u);
     for (auto& m : bobPhone->Pushed()) EXPECT_NE(m.Mt(), "SetRead") << m.text;
 
-    // Discussions quiet for more than 30 days count no more.
-    Post(*ann, team, "old news");
+    // Discussions quiet for more than 30 days count no more, and reading
+    // their messages moves no count.
+    JsonMessage old = Post(*ann, team, "old news");
+    told("SetUnread");
     EXPECT_EQ(unread(*bob), 1u);
     site->Exec("UPDATE discussions SET time=time-31*24*3600*1000::bigint WHERE topic=(SELECT id FROM objects WHERE "
                "sip=" + SqlText(team) + ")");
     EXPECT_EQ(unread(*bob), 0u);
+    EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", old.Number("id")), "SetReadResult").Number("id"),
+              old.Number("id"));
+    for (auto* p : {bob.get(), bobPhone.get()})
+        for (auto& m : p->Pushed()) EXPECT_NE(m.Mt(), "SetRead") << m.text;
+}
+
+TEST_F(e2e_messaging, a_returning_persons_unread_counts_are_kept_moved_meanwhile_and_counted_again_after_edits_or_deletions)
+{
+    auto ann = Login("ann", {"team"});
+    auto bobPhone = Login("bob", {"team"});
+    std::string team = N("team"), urgent = N("urgent");
+    unsigned long long plain = Post(*ann, team, "plain").Number("id");
+    unsigned long long tagged = Post(*ann, team, "tagged", "\"tags\":[" + Quote(urgent) + "]").Number("id");
+    // Bob's two counts: everything, and what is tagged urgent.
+    auto counts = [&](Person& p) {
+        std::vector<unsigned long long> got;
+        for (auto& [src, filter] : {std::pair<std::string, std::string>("all", "{}"),
+                                    {"urgent", Json().Strs("tags", {urgent}).Text()}}) {
+            JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", src).Raw("filter", filter),
+                                    "SetUnreadFilterResult");
+            EXPECT_FALSE(r.Has("error")) << r.text;
+            got.push_back(r.Number("count"));
+        }
+        return got;
+    };
+    using Counts = std::vector<unsigned long long>;
+    auto bob = Login("bob", {"team"});
+    EXPECT_EQ(counts(*bob), Counts({2, 1}));
+    auto away = [&] { ASSERT_TRUE(bob->ws.Close()) << bob->ws.error.message(); };
+    away();
+    // While bob is away, a tagged post comes and his phone reads the plain one.
+    unsigned long long late = Post(*ann, team, "late", "\"tags\":[" + Quote(urgent) + "]").Number("id");
+    EXPECT_EQ(bobPhone->Reply(Json().Str("mt", "SetRead").Num("id", plain), "SetReadResult").Number("id"), plain);
+    // A read mark the service does not know of shows whether a count is
+    // counted again (it holds the mark) or kept (it does not).
+    site->Exec("INSERT INTO message_read (message, object) VALUES (" + std::to_string(tagged) +
+         ", (SELECT id FROM objects WHERE sip=" + SqlText(N("bob")) + "))");
+    bob = Login("bob", {"team"});
+    EXPECT_EQ(counts(*bob), Counts({2, 2})) << "kept, moved by the post and the read mark";
+    away();
+    // An edit may move counts that look at tags: those are counted again.
+    JsonMessage edited = ann->Reply(Json().Str("mt", "Update").Num("id", late).Str("text", "late, calmer"),
+                                    "UpdateResult");
+    EXPECT_FALSE(edited.Has("error")) << edited.text;
+    bob = Login("bob", {"team"});
+    EXPECT_EQ(counts(*bob), Counts({2, 0}));
+    away();
+    // A deletion may move any count.
+    EXPECT_FALSE(ann->Reply(Json().Str("mt", "Delete").Num("id", plain), "DeleteResult").Has("error"));
+    bob = Login("bob", {"team"});
+    EXPECT_EQ(counts(*bob), Counts({1, 0}));
 }
 
 TEST_F(e2e_messaging, likes_are_kept_once_announced_and_listed_newest_first)

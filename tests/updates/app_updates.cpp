@@ -115,6 +115,50 @@ TEST_F(app_updates, filters_deleted_between_slices_are_skipped_and_the_update_st
     EXPECT_EQ(Strings({"u", "v"}), gone);
 }
 
+namespace {
+
+// A filter of no session that records what it is sent.
+class PlaceFilter : public AppUpdatesFilter<TestUpdate> {
+public:
+    PlaceFilter(const AppUpdatesFilterY* place, const char* label, Strings& heard)
+        : AppUpdatesFilter<TestUpdate>(place), label(label), heard(heard)
+    {
+    }
+    bool Test(TestUpdate*) override { return true; }
+    void Send(TestUpdate* update) override { heard.push_back(label + ":" + update->label); }
+    std::string label;
+    Strings& heard;
+};
+
+}  // namespace
+
+TEST_F(app_updates, a_filter_in_the_place_of_a_closed_sessions_filter_hears_what_its_place_has_not)
+{
+    Session* s = NewSession();
+    std::vector<TestFilter*> f = Recorders(s, 25);
+    TestFilter* ann = Filter(s, "ann", "ann", false);
+    Start("u1");
+    Pass();
+    // The websocket ends while u1 is half way: f1 to f10 have heard it.
+    Close(s, false);
+    Strings heard;
+    PlaceFilter* behind = new PlaceFilter(f[4], "behind", heard);
+    PlaceFilter* ahead = new PlaceFilter(f[14], "ahead", heard);
+    PlaceFilter* annKept = new PlaceFilter(ann, "ann", heard);
+    Start("u2");
+    Start("mine", "ann");
+    tested.clear();
+    Drain();
+    EXPECT_TRUE(tested.empty()) << "the closed session's filters are not asked";
+    EXPECT_EQ(Strings({"ahead:u1", "ann:u1", "behind:u2", "ahead:u2", "ann:u2", "ann:mine"}), heard);
+    delete annKept;
+    delete s;
+    EXPECT_EQ(nullptr, group.FindUser("ann"));
+    delete behind;
+    delete ahead;
+    EXPECT_EQ(0u, group.Count());
+}
+
 TEST_F(app_updates, a_slow_session_keeps_one_update_in_flight_and_queues_the_rest_in_order)
 {
     Session* slow = NewSession();
