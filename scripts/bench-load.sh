@@ -13,7 +13,8 @@
 # restarts under N connected people and every one logs in again.
 # Environment: BENCH_BUILD (build directory), LOAD_SECONDS (measured, 60),
 # LOAD_WARMUP (20), LOAD_TOPICS (50), LOAD_LOGINS (logins a second during the
-# ramp, 25), LOAD_FROM (100), LOAD_STORM (0: no storm), LOAD_HOLD (seconds to
+# ramp, 25), LOAD_FROM (100), LOAD_STORM (0: no storm; a number above 1: the
+# storm's N instead of the largest N that passed), LOAD_HOLD (seconds to
 # keep the site up after the runs, to try the logged statements on it),
 # LOAD_SOAK (seconds: instead of the search, a soak of the one N given).
 set -euo pipefail
@@ -366,11 +367,13 @@ explain() {
 last_statement 'WITH .*page AS MATERIALIZED \(SELECT$' 'replies_to IS NULL' | explain "the last discussion list the service read" || true
 last_statement 'SELECT COUNT\(\*\) AS count FROM discussions AS discussion JOIN' '' | explain "the last unread count" || true
 
-if [ "$storm" != 0 ] && [ "$best" != 0 ]; then
+storm_n=$best
+[ "$storm" -le 1 ] || storm_n=$storm
+if [ "$storm" != 0 ] && [ "$storm_n" != 0 ]; then
   out="$dir/storm.out"
-  ramp=$(((best + logins - 1) / logins))
+  ramp=$(((storm_n + logins - 1) / logins))
   [ "$ramp" -ge 10 ] || ramp=10
-  "$driver" --port="$web_port" --domain="$domain" --password="$password" --people="$best" --topics="$topics" \
+  "$driver" --port="$web_port" --domain="$domain" --password="$password" --people="$storm_n" --topics="$topics" \
     --ramp="$ramp" --warmup=10 --seconds=10 --storm >"$out" 2>"$dir/storm.err" &
   gen=$!
   if wait_for "$out" storm-ready $((ramp + 90)) "$gen"; then
