@@ -44,6 +44,28 @@ window.messagesEarly = (() => {
     return r.json();
   }
 
+  // The discussion list that the app page shows first, as its topic view
+  // asks for it (the same text, or the client asks again): the topic of the
+  // address, or else the app's own on a window wide enough to show it beside
+  // the side bar. The service answers in order, so it comes right after the
+  // login, while the client's files are still loading.
+  function firstList(members) {
+    if (!location.pathname.endsWith('/solvantique-messages.htm')) return null;
+    const route = /^#\/?t\/([^/?]+)$/.exec(location.hash);
+    let topic = String(members?.info?.appobj || '').replace(/~.*$/, '');
+    if (route) {
+      try {
+        topic = decodeURIComponent(route[1]);
+      } catch {
+        return null;
+      }
+    } else if (location.hash.length > 1 || !matchMedia('(min-width: 760px)').matches) {
+      return null;
+    }
+    if (!topic || topic === members.sip) return null;
+    return JSON.stringify({ mt: 'SetFilter', src: 'view:topic', discussion: true, read: true, count: 40, filter: { topics: [topic] } });
+  }
+
   const socketUrl = (path) => (location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + path;
 
   const path = webPath();
@@ -57,6 +79,8 @@ window.messagesEarly = (() => {
   // has the socket now (from then on only the client sends on it).
   let sent = null;
   let taken = false;
+  // Requests sent here after the login, as texts, for the client to adopt.
+  const requested = [];
   const login = () => {
     if (!sip || !challenge || answers.has(challenge)) return;
     const asked = challenge;
@@ -67,6 +91,10 @@ window.messagesEarly = (() => {
       if (taken || socket.readyState !== WebSocket.OPEN) return;
       socket.send(JSON.stringify({ mt: 'AppLogin', ...members }));
       sent = asked;
+      const first = firstList(members);
+      if (!first) return;
+      socket.send(first);
+      requested.push(first);
     }, () => {});
   };
   // The first date format loads the locale's data (about 20 ms), which the
@@ -87,10 +115,11 @@ window.messagesEarly = (() => {
 
   // {path, mode (the promise of loginMode), socket (sends "AppChallenge" as it
   // opens), received (its messages' texts until the client takes it over),
-  // answers (challenge -> the promise of the platform's answer on the cookie)}
-  // and the platform's calls.
+  // requested (the texts of requests sent after the login), answers
+  // (challenge -> the promise of the platform's answer on the cookie)} and the
+  // platform's calls.
   return {
-    path, mode, socket, received, answers, loginMode, socketUrl,
+    path, mode, socket, received, requested, answers, loginMode, socketUrl,
     // The client takes the socket over: the challenge for which "AppLogin" was
     // sent from here, if any.
     take() {

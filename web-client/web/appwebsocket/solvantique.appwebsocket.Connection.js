@@ -14,11 +14,13 @@ function isPush(msg) {
 export class Connection extends Emitter {
   // url: the websocket address; login(challenge) resolves to the "AppLogin"
   // members or rejects (err.status 403: the person must log in again).
-  // early: {socket, received, take}, a socket to the same address that the
-  // page opened before and that sends "AppChallenge" as it opens, the texts
-  // it received so far, and take(), called as the first start takes it over
+  // early: {socket, received, requested, take}, a socket to the same address
+  // that the page opened before and that sends "AppChallenge" as it opens,
+  // the texts it received so far, the texts of the requests the page sent on
+  // it after its login, and take(), called as the first start takes it over
   // (if it is still there), which gives the challenge whose "AppLogin" the
-  // page already sent on it, or null.
+  // page already sent on it, or null. A request made with the very text of
+  // one the page sent is not sent again: it gets that one's answer.
   constructor({ url, login, early = null, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
     super();
     this.url = url;
@@ -41,6 +43,9 @@ export class Connection extends Emitter {
     this.onlineOnce = false;
     // The challenge answered on the early socket before it was taken over.
     this.earlySent = null;
+    // Requests the page sent early and nobody has made yet: {text, rows,
+    // result, failed, claim}.
+    this.adopted = [];
     // While the login function works on a challenge: settles when it has
     // answered. An "AppLoginResult" that comes meanwhile (the page sent the
     // early "AppLogin") waits for it.
@@ -76,6 +81,12 @@ export class Connection extends Emitter {
   // row message before it. Sent at once when online, else when back online.
   request(msg, { onRow, timeout } = {}) {
     if (msg.src == null) msg.src = 'q' + ++this.next;
+    const text = this.adopted.length ? JSON.stringify(msg) : null;
+    const early = this.adopted.find((a) => a.text === text);
+    if (early) {
+      this.adopted.splice(this.adopted.indexOf(early), 1);
+      return new Promise((resolve, reject) => early.claim({ onRow, resolve, reject }));
+    }
     return new Promise((resolve, reject) => {
       const entry = { msg, result: msg.mt + 'Result', onRow, resolve, reject, sent: false, timer: 0, timeout };
       if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
@@ -120,6 +131,7 @@ export class Connection extends Emitter {
     ws.onerror = () => {};
     if (ws !== early?.socket || ws.readyState !== WebSocket.OPEN) return;
     this.earlySent = early.take?.() ?? null;
+    for (const text of early.requested ?? []) this.#adopt(text);
     // Its challenge was asked for as it opened. What it received is read
     // after the caller's start, before anything it receives from now on.
     this.#set('login');
@@ -202,6 +214,28 @@ export class Connection extends Emitter {
     this.#ping();
   }
 
+  // A request the page sent: its rows and answer are kept until somebody
+  // makes the same request, and then handed over.
+  #adopt(text) {
+    const msg = JSON.parse(text);
+    const early = { text, rows: [], result: null, failed: null, caller: null };
+    early.claim = (caller) => {
+      for (const row of early.rows) caller.onRow?.(row);
+      if (early.result) caller.resolve(early.result);
+      else if (early.failed) caller.reject(early.failed);
+      else early.caller = caller;
+    };
+    const entry = {
+      msg, result: msg.mt + 'Result', sent: true, timer: 0,
+      onRow: (row) => (early.caller ? early.caller.onRow?.(row) : early.rows.push(row)),
+      resolve: (m) => (early.caller ? early.caller.resolve(m) : (early.result = m)),
+      reject: (err) => (early.caller ? early.caller.reject(err) : (early.failed = err)),
+    };
+    if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
+    this.pending.get(msg.src).unshift(entry);
+    this.adopted.push(early);
+  }
+
   #isPending(entry) {
     return this.pending.get(entry.msg.src)?.includes(entry);
   }
@@ -246,6 +280,8 @@ export class Connection extends Emitter {
   // Requests already sent are lost with the session; their callers decide
   // whether to repeat them. Queued ones wait for the next session.
   #failInFlight(all) {
+    // What the page asked for early is not asked for again: the session is gone.
+    this.adopted = [];
     for (const list of [...this.pending.values()]) {
       for (const entry of [...list]) {
         if (!entry.sent && !all) continue;
