@@ -115,11 +115,14 @@ window.messagesEarly = (() => {
 
   // {path, mode (the promise of loginMode), socket (sends "AppChallenge" as it
   // opens), received (its messages' texts until the client takes it over),
-  // requested (the texts of requests sent after the login), answers
+  // requested (the texts of the requests it sent after its login), answers
   // (challenge -> the promise of the platform's answer on the cookie)} and the
   // platform's calls.
   return {
     path, mode, socket, received, requested, answers, loginMode, socketUrl,
+    // The texts of the requests to send right after an "AppLogin" with these
+    // members, for the client when it sends the login itself.
+    firstRequests: (members) => [firstList(members)].filter(Boolean),
     // The client takes the socket over: the challenge for which "AppLogin" was
     // sent from here, if any.
     take() {

@@ -100,6 +100,7 @@ test('the app logs in over the websocket it opens as the page loads, through the
   context.on('page', (p) => p.on('websocket', (ws) => {
     sockets.push(ws);
     ws.on('framesent', (f) => sockets.length === 2 && sent.push(JSON.parse(f.payload)));
+    ws.on('framereceived', (f) => sockets.length === 2 && /"AppLoginResult"/.test(f.payload) && sent.push('answered'));
   }));
   context.on('request', (r) => r.method() === 'POST' && new URL(r.url()).pathname === '/platform/login' && logins.push(r));
   const page = await site.openAs('carol', context);
@@ -113,10 +114,10 @@ test('the app logs in over the websocket it opens as the page loads, through the
   assert.equal(sockets.length, 2, 'one socket for the reload');
   assert.equal(logins.length, 2, 'the cookie asked once for the challenge');
   assert.equal(sockets[1].isClosed(), false);
-  // What the person looks at is read first, by the page while the client's
-  // files load, and the client takes that answer instead of asking again.
+  // What the person looks at is asked for right after the login, before its
+  // answer, and the client takes that answer instead of asking again.
   await page.locator('.topic-view').getByText('Nothing here yet').waitFor();
-  assert.deepEqual(sent.slice(0, 3).map((m) => m.mt), ['AppChallenge', 'AppLogin', 'SetFilter']);
+  assert.deepEqual(sent.slice(0, 4).map((m) => m.mt || m), ['AppChallenge', 'AppLogin', 'SetFilter', 'answered']);
   assert.equal(sent.filter((m) => m.src === 'view:topic').length, 1, JSON.stringify(sent));
 });
 

@@ -14,13 +14,15 @@ function isPush(msg) {
 export class Connection extends Emitter {
   // url: the websocket address; login(challenge) resolves to the "AppLogin"
   // members or rejects (err.status 403: the person must log in again).
-  // early: {socket, received, requested, take}, a socket to the same address
-  // that the page opened before and that sends "AppChallenge" as it opens,
-  // the texts it received so far, the texts of the requests the page sent on
-  // it after its login, and take(), called as the first start takes it over
-  // (if it is still there), which gives the challenge whose "AppLogin" the
-  // page already sent on it, or null. A request made with the very text of
-  // one the page sent is not sent again: it gets that one's answer.
+  // early: {socket, received, requested, take, firstRequests}, a socket to
+  // the same address that the page opened before and that sends
+  // "AppChallenge" as it opens, the texts it received so far, the texts of
+  // the requests the page sent on it after its login, take(), called as the
+  // first start takes it over (if it is still there), which gives the
+  // challenge whose "AppLogin" the page already sent on it, or null, and
+  // firstRequests(members), the texts of the requests to send right after
+  // the first "AppLogin" if the connection sends it. A request made with the
+  // very text of one of these is not sent again: it gets that one's answer.
   constructor({ url, login, early = null, backoff = BACKOFF, pingMs = 25000, random = Math.random }) {
     super();
     this.url = url;
@@ -46,6 +48,7 @@ export class Connection extends Emitter {
     // Requests the page sent early and nobody has made yet: {text, rows,
     // result, failed, claim}.
     this.adopted = [];
+    this.firstRequests = early?.firstRequests ?? null;
     // While the login function works on a challenge: settles when it has
     // answered. An "AppLoginResult" that comes meanwhile (the page sent the
     // early "AppLogin") waits for it.
@@ -131,6 +134,7 @@ export class Connection extends Emitter {
     ws.onerror = () => {};
     if (ws !== early?.socket || ws.readyState !== WebSocket.OPEN) return;
     this.earlySent = early.take?.() ?? null;
+    if (this.earlySent) this.firstRequests = null;
     for (const text of early.requested ?? []) this.#adopt(text);
     // Its challenge was asked for as it opened. What it received is read
     // after the caller's start, before anything it receives from now on.
@@ -190,7 +194,15 @@ export class Connection extends Emitter {
       return;
     }
     this.loggingIn = null;
-    if (!sent && ws === this.ws && ws.readyState === WebSocket.OPEN) ws.send(JSON.stringify({ mt: 'AppLogin', ...members }));
+    if (sent || ws !== this.ws || ws.readyState !== WebSocket.OPEN) return;
+    ws.send(JSON.stringify({ mt: 'AppLogin', ...members }));
+    // The service answers in order: these come right after the login's answer.
+    const first = this.firstRequests?.(members) ?? [];
+    this.firstRequests = null;
+    for (const text of first) {
+      ws.send(text);
+      this.#adopt(text);
+    }
   }
 
   #loggedIn(ok) {
