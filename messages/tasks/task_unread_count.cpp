@@ -1,5 +1,8 @@
 #include "messages/tasks/task_unread_count.h"
 
+#include <openssl/sha.h>
+
+#include <string>
 #include <vector>
 
 #include "database/sql_params.h"
@@ -84,7 +87,10 @@ std::string TaskUnreadCount::Key() const
     std::vector<char> sql(StatementSize());
     SqlParams params;
     Statement(sql.data(), sql.size(), &params);
-    return params.Render(sql.data());
+    std::string text = params.Render(sql.data());
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
+    return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
 }
 
 void TaskUnreadCount::Start(UTask* owner)

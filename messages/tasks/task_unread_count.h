@@ -31,7 +31,8 @@ public:
     // The sip goes in twice, quoted, each quote doubled at worst: a chat's
     // topic comes from the client and may be as long as its message. The
     // readable topics go in twice as well.
-    // The statement with its values written in: the same text, the same count.
+    // The SHA-256 digest of the statement with its values written in: the
+    // same text, the same count, and a key far smaller than the text.
     std::string Key() const;
     size_t StatementSize() const { return 10000 + 2 * readable.Length() + 4 * (sip.size() + 1); }
 

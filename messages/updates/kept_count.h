@@ -46,9 +46,11 @@ public:
     // its filter.
     void Removed();
     void Edited();
-    unsigned long long Era(const MessageFilter& filter) const { return filter.NamesContent() ? removals + edits : removals; }
+    unsigned long long Era(const MessageFilter& filter) const
+    {
+        return filter.NamesContent() ? removals + edits : removals;
+    }
     void Clear();
-    unsigned Size() const { return (unsigned)(young.size() + old.size()); }
 
     void TimerOnTimeout(ITimer* timer) override;
 
