@@ -50,13 +50,13 @@ public:
     {
         return filter.NamesContent() ? removals + edits : removals;
     }
-    void Clear();
 
     void TimerOnTimeout(ITimer* timer) override;
 
 private:
     using Counts = std::unordered_map<std::string, MessagesKeptCount*>;
     static void Drop(Counts& counts, bool onlyNamingContent = false);
+    void Clear();
 
     MessagesCommon* common;
     std::unique_ptr<ITimer> timer;

@@ -46,7 +46,7 @@ export class Connection extends Emitter {
     // The challenge answered on the early socket before it was taken over.
     this.earlySent = null;
     // Requests the page sent early and nobody has made yet: {text, rows,
-    // result, failed, claim}.
+    // result, failed, caller, claim}.
     this.adopted = [];
     this.firstRequests = early?.firstRequests ?? null;
     // While the login function works on a challenge: settles when it has
@@ -92,8 +92,7 @@ export class Connection extends Emitter {
     }
     return new Promise((resolve, reject) => {
       const entry = { msg, result: msg.mt + 'Result', onRow, resolve, reject, sent: false, timer: 0, timeout };
-      if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
-      this.pending.get(msg.src).push(entry);
+      this.#srcList(msg.src).push(entry);
       if (this.state === 'online') this.#sendEntry(entry);
       else this.queue.push(entry);
     });
@@ -243,9 +242,14 @@ export class Connection extends Emitter {
       resolve: (m) => (early.caller ? early.caller.resolve(m) : (early.result = m)),
       reject: (err) => (early.caller ? early.caller.reject(err) : (early.failed = err)),
     };
-    if (!this.pending.has(msg.src)) this.pending.set(msg.src, []);
-    this.pending.get(msg.src).unshift(entry);
+    // Sent before anything else under its src, so its answer comes first.
+    this.#srcList(msg.src).unshift(entry);
     this.adopted.push(early);
+  }
+
+  #srcList(src) {
+    if (!this.pending.has(src)) this.pending.set(src, []);
+    return this.pending.get(src);
   }
 
   #isPending(entry) {
