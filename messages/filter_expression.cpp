@@ -47,7 +47,7 @@ namespace {
 
 void CopyStrings(MessageStrings& to, const MessageStrings& from)
 {
-    for (MessageString* s = from.First(); s; s = s->Next()) to.Add(s->value);
+    for (const MessageString& s : from) to.Add(s.value);
 }
 
 }  // namespace
@@ -76,14 +76,15 @@ bool MessageFilter::NamesContent() const
 
 namespace {
 
-bool Same(const char* term, const char* value)
+bool Same(const MessageString& term, const char* value, unsigned key)
 {
-    return value && !strcasecmp(term, value);
+    return value && term.key == key && !strcasecmp(term.value, value);
 }
 
-bool Notifies(const char* term, const MessageContent* content)
+bool Notifies(const MessageString& term, const MessageContent* content)
 {
-    return *term ? content->notifications.ContainsCaseless(term) : !content->notifications.Empty();
+    return *term.value ? content->notifications.ContainsCaseless(term.value, term.key)
+                       : !content->notifications.Empty();
 }
 
 }  // namespace
@@ -92,14 +93,14 @@ bool MessageFilter::check(const MessageContent* content) const
 {
     // Under AND a false term decides, under OR a true one.
     const bool decisive = op == OR;
-    for (MessageString* t = topics.First(); t; t = t->Next())
-        if (Same(t->value, content->topic) == decisive) return decisive;
-    for (MessageString* a = authors.First(); a; a = a->Next())
-        if (Same(a->value, content->author) == decisive) return decisive;
-    for (MessageString* t = tags.First(); t; t = t->Next())
-        if (content->tags.ContainsCaseless(t->value) == decisive) return decisive;
-    for (MessageString* n = notifications.First(); n; n = n->Next())
-        if (Notifies(n->value, content) == decisive) return decisive;
+    for (const MessageString& t : topics)
+        if (Same(t, content->topic, content->topicKey) == decisive) return decisive;
+    for (const MessageString& a : authors)
+        if (Same(a, content->author, content->authorKey) == decisive) return decisive;
+    for (const MessageString& t : tags)
+        if (content->tags.ContainsCaseless(t.value, t.key) == decisive) return decisive;
+    for (const MessageString& n : notifications)
+        if (Notifies(n, content) == decisive) return decisive;
     for (MessageFilter* f = filters; f; f = f->next)
         if (f->check(content) == decisive) return decisive;
     return !decisive;

@@ -43,8 +43,8 @@ bool WriteTerms(const MessageFilter& f, SqlText& out, bool shortForm);
 
 bool WriteEach(const MessageStrings& values, const char* format, Separator& sep, SqlText& out)
 {
-    for (MessageString* v = values.First(); v; v = v->Next())
-        if (!out.Print(format, sep.Next(), v->value)) return false;
+    for (const MessageString& v : values)
+        if (!out.Print(format, sep.Next(), v.value)) return false;
     return true;
 }
 
@@ -52,23 +52,23 @@ bool WriteIn(const MessageStrings& values, const char* format, const char* close
 {
     if (values.Empty()) return true;
     if (!out.Print(format, sep.Next())) return false;
-    for (MessageString* v = values.First(); v; v = v->Next())
-        if (!out.Print(v == values.First() ? "%s" : ",%s", v->value)) return false;
+    for (const MessageString& v : values)
+        if (!out.Print(&v == values.First() ? "%s" : ",%s", v.value)) return false;
     return out.Print("%q", close);
 }
 
 bool WriteNotificationsIn(const MessageStrings& values, Separator& sep, SqlText& out)
 {
     // One empty name already selects every message that notifies anybody.
-    for (MessageString* v = values.First(); v; v = v->Next())
-        if (!*v->value) return out.Print(NOTIFIES_ANYBODY, sep.Next());
+    for (const MessageString& v : values)
+        if (!*v.value) return out.Print(NOTIFIES_ANYBODY, sep.Next());
     return WriteIn(values, NOTIFIES_IN, ")))", sep, out);
 }
 
 bool WriteNotifications(const MessageStrings& values, Separator& sep, SqlText& out)
 {
-    for (MessageString* v = values.First(); v; v = v->Next()) {
-        bool ok = *v->value ? out.Print(NOTIFIES, sep.Next(), v->value) : out.Print(NOTIFIES_ANYBODY, sep.Next());
+    for (const MessageString& v : values) {
+        bool ok = *v.value ? out.Print(NOTIFIES, sep.Next(), v.value) : out.Print(NOTIFIES_ANYBODY, sep.Next());
         if (!ok) return false;
     }
     return true;

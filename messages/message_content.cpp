@@ -21,8 +21,21 @@ MessageContent::MessageContent(unsigned type, unsigned long long addsTo, unsigne
                                const char* author, const char* topic, const char* tdn, const char* text,
                                const char* guid)
     : discussionId(addsTo), type(type), addsTo(addsTo), repliesTo(repliesTo), author(Copy(author)),
-      topic(Copy(topic)), tdn(Copy(tdn)), text(Copy(text)), guid(Copy(guid))
+      topic(Copy(topic)), tdn(Copy(tdn)), text(Copy(text)), guid(Copy(guid)), authorKey(CaselessKey(author)),
+      topicKey(CaselessKey(topic))
 {
+}
+
+void MessageContent::SetAuthor(const char* value)
+{
+    ReplaceString(author, value);
+    authorKey = CaselessKey(value);
+}
+
+void MessageContent::SetTopic(const char* value)
+{
+    ReplaceString(topic, value);
+    topicKey = CaselessKey(value);
 }
 
 MessageContent::~MessageContent()

@@ -21,6 +21,7 @@ public:
     // The discussion as announced to clients.
     unsigned long long addsTo;
     unsigned long long repliesTo;
+    // Changed through SetAuthor and SetTopic, which keep their keys.
     char* author;
     char* topic;
     char* tdn;
@@ -33,6 +34,12 @@ public:
     bool quiet = false;
     // Pending updates that refer to this content.
     int useCount = 0;
+    // CaselessKey of author and topic, for the filters that test each update.
+    unsigned authorKey;
+    unsigned topicKey;
+
+    void SetAuthor(const char* value);
+    void SetTopic(const char* value);
 };
 
 // Whether a text may be stored: every row and update that carries it must

@@ -11,37 +11,47 @@ void ReplaceString(char*& field, const char* value)
     field = copy;
 }
 
-MessageString::MessageString(const char* value) : value(strdup(value)) {}
-
-MessageString::~MessageString()
+unsigned CaselessKey(const char* value)
 {
-    free(value);
+    // FNV-1a
+    unsigned key = 2166136261u;
+    for (const unsigned char* c = (const unsigned char*)value; c && *c; c++) {
+        unsigned char folded = *c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c;
+        key = (key ^ folded) * 16777619u;
+    }
+    return key;
 }
 
 void MessageStrings::Add(const char* value)
 {
-    if (value) list.push_back(new MessageString(value));
+    if (value) items.push_back({strdup(value), CaselessKey(value)});
 }
 
 bool MessageStrings::Contains(const char* value) const
 {
     if (!value) return false;
-    for (MessageString* s = First(); s; s = s->Next())
-        if (!strcmp(s->value, value)) return true;
+    for (const MessageString& s : *this)
+        if (!strcmp(s.value, value)) return true;
     return false;
 }
 
 bool MessageStrings::ContainsCaseless(const char* value) const
 {
+    return ContainsCaseless(value, CaselessKey(value));
+}
+
+bool MessageStrings::ContainsCaseless(const char* value, unsigned key) const
+{
     if (!value) return false;
-    for (MessageString* s = First(); s; s = s->Next())
-        if (!strcasecmp(s->value, value)) return true;
+    for (const MessageString& s : *this)
+        if (s.key == key && !strcasecmp(s.value, value)) return true;
     return false;
 }
 
 void MessageStrings::Clear()
 {
-    while (MessageString* s = First()) delete s;
+    for (MessageString& s : items) free(s.value);
+    items.clear();
 }
 
 std::string GuidText(const char* value)

@@ -9,8 +9,8 @@ TaskChatRecipients::TaskChatRecipients(IDatabase* database, const char* writer, 
     : MessagesTaskRows(database), writer(writer ? writer : "")
 {
     // Names are at most 256 characters where they are stored; longer ones match nobody.
-    for (MessageString* n = notified.First(); n; n = n->Next())
-        if (strlen(n->value) <= 256) this->notified.push_back(n->value);
+    for (const MessageString& n : notified)
+        if (strlen(n.value) <= 256) this->notified.push_back(n.value);
 }
 
 void TaskChatRecipients::Start(UTask* owner)

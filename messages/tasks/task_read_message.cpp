@@ -35,8 +35,8 @@ void TaskReadMessage::Take(IDataSet* row)
     content->id = id;
     content->addsTo = content->discussionId = row->GetULong64Value("adds_to");
     content->repliesTo = row->GetULong64Value("replies_to");
-    ReplaceString(content->author, row->GetStringValueWithNull("author"));
-    ReplaceString(content->topic, row->GetStringValueWithNull("topic"));
+    content->SetAuthor(row->GetStringValueWithNull("author"));
+    content->SetTopic(row->GetStringValueWithNull("topic"));
     ReplaceString(content->text, row->GetStringValueWithNull("text"));
     ReplaceString(content->guid, row->GetStringValueWithNull("guid"));
     content->quiet = !row->GetBoolValue("recent");

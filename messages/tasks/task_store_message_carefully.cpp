@@ -12,9 +12,7 @@ namespace {
 
 const MessageString* Nth(const MessageStrings& list, size_t n)
 {
-    const MessageString* s = list.First();
-    while (s && n--) s = s->Next();
-    return s;
+    return n < list.Count() ? list.First() + n : nullptr;
 }
 
 bool Seen(std::vector<unsigned long long>& ids, unsigned long long id)
@@ -97,8 +95,8 @@ void TaskStoreMessageCarefully::DatabaseBeginTransactionResult(IDatabase*)
 {
     List(objects, content->author);
     List(objects, content->topic);
-    for (const MessageString* s = content->notifications.First(); s; s = s->Next()) List(objects, s->value);
-    for (const MessageString* s = content->tags.First(); s; s = s->Next()) List(tags, s->value);
+    for (const MessageString& s : content->notifications) List(objects, s.value);
+    for (const MessageString& s : content->tags) List(tags, s.value);
     Next();
 }
 
@@ -194,7 +192,7 @@ void TaskStoreMessageCarefully::DatabaseExecSQLResult(IDatabase*, IDataSet* data
         else content->repliesTo = dataSet->GetULong64Value("id");
         const char* topic = dataSet->GetStringValue("topic");
         refused = poster && !poster->FindTopic(topic);
-        ReplaceString(content->topic, topic);
+        content->SetTopic(topic);
     }
     delete dataSet;
     if (refused) {

@@ -68,7 +68,7 @@ void TaskStoreMessageConfidently::DatabaseExecSQLResult(IDatabase*, IDataSet* da
         else content->repliesTo = dataSet->GetULong64Value("id");
         const char* topic = dataSet->GetStringValue("topic");
         refused = poster && !poster->FindTopic(topic);
-        ReplaceString(content->topic, topic);
+        content->SetTopic(topic);
     }
     delete dataSet;
     if (!refused) return InsertMessage();
@@ -106,7 +106,8 @@ void TaskStoreMessageConfidently::NextReference()
 {
     const MessageString* next;
     if (state != NOTIFICATIONS) {
-        next = state == TAGS ? static_cast<const MessageString*>(reference)->Next() : content->tags.First();
+        next = state == TAGS ? content->tags.Next(static_cast<const MessageString*>(reference))
+                             : content->tags.First();
         if (next) {
             SetState(TAGS);
             reference = next;
@@ -116,7 +117,7 @@ void TaskStoreMessageConfidently::NextReference()
             return;
         }
     }
-    next = state == NOTIFICATIONS ? static_cast<const MessageString*>(reference)->Next()
+    next = state == NOTIFICATIONS ? content->notifications.Next(static_cast<const MessageString*>(reference))
                                   : content->notifications.First();
     if (next) {
         SetState(NOTIFICATIONS);

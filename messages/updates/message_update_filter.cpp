@@ -24,10 +24,9 @@ bool MessagesFilter::Test(MessagesUpdateMessage* update)
     if (update->Src() && Name() && update->SessionId() == Session()->SessionId() && !strcmp(Name(), update->Src()))
         return false;
     const MessageContent* message = update->Message();
-    if (reader && !reader->FindTopic(message->topic)) return false;
-    if (addsTo && addsTo == message->addsTo) return true;
-    if (liked != update->Liked()) return false;
-    return check(message);
+    // Most filters fail on their terms: they are tested before the topic look-up.
+    bool matches = (addsTo && addsTo == message->addsTo) || (liked == update->Liked() && check(message));
+    return matches && (!reader || reader->FindTopic(message->topic));
 }
 
 namespace {

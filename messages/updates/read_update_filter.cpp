@@ -35,10 +35,11 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 {
     const MessageContent* message = update->Message();
     if (message->quiet) return false;
+    // Most filters fail on their terms: they are tested first, the dearer look-ups after.
+    if (!check(message)) return false;
     // Nobody has unread messages of their own.
     if (User() && message->author && !strcasecmp(User()->Name(), message->author)) return false;
     if (reader && !reader->FindTopic(message->topic)) return false;
-    if (!check(message)) return false;
     if (state == COUNTING) state = COUNTING_CHANGED;
     return true;
 }

@@ -173,6 +173,14 @@ TEST(message_filter, check_compares_without_regard_to_case_and_skips_missing_fie
     f.AddTag("URGENT");
     f.AddNotification("bob");
     EXPECT_TRUE(f.check(&m));
+    // What the store makes of a message's topic and author is what filters then see.
+    m.SetTopic("T2");
+    m.SetAuthor("Carol");
+    EXPECT_FALSE(f.check(&m));
+    MessageFilter moved(MessageFilter::AND);
+    moved.AddTopic("t2");
+    moved.AddAuthor("CAROL");
+    EXPECT_TRUE(moved.check(&m));
     MessageContent bare(0, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
     MessageFilter any(MessageFilter::OR);
     any.AddTopic("");

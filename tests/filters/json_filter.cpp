@@ -18,7 +18,7 @@ std::string Shape(const MessageFilter& f)
 {
     auto list = [](const MessageStrings& l) {
         std::string s;
-        for (MessageString* v = l.First(); v; v = v->Next()) s += std::string(v == l.First() ? "" : ",") + v->value;
+        for (const MessageString& v : l) s += std::string(&v == l.First() ? "" : ",") + v.value;
         return s;
     };
     std::string s = (f.op == MessageFilter::OR ? "or{" : "and{") + list(f.topics) + "|" + list(f.authors) + "|" +
