@@ -86,7 +86,7 @@ void AppUpdates::IoExec(void*)
         cursor = user ? user->First() : update->group->First();
         resuming = true;
     }
-    for (unsigned handled = 0; cursor && handled < FILTERS_PER_CALL; handled++) {
+    for (unsigned taken = 0, tested = 0; cursor && taken < FILTERS_PER_CALL && tested < TESTS_PER_CALL; tested++) {
         AppUpdatesFilterY* filter = cursor;
         // The user's filters are one block; the next user's begin after it.
         if (user && filter->User() != user) {
@@ -99,6 +99,7 @@ void AppUpdates::IoExec(void*)
         AppUpdatesSession* session = filter->Session();
         if (session && !session->ReceivesUpdates()) continue;
         if (!filter->Test(update)) continue;
+        taken++;
         if (!session || !session->updatePending) filter->Send(update);
         else if (session->QueuedCount() < AppUpdatesSession::MAX_QUEUED) new AppUpdatesQueued(update, filter);
         else session->QueueOverflow();

@@ -65,7 +65,11 @@ private:
 // order, a few filters per deferred call so that no call runs long.
 class AppUpdates : public UIoExec {
 public:
+    // A call ends after this many filters that took the update (sent or
+    // queued it), or after TESTS_PER_CALL filters tested: a test costs a
+    // hundredth of a send, and an update tests every filter of its group.
     static const unsigned FILTERS_PER_CALL = 10;
+    static const unsigned TESTS_PER_CALL = 500;
 
     explicit AppUpdates(IIoMux* iomux);
     // Sessions are gone by now; updates still waiting are dropped.

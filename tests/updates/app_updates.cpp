@@ -268,3 +268,13 @@ TEST_F(app_updates, many_sessions_each_receive_every_update_in_order_at_their_ow
     }
     EXPECT_EQ(UPDATES, gone.size());
 }
+
+TEST_F(app_updates, a_pass_ends_after_a_few_filters_that_take_the_update_or_many_that_decline_it)
+{
+    const unsigned DECLINING = 2 * AppUpdates::TESTS_PER_CALL, TAKING = AppUpdates::FILTERS_PER_CALL + 1;
+    for (unsigned i = 0; i < DECLINING; i++) Filter(NewSession(), "d" + std::to_string(i))->passes = false;
+    for (unsigned i = 0; i < TAKING; i++) Filter(NewSession(), "t" + std::to_string(i));
+    Start("u");
+    EXPECT_EQ(4u, Drain());
+    EXPECT_EQ(DECLINING + TAKING, tested.size());
+}
