@@ -96,6 +96,14 @@ AppUpdatesFilterY::AppUpdatesFilterY(const AppUpdatesFilterY* place)
     group->filters.insert_after(const_cast<AppUpdatesFilterY*>(place), this);
 }
 
+std::vector<AppUpdate*> AppUpdatesFilterY::QueuedUpdates() const
+{
+    std::vector<AppUpdate*> updates;
+    for (istd::listElement* link = queued.front(); link; link = link->goNext())
+        updates.push_back(AppUpdatesQueued::OfFilterLink(link)->Update());
+    return updates;
+}
+
 AppUpdatesFilterY::~AppUpdatesFilterY()
 {
     while (!queued.empty()) delete AppUpdatesQueued::OfFilterLink(queued.front());

@@ -3,6 +3,8 @@
 #include "runtime/btree.h"
 #include "runtime/istd_list.h"
 
+#include <vector>
+
 class AppUpdate;
 class AppUpdates;
 class AppUpdatesFilterY;
@@ -99,6 +101,8 @@ public:
     AppUpdatesSession* Session() const { return session; }
     AppUpdatesUser* User() const { return user; }
     unsigned QueuedCount() const { return queued.size(); }
+    // The updates queued for this filter, oldest first.
+    std::vector<AppUpdate*> QueuedUpdates() const;
 
     // Lookup key of the session's filter tree.
     struct Key {

@@ -20,6 +20,8 @@ MessagesKeptCount::MessagesKeptCount(const MessagesFilterRead* from) : MessagesF
         for (const std::string& name : within.Names()) topics->AddTopic(name.c_str());
     }
     Counted(from->Count(), within, from->CountedEra());
+    // What was still queued for the session had not reached its count yet.
+    for (AppUpdate* update : from->QueuedUpdates()) Apply(static_cast<MessagesUpdateRead*>(update));
 }
 
 MessagesKeptCounts::MessagesKeptCounts(MessagesCommon* common) : common(common) {}
@@ -37,8 +39,7 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
     for (AppUpdatesFilterY* f = entry->First(); f && f->User() == entry; f = f->Next()) {
         if (f->Session() != session) continue;
         auto* filter = static_cast<MessagesFilterRead*>(f);
-        // Updates still queued for the filter are not in its count yet.
-        if (!filter->IsExact() || filter->QueuedCount() || !(filter->CountedWithin() == readable) ||
+        if (!filter->IsExact() || !(filter->CountedWithin() == readable) ||
             filter->CountedEra() != Era(*filter))
             continue;
         std::string key = TaskUnreadCount(nullptr, user, filter, 0, readable).Key();
