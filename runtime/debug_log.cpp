@@ -138,10 +138,18 @@ void Debug::appPrintfV(const char* appName, const char* appDomain, const char* f
     if (!logging) return;
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm tm;
-    gmtime_r(&now.tv_sec, &tm);
+    // Busy loops write thousands of lines a second: the date is made once a second.
+    thread_local time_t second = -1;
+    thread_local char date[32];
+    thread_local size_t n = 0;
+    if (now.tv_sec != second) {
+        struct tm tm;
+        gmtime_r(&now.tv_sec, &tm);
+        n = strftime(date, sizeof(date), "%m-%d %H:%M:%S", &tm);
+        second = now.tv_sec;
+    }
     char stamp[48];
-    size_t n = strftime(stamp, sizeof(stamp), "%m-%d %H:%M:%S", &tm);
+    memcpy(stamp, date, n);
     snprintf(stamp + n, sizeof(stamp) - n, ".%03u ", static_cast<unsigned>(now.tv_nsec / 1000000));
 
     LineText format;
