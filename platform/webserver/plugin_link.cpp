@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -83,15 +84,16 @@ void PluginLink::WriteNext()
 void PluginLink::ReadMore()
 {
     if (inPos_) {
-        in_.erase(0, inPos_);
+        memmove(in_.data(), in_.data() + inPos_, inEnd_ - inPos_);
+        inEnd_ -= inPos_;
         inPos_ = 0;
     }
-    size_t have = in_.size();
-    in_.resize(have + kReadChunk);
+    size_t have = inEnd_;
+    if (in_.size() < have + kReadChunk) in_.resize(have + kReadChunk);
     auto self = shared_from_this();
-    socket_.async_read_some(asio::buffer(&in_[have], kReadChunk), [self, have](boost::system::error_code ec, size_t n) {
+    socket_.async_read_some(asio::buffer(in_.data() + have, kReadChunk), [self, have](boost::system::error_code ec, size_t n) {
         if (self->closed_) return;
-        self->in_.resize(have + n);
+        self->inEnd_ = have + n;
         if (ec) {
             if (ec != asio::error::eof) return self->Close("read failed: " + ec.message());
             return self->Close(have ? "disconnected inside a frame" : "disconnected");
@@ -105,14 +107,14 @@ void PluginLink::DispatchBuffered()
     // A channel may drop the link while it handles a frame.
     auto self = shared_from_this();
     while (!closed_) {
-        size_t available = in_.size() - inPos_;
+        size_t available = inEnd_ - inPos_;
         if (available < kFrameHeaderSize) break;
-        FrameHeader frame = DecodeFrameHeader(reinterpret_cast<const unsigned char*>(&in_[inPos_]));
+        FrameHeader frame = DecodeFrameHeader(reinterpret_cast<const unsigned char*>(in_.data() + inPos_));
         if (frame.type == WSM_NONE || frame.type > WSM_LAST)
             return Fail("unknown message type " + std::to_string(frame.type));
         if (available < kFrameHeaderSize + frame.size) break;
         frame_ = frame;
-        body_.assign(in_, inPos_ + kFrameHeaderSize, frame.size);
+        body_.assign(in_.data() + inPos_ + kFrameHeaderSize, frame.size);
         inPos_ += kFrameHeaderSize + frame.size;
         Dispatch();
     }

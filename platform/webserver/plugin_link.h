@@ -4,9 +4,9 @@
 #include <stdint.h>
 
 #include <boost/asio/local/stream_protocol.hpp>
-#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/webserver/frame.h"
@@ -51,9 +51,11 @@ private:
     boost::asio::local::stream_protocol::socket socket_;
     ServerContext& context_;
     std::string name_;
-    // Bytes read but not yet dispatched start at inPos_: one read often brings many frames.
-    std::string in_;
+    // Bytes read but not yet dispatched are those from inPos_ to inEnd_: one read often brings
+    // many frames. The buffer keeps its size, so that a read does not clear room it has cleared before.
+    std::vector<char> in_;
     size_t inPos_ = 0;
+    size_t inEnd_ = 0;
     FrameHeader frame_;
     std::string body_;
     // Frames queued while a write is in flight go out together in the next one.
@@ -61,7 +63,7 @@ private:
     std::vector<std::string> sending_;
     bool writing_ = false;
     bool closed_ = false;
-    std::map<uint32_t, std::shared_ptr<IPluginChannel>> channels_;
+    std::unordered_map<uint32_t, std::shared_ptr<IPluginChannel>> channels_;
 };
 
 }  // namespace wsp
