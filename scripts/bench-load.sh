@@ -219,9 +219,14 @@ run() {
       "$(memory_kb pss $(postgres_pids))"
     echo "load $load0 $(cut -d' ' -f1-3 /proc/loadavg)"
   } >"$dir/figures-$n"
-  # A statement with a filter differs by its filter's shape; its first 150
-  # characters tell which request it serves. Time is planning and execution:
-  # the service sends its reading statements as text, planned every time.
+  top_statements >"$dir/statements-$n"
+  wait "$sampler" || { echo "bench-load.sh: the connection sampler failed:" >&2; cat "$dir/busy-$n" >&2; }
+  wait "$gen" || true
+}
+
+# A statement with a filter differs by its filter's shape; its first 150
+# characters tell which request it serves. Time is planning and execution.
+top_statements() {
   psql_admin -A -F $'\t' -P footer=off -c "SELECT SUM(calls) AS calls,
       round(SUM(total_plan_time + total_exec_time)::numeric, 1) AS total_ms,
       round((SUM(total_plan_time) / SUM(calls))::numeric, 3) AS mean_plan_ms,
@@ -230,9 +235,7 @@ run() {
       round((100 * SUM(total_plan_time + total_exec_time) / SUM(SUM(total_plan_time + total_exec_time)) OVER ())::numeric, 1) AS share,
       COUNT(*) AS shapes, left(regexp_replace(query, '\s+', ' ', 'g'), 150) AS statement
     FROM pg_stat_statements s JOIN pg_roles r ON r.oid = s.userid AND r.rolname = 'messages'
-    GROUP BY 9 ORDER BY SUM(total_plan_time + total_exec_time) DESC LIMIT 10" >"$dir/statements-$n"
-  wait "$sampler" || { echo "bench-load.sh: the connection sampler failed:" >&2; cat "$dir/busy-$n" >&2; }
-  wait "$gen" || true
+    GROUP BY 9 ORDER BY SUM(total_plan_time + total_exec_time) DESC LIMIT 10"
 }
 
 # The figures of run N in one line.
@@ -378,13 +381,17 @@ if [ "$storm" != 0 ] && [ "$storm_n" != 0 ]; then
   gen=$!
   if wait_for "$out" storm-ready $((ramp + 90)) "$gen"; then
     sleep 2
+    psql_admin -c "SELECT pg_stat_statements_reset()" >/dev/null
     restart_webserver
     wait "$gen" || touch "$dir/failed"
+    top_statements >"$dir/statements-storm"
     echo "login storm: $(grep '^storm ' "$out" || echo "did not end: $(tail -n 3 "$dir/storm.err")")" \
       "(from the first dropped connection to the last person logged in with both filters registered again;" \
       "the webserver restarted at once, the service links up after 1 s)"
     echo "every 5 s of the storm: who is back, and where the others wait:"
     grep '^storm-progress' "$out" | awk 'NR % 5 == 0' | sed 's/^storm-progress /  /'
+    echo "the statements with the most total time from the restart to the end of the storm run:"
+    column -t -s $'\t' "$dir/statements-storm" | cut -c1-400 | sed 's/^/  /'
   else
     echo "bench-load.sh: the storm run never got ready" >&2
     cat "$out" "$dir/storm.err" >&2

@@ -7,6 +7,8 @@
 # var/fuzz/TARGET/ and the job logs in var/fuzz/TARGET/fuzz-N.log.
 # fuzz_session_api gets a throwaway PostgreSQL of its own.
 # One line per target: executions, time, exec/s, crashes, PASS or FAIL.
+# FUZZ_UNIT_TIMEOUT (seconds an input may take, default 60) can be raised so
+# that the jobs survive being paused (kill -STOP) while the machine measures.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
@@ -45,7 +47,7 @@ for target in "${targets[@]}"; do
   start=$(date +%s)
   # Each job exits on its first crash; the count below finds it.
   (cd "$work" && nice -n 19 "$build/fuzz/$target" -jobs="$jobs" -workers="$jobs" -runs="$per" \
-    -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" corpus >/dev/null 2>&1) || true
+    -timeout="${FUZZ_UNIT_TIMEOUT:-60}" -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/" corpus >/dev/null 2>&1) || true
   seconds=$(( $(date +%s) - start ))
   executed=$(cat "$work"/fuzz-*.log 2>/dev/null | sed -n 's/^stat::number_of_executed_units: *//p' | awk '{n += $1} END {print n + 0}')
   crashes=$(($(findings "$work") - before))
