@@ -17,30 +17,65 @@ MessageFilter::~MessageFilter()
 void MessageFilter::AddTopic(const char* topic)
 {
     topics.Add(topic);
+    Touch();
 }
 
 void MessageFilter::AddAuthor(const char* author)
 {
     authors.Add(author);
+    Touch();
 }
 
 void MessageFilter::AddTag(const char* tag)
 {
     tags.Add(tag);
+    Touch();
 }
 
 void MessageFilter::AddNotification(const char* notification)
 {
     notifications.Add(notification);
+    Touch();
 }
 
 MessageFilter* MessageFilter::AddFilter(opType nestedOp)
 {
     MessageFilter* f = new MessageFilter(nestedOp);
+    f->parent = this;
+    Touch();
     if (lastFilter) lastFilter->next = f;
     else filters = f;
     lastFilter = f;
     return f;
+}
+
+void MessageFilter::Touch()
+{
+    for (MessageFilter* f = this; f; f = f->parent) f->gateKnown = false;
+}
+
+unsigned long long MessageFilter::TopicGate() const
+{
+    if (gateKnown && gateOp == op) return gate;
+    unsigned long long mask;
+    if (op == AND) {
+        mask = ~0ULL;
+        for (const MessageString& t : topics) mask &= TopicBit(t.key);
+        for (const MessageFilter* f = filters; f; f = f->next) mask &= f->TopicGate();
+    }
+    else if (!authors.Empty() || !tags.Empty() || !notifications.Empty()) {
+        // Another term may match a message of any topic.
+        mask = ~0ULL;
+    }
+    else {
+        mask = 0;
+        for (const MessageString& t : topics) mask |= TopicBit(t.key);
+        for (const MessageFilter* f = filters; f; f = f->next) mask |= f->TopicGate();
+    }
+    gate = mask;
+    gateOp = op;
+    gateKnown = true;
+    return mask;
 }
 
 namespace {

@@ -44,6 +44,11 @@ public:
     // also limits which topics a user reads, so it must never widen.
     int WriteFilters(char* buf, int size, SqlParams* params = nullptr) const;
     bool check(const MessageContent* content) const;
+    // A bit of each topic that a message matched by the filter may have
+    // (TopicBit of its key); every bit where the filter does not limit topics.
+    // Kept until a term is added.
+    unsigned long long TopicGate() const;
+    static unsigned long long TopicBit(unsigned topicKey) { return 1ULL << (topicKey & 63); }
 
     MessageStrings topics;
     MessageStrings authors;
@@ -55,5 +60,12 @@ public:
     opType op;
 
 private:
+    // Marks this filter's gate and its enclosing filters' for recomputing.
+    void Touch();
+
     MessageFilter* lastFilter = nullptr;
+    MessageFilter* parent = nullptr;
+    mutable unsigned long long gate = 0;
+    mutable bool gateKnown = false;
+    mutable opType gateOp = AND;
 };

@@ -84,6 +84,7 @@ void AppUpdates::IoExec(void*)
     AppUpdatesUser* user = update->user;
     if (!resuming) {
         cursor = user ? user->First() : update->group->First();
+        gate = update->Gate();
         resuming = true;
     }
     for (unsigned taken = 0, tested = 0; cursor && taken < FILTERS_PER_CALL && tested < TESTS_PER_CALL; tested++) {
@@ -96,6 +97,7 @@ void AppUpdates::IoExec(void*)
         // Moved on first: Send may delete this filter or others.
         cursor = filter->Next();
         if (user && cursor && cursor->User() != user) cursor = nullptr;
+        if (!(filter->Gate() & gate)) continue;
         AppUpdatesSession* session = filter->Session();
         if (session && !session->ReceivesUpdates()) continue;
         if (!filter->Test(update)) continue;

@@ -22,6 +22,9 @@ public:
     AppUpdatesFilters* Group() const { return group; }
     AppUpdatesUser* User() const { return user; }
     unsigned QueuedCount() const { return queued; }
+    // Bits of what the update is about: a filter whose Gate shares none
+    // with it cannot take it and is passed over without a Test.
+    virtual unsigned long long Gate() const { return ~0ULL; }
 
 private:
     friend class AppUpdates;
@@ -100,5 +103,7 @@ private:
     // The head update has been handed to some filters already; the cursor
     // may be null then because the filter it named went away.
     bool resuming = false;
+    // The head update's Gate.
+    unsigned long long gate = ~0ULL;
     unsigned long long nextSessionId = 1;
 };

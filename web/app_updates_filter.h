@@ -93,6 +93,10 @@ public:
     // nothing. Neither may delete a session; Send may delete filters.
     virtual bool Test(AppUpdate* update) = 0;
     virtual void Send(AppUpdate* update) = 0;
+    // Bits of the updates the filter may take (AppUpdate::Gate); every bit
+    // set is always right. Read from the filter alone, so that the many
+    // filters an update cannot reach cost no more than their list entry.
+    virtual unsigned long long Gate() { return ~0ULL; }
 
     AppUpdatesFilterY* Next() const { return static_cast<AppUpdatesFilterY*>(goNext()); }
     const char* Name() const { return name; }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "messages/filter_expression.h"
 #include "messages/message_content.h"
 #include "messages/tasks/task_read_dn.h"
 #include "runtime/assert.h"
@@ -21,6 +22,11 @@ MessagesUpdateMessage::~MessagesUpdateMessage()
     free(src);
     free(dn);
     MessageContentRelease(message);
+}
+
+unsigned long long MessagesUpdateMessage::Gate() const
+{
+    return message ? MessageFilter::TopicBit(message->topicKey) : ~0ULL;
 }
 
 void MessagesUpdateMessage::SetState(State next)

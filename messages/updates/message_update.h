@@ -27,6 +27,7 @@ public:
     const char* Src() const { return src; }
     unsigned long long Timestamp() const { return timestamp; }
     MessageContent* Message() const { return message; }
+    unsigned long long Gate() const override;
     bool Liked() const { return liked; }
     const char* Dn() const { return dn; }
 

@@ -19,6 +19,8 @@ public:
 
     bool Test(MessagesUpdateMessage* update) override;
     void Send(MessagesUpdateMessage* update) override;
+    // A discussion's own filter takes its messages whatever its terms say.
+    unsigned long long Gate() override { return addsTo ? ~0ULL : TopicGate(); }
 
     bool Liked() const { return liked; }
     unsigned long long AddsTo() const { return addsTo; }

@@ -1,5 +1,6 @@
 #include "messages/updates/read_update.h"
 
+#include "messages/filter_expression.h"
 #include "messages/message_content.h"
 
 MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change,
@@ -16,4 +17,9 @@ MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, const cha
 MessagesUpdateRead::~MessagesUpdateRead()
 {
     if (shared) MessageContentRelease(message);
+}
+
+unsigned long long MessagesUpdateRead::Gate() const
+{
+    return message ? MessageFilter::TopicBit(message->topicKey) : ~0ULL;
 }

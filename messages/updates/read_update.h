@@ -15,6 +15,7 @@ public:
     ~MessagesUpdateRead() override;
 
     MessageContent* Message() const { return message; }
+    unsigned long long Gate() const override;
     int Change() const { return change; }
     unsigned Count() const { return count; }
 

@@ -70,8 +70,12 @@ protected:
     std::string Agreeing(const MessageFilter& f)
     {
         std::string matched;
-        for (auto& m : stored)
-            if (f.check(m.get())) matched += (matched.empty() ? "" : ",") + std::to_string(m->id);
+        for (auto& m : stored) {
+            if (!f.check(m.get())) continue;
+            matched += (matched.empty() ? "" : ",") + std::to_string(m->id);
+            // The distribution passes over a filter whose gate lacks the message's topic.
+            EXPECT_TRUE(f.TopicGate() & MessageFilter::TopicBit(m->topicKey)) << m->id;
+        }
         std::string full = Sql(f), brief = Sql(f, full.size() + 1);
         EXPECT_EQ(matched, Selected(full)) << full;
         if (brief != "FALSE" && !brief.empty()) {
@@ -187,4 +191,19 @@ TEST(message_filter, check_compares_without_regard_to_case_and_skips_missing_fie
     any.AddAuthor("");
     any.AddNotification("");
     EXPECT_FALSE(any.check(&bare));
+}
+
+TEST(message_filter, topic_gate_follows_terms_added_after_it_was_taken)
+{
+    auto bit = [](const char* topic) { return MessageFilter::TopicBit(CaselessKey(topic)); };
+    MessageFilter f(MessageFilter::AND);
+    MessageFilter* topics = f.AddFilter(MessageFilter::OR);
+    topics->AddTopic("general");
+    EXPECT_EQ(bit("GENERAL"), f.TopicGate());
+    topics->AddTopic("random");
+    f.AddAuthor("alice");
+    EXPECT_EQ(bit("general") | bit("random"), f.TopicGate());
+    // Under OR an author may match a message of any topic.
+    topics->AddAuthor("bob");
+    EXPECT_EQ(~0ULL, f.TopicGate());
 }
