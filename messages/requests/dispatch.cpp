@@ -141,10 +141,12 @@ MessagesRequest* CreateGetMore(MessagesSession& s, json_io& msg, unsigned short 
 
 MessagesRequest* CreateSetUnreadFilter(MessagesSession& s, json_io& msg, unsigned short base)
 {
+    auto* old = static_cast<MessagesFilterRead*>(s.AppFilterGet(&s.RequestCommon()->readFilters, s.Src()));
+    SetUnreadFilter::Held held = SetUnreadFilter::Hold(&s, old);
     auto* filter = new MessagesFilterRead(&s.RequestCommon()->readFilters, &s, s.Src(), s.Sip(), Reader(s));
     // Without a "filter" the count covers the user's topics.
     jsonFilter(filter, msg, msg.get_object(base, "filter"), &s);
-    return new SetUnreadFilter(&s, filter, Readable(s));
+    return new SetUnreadFilter(&s, filter, Readable(s), held);
 }
 
 MessagesRequest* CreateSetRead(MessagesSession& s, json_io& msg, unsigned short base)

@@ -49,9 +49,20 @@ void SetRead::AfterReply()
         new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
 }
 
+SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, const MessagesFilterRead* old)
+{
+    Held held;
+    if (!old || !old->IsExact() || old->QueuedCount() || context->RequestUpdates()->PendingUpdates()) return held;
+    held.valid = true;
+    held.key = TaskUnreadCount(nullptr, context->RequestUser()->sip, old, 0, old->CountedWithin()).Key();
+    held.count = old->Count();
+    held.era = old->CountedEra();
+    return held;
+}
+
 SetUnreadFilter::SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter,
-                                 const MessagesReadableTopics& readable)
-    : MessagesRequest(context), filter(filter), readable(readable)
+                                 const MessagesReadableTopics& readable, const Held& held)
+    : MessagesRequest(context), filter(filter), readable(readable), held(held)
 {
 }
 
@@ -67,6 +78,11 @@ void SetUnreadFilter::Begin()
     unsigned long long kept;
     MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
     era = keeper.Era(*filter);
+    // The held count stands when no change has reached the new filter since.
+    if (held.valid && held.era == era && filter->IsFresh() && held.key == count->Key()) {
+        filter->Counted(held.count, readable, era);
+        return Done(nullptr, false);
+    }
     if (keeper.Take(count->Key(), kept)) {
         filter->Counted(kept, readable, era);
         return Done(nullptr, false);
@@ -83,7 +99,7 @@ void SetUnreadFilter::Done(ITask* task, bool failed)
         reply.Bool("error", true);
     }
     else {
-        // Without a task the count was a kept one.
+        // Without a task the count was a kept or held one.
         if (task) filter->Counted(count->Get(), readable, era);
         reply.Ulong64("count", filter->Count());
     }

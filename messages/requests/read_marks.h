@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "messages/readable_topics.h"
 #include "messages/requests/messages_request.h"
 
@@ -29,8 +31,23 @@ private:
 // filter that the session has just registered for later changes of it.
 class SetUnreadFilter : public MessagesRequest {
 public:
+    // A count that the session's filter of the same name holds, taken
+    // before the new filter replaces it: a client that asks again for the
+    // same count gets it without the database.
+    struct Held {
+        bool valid = false;
+        std::string key;
+        unsigned long long count = 0;
+        unsigned long long era = 0;
+    };
+    // Only an exact count with nothing queued for it, taken while no update
+    // is being distributed: such an update could reach the old filter and
+    // not the new one, which takes another place in the list.
+    static Held Hold(MessagesRequestContext* context, const MessagesFilterRead* old);
+
     // The filter is the session's; it outlives the request.
-    SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter, const MessagesReadableTopics& readable);
+    SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter, const MessagesReadableTopics& readable,
+                    const Held& held);
     ~SetUnreadFilter() override;
     void Begin() override;
 
@@ -39,6 +56,7 @@ private:
 
     MessagesFilterRead* filter;
     MessagesReadableTopics readable;
+    Held held;
     TaskUnreadCount* count = nullptr;
     // Of the kept counts, when the count began.
     unsigned long long era = 0;

@@ -30,6 +30,8 @@ public:
     // not hold already. The era is the counts' keeper's when counted.
     void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0);
     bool IsCounted() const { return state == EXACT || state == INEXACT; }
+    // Not counted yet, and no change has reached it.
+    bool IsFresh() const { return state == COUNTING; }
     bool IsExact() const { return state == EXACT; }
     unsigned long long Count() const { return count; }
     const MessagesReadableTopics& CountedWithin() const { return readable; }

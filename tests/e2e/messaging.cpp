@@ -408,7 +408,7 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
         for (auto& m : p->Pushed()) EXPECT_NE(m.Mt(), "SetRead") << m.text;
 }
 
-TEST_F(e2e_messaging, a_returning_persons_unread_counts_are_kept_moved_meanwhile_and_counted_again_after_edits_or_deletions)
+TEST_F(e2e_messaging, a_persons_unread_counts_are_kept_across_a_return_or_a_repeated_request_and_counted_again_after_edits_or_deletions)
 {
     auto ann = Login("ann", {"team"});
     auto bobPhone = Login("bob", {"team"});
@@ -441,6 +441,7 @@ TEST_F(e2e_messaging, a_returning_persons_unread_counts_are_kept_moved_meanwhile
          ", (SELECT id FROM objects WHERE sip=" + SqlText(N("bob")) + "))");
     bob = Login("bob", {"team"});
     EXPECT_EQ(counts(*bob), Counts({2, 2})) << "kept, moved by the post and the read mark";
+    EXPECT_EQ(counts(*bob), Counts({2, 2})) << "asked again by the same session: held";
     away();
     // An edit may move counts that look at tags: those are counted again.
     JsonMessage edited = ann->Reply(Json().Str("mt", "Update").Num("id", late).Str("text", "late, calmer"),
