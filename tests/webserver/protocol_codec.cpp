@@ -1,4 +1,4 @@
-// Extended headers, routing, and the mapping between HTTP and plugin meta data.
+// Extended headers and the mapping between HTTP and plugin meta data.
 #include <gtest/gtest.h>
 
 #include "platform/webserver/extended_header.h"
@@ -6,7 +6,6 @@
 #include "platform/webserver/plugin_protocol.h"
 #include "platform/webserver/request_header.h"
 #include "platform/webserver/response_meta.h"
-#include "platform/webserver/router.h"
 
 using namespace wsp;
 
@@ -96,24 +95,6 @@ TEST(webserver_codec, extended_header_wire_form_and_framing_errors)
 
 // Longest prefixes, segment boundaries and owners leaving are checked on the
 // real server (forwarding.cpp); here the paths it never sees and the root.
-TEST(webserver_codec, router_refuses_paths_with_query_or_fragment_and_a_root_takes_everything_left)
-{
-    Router router;
-    int a, c;
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app/", &a), REGISTER_OK);
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_ALREADY_REGISTERED);
-    for (const char* bad : {"", "app", "/a?b", "/a b", "/a#"}) EXPECT_EQ(router.Register(PATH_HTTP, bad, &c), REGISTER_PATH_INVALID) << bad;
-    const Router::Route* r = router.Match(PATH_HTTP, "/app/x");
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(Router::Resource(*r, "/app/x?y"), "/x?y");
-    EXPECT_EQ(Router::Resource(*r, "/app?y"), "/?y");
-    EXPECT_EQ(router.Match(PATH_WEBSOCKET, "/app/x"), nullptr) << "kinds of path are apart";
-    EXPECT_EQ(router.Register(PATH_HTTP, "/", &c), REGISTER_OK);
-    EXPECT_EQ(router.Match(PATH_HTTP, "/anything")->owner, &c);
-    EXPECT_EQ(router.Match(PATH_HTTP, "/app/x")->owner, &a);
-    EXPECT_EQ(Router::Resource(*router.Match(PATH_HTTP, "/z"), "/z?q"), "/z?q");
-}
-
 TEST(webserver_codec, request_header_carries_etag_ranges_and_body_size)
 {
     // Tags in every form and single ranges are checked end to end (tests/e2e/static_files.cpp).
