@@ -1,7 +1,8 @@
 #pragma once
 
-// File store tests: a store on a real connection, in either mode, with or
-// without a key, and helpers that drive its tasks to their end.
+// File store tests: a store on a real connection, its files in folders that
+// are rows of the caller's table, as the service keeps them, and helpers
+// that drive its tasks to their end.
 
 #include <functional>
 #include <string>
@@ -28,23 +29,6 @@ public:
     std::function<void()> onProgress;
 };
 
-struct FilesMode {
-    bool ownFolders;
-    bool crypted;
-    // Chunks written as binary bytea parameters rather than hex text.
-    bool binaryBytes = false;
-};
-
-inline std::string ModeName(const ::testing::TestParamInfo<FilesMode>& info)
-{
-    return std::string(info.param.ownFolders ? "own_folders" : "foreign_folders") +
-           (info.param.crypted ? "_crypted" : "_plain") + (info.param.binaryBytes ? "_binary_bytes" : "");
-}
-
-static const unsigned char KEY_A[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
-static const unsigned char KEY_B[32] = {32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
-                                        16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 // Stand-in for the caller's table that files refer to in foreign-folder mode.
 static const char* const OWNER_REFERENCE = "BIGINT REFERENCES owners(id) ON DELETE CASCADE";
 
@@ -58,16 +42,13 @@ protected:
     }
 
     // Starts a store on the test connection; false when the start failed.
-    bool StartStore(bool ownFolders, const unsigned char* key)
+    bool StartStore()
     {
         if (!db) Connect();
-        own = ownFolders;
-        if (!own) {
-            EXPECT_TRUE(pg.Query("CREATE TABLE IF NOT EXISTS owners (id BIGSERIAL PRIMARY KEY)")) << pg.Error();
-        }
-        store = filesProvider->CreateDbFiles(mux, &filesLog, key);
+        EXPECT_TRUE(pg.Query("CREATE TABLE IF NOT EXISTS owners (id BIGSERIAL PRIMARY KEY)")) << pg.Error();
+        store = filesProvider->CreateDbFiles(mux, &filesLog, nullptr);
         FilesUser u;
-        ITask* start = store->Start(&u, db, own ? nullptr : OWNER_REFERENCE);
+        ITask* start = store->Start(&u, db, OWNER_REFERENCE);
         EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
         delete start;
         return u.events == Strings{"complete"};
@@ -78,19 +59,8 @@ protected:
         store = nullptr;
     }
 
-    // A new folder to put files into: a folder row of the store, or a row of
-    // the caller's table.
-    unsigned long long NewFolder(const char* name, unsigned long long parent = 1)
-    {
-        if (!own) return std::stoull(pg.Value("INSERT INTO owners DEFAULT VALUES RETURNING id"));
-        FilesUser u;
-        IDbFilesPut* put = store->Put(&u, name, parent, true);
-        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
-        EXPECT_EQ(Strings{"complete"}, u.events);
-        unsigned long long id = put->Get();
-        delete put;
-        return id;
-    }
+    // A new folder to put files into: a row of the caller's table.
+    unsigned long long NewFolder() { return std::stoull(pg.Value("INSERT INTO owners DEFAULT VALUES RETURNING id")); }
 
     // Writes the chunks, one per progress report (no chunks: one empty last
     // write); the id of the file, 0 when the put failed.
@@ -137,28 +107,6 @@ protected:
         return content;
     }
 
-    // "name:size[/]" of each row of a folder, in the order listed.
-    Strings ListFolder(unsigned long long folder, unsigned long long limit = 0)
-    {
-        FilesUser u;
-        Strings rows;
-        IDbFilesList* list = store->List(&u, folder, limit);
-        u.onProgress = [&] {
-            unsigned long long id, created = 0;
-            const char* name;
-            unsigned length;
-            bool isFolder;
-            EXPECT_TRUE(list->Get(id, name, length, isFolder, &created, nullptr));
-            EXPECT_GT(created, 1600000000000ull);
-            rows.push_back(std::string(name) + ":" + std::to_string(length) + (isFolder ? "/" : ""));
-            list->Next();
-        };
-        EXPECT_TRUE(RunUntil([&] { return u.Ended(); }));
-        EXPECT_EQ("complete", u.events.back());
-        delete list;
-        return rows;
-    }
-
     // Runs a task that only completes or fails.
     std::string Finish(ITask* task, FilesUser& u)
     {
@@ -185,22 +133,20 @@ protected:
     IDbFilesProvider* filesProvider = CreateDbFilesProvider();
     IInstanceLog filesLog{LOG_DBFILES};
     IDbFiles* store = nullptr;
-    bool own = true;
 };
 
-class DbFilesModeTest : public DbFilesTest, public ::testing::WithParamInterface<FilesMode> {
+// The same on a connection that sends byte strings as hex text (the
+// default) and on one that sends them binary (the service's).
+class DbFilesBytesTest : public DbFilesTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override
     {
         DbFilesTest::SetUp();
-        if (!GetParam().binaryBytes) return;
+        if (!GetParam()) return;
         delete provider;
         provider = CreatePostgreSQLDatabaseProvider(DB_BYTES_PARAMS_BINARY);
     }
-    bool StartStore() { return DbFilesTest::StartStore(GetParam().ownFolders, GetParam().crypted ? KEY_A : nullptr); }
 };
 
-#define FILES_MODES                                                                                          \
-    ::testing::Values(FilesMode{true, false}, FilesMode{true, true}, FilesMode{false, false}, FilesMode{false, true}, \
-                      FilesMode{false, false, true}, FilesMode{false, true, true}),                                 \
-        ModeName
+#define BYTES_FORMS \
+    ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "binary" : "text"; }
