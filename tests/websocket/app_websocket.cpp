@@ -1,9 +1,7 @@
-// The app websocket on a hand-driven websocket: what it hands its subclass
-// and its APIs, when it reads the next message, and the login's keys.
+// The app websocket on a hand-driven websocket: what it hands its subclass,
+// when it reads the next message, and whose password a login takes.
 // The login's digest rules and the built-in answers are also covered end to
 // end (tests/e2e/sessions.cpp); what stays here is what only a fake peer sees.
-#include <openssl/rc4.h>
-
 #include "tests/websocket/test_session.h"
 
 using namespace aws_test;
@@ -12,64 +10,12 @@ namespace {
 
 class app_websocket : public SessionTest {
 protected:
-    void Reopen(bool sysClient = false, JsonApiContext* context = nullptr)
+    void Reopen(bool sysClient = false)
     {
         End();
         delete session;
-        Open(sysClient, context);
+        Open(sysClient);
     }
-};
-
-std::string Rc4Hex(const std::string& key, const std::string& data)
-{
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    RC4_KEY k;
-    RC4_set_key(&k, (int)key.size(), (const unsigned char*)key.data());
-    std::string out(data.size(), '\0');
-    RC4(&k, data.size(), (const unsigned char*)data.data(), (unsigned char*)&out[0]);
-#pragma GCC diagnostic pop
-    std::string hex;
-    char b[3];
-    for (unsigned char c : out) snprintf(b, sizeof(b), "%02x", c), hex += b;
-    return hex;
-}
-
-// An API that records its messages and answers each through the connection.
-class EchoApi : public JsonApi {
-public:
-    EchoApi(IJsonApiConnection* connection, std::vector<std::string>& events) : connection(connection), events(events)
-    {
-    }
-    const char* Name() override { return name; }
-    void JsonApiStart() override { events.push_back("start"); }
-    void Message(json_io&, unsigned short, const char* mt, const char*) override
-    {
-        events.push_back(std::string("api ") + mt);
-        connection->JsonApiMessageText(R"({"mt":"EchoResult","api":"Echo"})");
-        if (completes) connection->JsonApiMessageComplete();
-    }
-    void JsonApiConnectionClosed() override
-    {
-        events.push_back("api closed");
-        delete this;
-    }
-    IJsonApiConnection* connection;
-    std::vector<std::string>& events;
-    const char* name = "Echo";
-    bool completes = true;
-};
-
-class EchoProvider : public JsonApiProvider {
-public:
-    const char* JsonApiName() override { return "Echo"; }
-    JsonApi* CreateJsonApi(IJsonApiConnection* connection) override
-    {
-        created++;
-        return new EchoApi(connection, events);
-    }
-    unsigned created = 0;
-    std::vector<std::string> events;
 };
 
 }  // namespace
@@ -93,7 +39,7 @@ TEST_F(app_websocket, malformed_messages_and_requests_before_login_close_the_soc
     EXPECT_TRUE(capture.Logged("::Error"));
 }
 
-TEST_F(app_websocket, logins_key_the_session_helpers_with_the_password_of_their_domain_or_client)
+TEST_F(app_websocket, a_login_takes_the_password_of_its_domain_or_none_from_a_system_client)
 {
     auto challenge = Answer(R"({"mt":"AppChallenge"})");
     ASSERT_EQ(challenge["challenge"].size(), 16u);
@@ -106,20 +52,6 @@ TEST_F(app_websocket, logins_key_the_session_helpers_with_the_password_of_their_
     EXPECT_STREQ(session->JsonApiUserSip(), "alice");
     EXPECT_STREQ(session->JsonApiInfo(), R"({"k":"v"})") << "kept for the APIs as compact JSON";
 
-    std::string key = Sha256Hex("solvantiqueAppSessionKey:" + challenge["challenge"] + ":pw");
-    char out[200];
-    session->AppWebsocketHash("s", "data", out, 65);
-    EXPECT_EQ(out, Sha256Hex("s:" + key + ":data"));
-    session->AppWebsocketEncrypt("s", "secret text", out, sizeof(out));
-    EXPECT_EQ(out, Rc4Hex("s:" + key, "secret text"));
-    char back[100];
-    session->AppWebsocketDecrypt("s", out, back, sizeof(back));
-    EXPECT_STREQ(back, "secret text");
-    for (const char* notHex : {"zz11", "abc"}) {
-        session->AppWebsocketDecrypt("s", notHex, back, sizeof(back));
-        EXPECT_STREQ(back, "") << notHex;
-    }
-
     // Another domain's password, and the user name a session builds from it.
     Reopen();
     session->domainPasswords["other.org"] = "other-pw";
@@ -130,32 +62,6 @@ TEST_F(app_websocket, logins_key_the_session_helpers_with_the_password_of_their_
     challenge = Answer(R"({"mt":"AppChallenge"})");
     EXPECT_EQ(challenge["sysClient"], "true");
     EXPECT_EQ(Login("", "example.com", "", "", challenge["challenge"])["ok"], "true");
-}
-
-TEST_F(app_websocket, a_login_without_password_waits_for_the_subclass)
-{
-    session->password = nullptr;
-    Send(LoginText("late"));
-    EXPECT_TRUE(ws->sent.empty());
-    EXPECT_FALSE(ws->recvPending) << "receiving is held until the subclass has answered";
-    EXPECT_EQ(session->events, std::vector<std::string>{"async login"});
-
-    char key[65] = "x";
-    EXPECT_FALSE(session->AppWebsocketLoginComplete("wrong", key, sizeof(key)));
-    EXPECT_STREQ(key, "");
-    EXPECT_EQ(Members(ws->Take()), (std::map<std::string, std::string>{{"mt", "AppLoginResult"}, {"app", "app1"}}));
-    EXPECT_FALSE(Closing()) << "a late refusal leaves the connection to the client";
-    EXPECT_FALSE(capture.Logged("wrong")) << "passwords stay out of the log";
-    session->AppWebsocketMessageComplete();
-    ASSERT_TRUE(ws->recvPending);
-
-    std::string challenge = Challenge();
-    Send(LoginText("late", "example.com", "", "", challenge));
-    EXPECT_TRUE(session->AppWebsocketLoginComplete("late", key, sizeof(key)));
-    EXPECT_EQ(key, Sha256Hex("solvantiqueAppSessionKey:" + challenge + ":late"));
-    EXPECT_EQ(Members(ws->Take())["ok"], "true");
-    session->AppWebsocketMessageComplete();
-    EXPECT_EQ(Answer(R"({"mt":"Test","src":"t"})")["mt"], "TestResult");
 }
 
 TEST_F(app_websocket, check_login_verifies_a_digest_for_another_party)
@@ -254,40 +160,4 @@ TEST_F(app_websocket, fragments_make_one_message_and_an_endless_one_is_refused)
     for (int i = 0; i < 3 && ws->recvPending; i++) ws->Deliver(part, true, true);
     EXPECT_TRUE(Closing()) << "more than a message may hold";
     EXPECT_FALSE(ws->recvPending);
-}
-
-TEST_F(app_websocket, api_messages_go_to_registered_and_context_created_apis)
-{
-    EchoProvider provider;
-    JsonApiContext context;
-    context.AddJsonApiProvider(&provider);
-    Reopen(false, &context);
-    Login("pw");
-    ws->ConfirmAll();
-    unsigned sendResults = session->sendResults;
-
-    Send(R"({"mt":"Hello","api":"Echo"})");
-    Send(R"({"mt":"Again","api":"Echo"})");
-    Send(R"({"mt":"Lost","api":"Nobody"})");
-    EXPECT_TRUE(ws->recvPending) << "a message for no API is dropped";
-    EXPECT_EQ(provider.created, 1u);
-    EXPECT_EQ(provider.events, (std::vector<std::string>{"start", "api Hello", "api Again"}));
-    EXPECT_EQ(ws->sent.size(), 2u);
-    ws->ConfirmAll();
-    EXPECT_EQ(session->sendResults, sendResults) << "API sends are not the subclass's";
-
-    // An API holds the receive until it is done with the message.
-    std::vector<std::string> heldEvents;
-    EchoApi held(session, heldEvents);
-    held.name = "Held";
-    held.completes = false;
-    session->RegisterJsonApi(&held);
-    Send(R"({"mt":"Mine","api":"Held"})");
-    EXPECT_FALSE(ws->recvPending);
-    held.connection->JsonApiMessageComplete();
-    EXPECT_TRUE(ws->recvPending);
-    session->UnRegisterJsonApi(&held);
-    End();
-    EXPECT_EQ(provider.events.back(), "api closed");
-    EXPECT_EQ(session->events.back(), "closed");
 }
