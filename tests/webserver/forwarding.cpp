@@ -170,23 +170,25 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
     ASSERT_EQ(good.Register("/good"), REGISTER_OK);
 
     auto frame = [](uint16_t type, const std::string& body) { return EncodeFrame(kLinkConnectionId, type, 0, body); };
-    std::string lengthTooLarge, lengthTooSmall, itemPastEnd, emptyString;
-    PutU32(lengthTooLarge, 50);
-    lengthTooLarge += std::string("\x07\x00\x02/\0", 5);
-    PutU32(lengthTooSmall, 2);
-    lengthTooSmall += std::string("\x07\x00\x02/\0", 5);
-    PutU32(itemPastEnd, 5);
-    itemPastEnd += std::string("\x07\x00\x09/\0", 5);
-    PutU32(emptyString, 3);
-    emptyString += std::string("\x07\x00\x00", 3);
+    // An extended header: its length, then the items as they are given.
+    auto header = [](uint32_t length, const std::string& items) {
+        std::string body;
+        PutU32(body, length);
+        return body + items;
+    };
+    const std::string path = std::string("\x07\x00\x02/\0", 5), lengthTooLarge = header(50, path);
     const std::pair<const char*, std::string> cases[] = {
         {"unknown type", frame(99, "")},
         {"webserver-only type", frame(WSM_GET_REQUEST, "")},
         {"register body shorter than a length", frame(WSM_REGISTER, "ab")},
         {"total length beyond the body", frame(WSM_REGISTER, lengthTooLarge)},
-        {"total length short of the body", frame(WSM_REGISTER, lengthTooSmall)},
-        {"item past the body", frame(WSM_REGISTER, itemPastEnd)},
-        {"empty string item", frame(WSM_REGISTER, emptyString)},
+        {"total length short of the body", frame(WSM_REGISTER, header(2, path))},
+        {"item header cut", frame(WSM_REGISTER, header(2, std::string(2, '\x07')))},
+        {"item past the body", frame(WSM_REGISTER, header(5, std::string("\x07\x00\x09/\0", 5)))},
+        {"empty string item", frame(WSM_REGISTER, header(3, std::string("\x07\x00\x00", 3)))},
+        {"string without NUL", frame(WSM_REGISTER, header(5, "\x07" + std::string(1, '\0') + "\x02/a"))},
+        {"embedded NUL", frame(WSM_REGISTER, header(6, std::string("\x07\x00\x03/\0\0", 6)))},
+        {"repeated item", frame(WSM_REGISTER, header(10, path + path))},
         {"web root without NUL", frame(WSM_SET_PLUGINS_WEB_ROOT, "/x")},
         // A header announcing 200 bytes, followed by 10 and the end of the stream.
         {"truncated frame", frame(WSM_REGISTER, std::string(200, 'x')).substr(0, 22)},
