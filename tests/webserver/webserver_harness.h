@@ -29,7 +29,8 @@ public:
     explicit Webserver(std::vector<std::string> extra = {}) : process(Arguments(socketPath, extra))
     {
         const std::string marker = "listening on http://127.0.0.1:";
-        if (process.WaitFor(marker)) port = atoi(process.Line(marker).c_str() + marker.size());
+        std::string line = process.WaitFor(marker) ? process.Line(marker) : "";
+        if (!line.empty()) port = atoi(line.c_str() + line.find(marker) + marker.size());
     }
     // SIGTERM; the exit status, which under the sanitizers also tells about leaks.
     int Stop() { return process.Stop(); }
