@@ -1,7 +1,6 @@
 #include <string.h>
 
 #include "database/bytea_hex.h"
-#include "database/postgresql_data_set.h"
 #include "tests/database/db_test.h"
 
 TEST_F(DbTest, value_getters_convert_the_text_of_the_current_row)
@@ -76,19 +75,6 @@ TEST_F(DbTest, next_walks_the_rows_and_commands_report_affected_rows)
     ASSERT_TRUE(RunUntil([&] { return Count("u:done") == 3; }));
     EXPECT_EQ((std::vector<unsigned long long>{5, 3, 5}), affected);
     EXPECT_EQ((std::vector<std::string>{"1", "2", "30", "40", "50"}), u.rows);
-}
-
-TEST(PostgreSQLDataSetMisuse, walking_rows_the_wrong_way_or_reading_nothing_is_fatal)
-{
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
-    CaptureDebug capture(true);
-    PostgreSQLDataSet singleRow(nullptr, nullptr, true);
-    PostgreSQLDataSet whole(nullptr, nullptr, false);
-    EXPECT_DEATH(singleRow.Next(), "IDataSet::Next\\(\\) not allowed in single row mode");
-    EXPECT_DEATH(whole.FetchNextRow(), "is not in single row mode. Use Next\\(\\) instead.");
-    EXPECT_DEATH(whole.GetIntValue("missing"), "CRITICAL ERROR: PQgetvalue\\(\\) returned NULL.");
-    EXPECT_TRUE(whole.Eot());
-    EXPECT_EQ(0, whole.GetColumnCount());
 }
 
 TEST(PostgreSQLDataSetHex, hex_form_carries_every_byte_value_both_ways)

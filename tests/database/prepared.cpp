@@ -1,6 +1,5 @@
 #include <string.h>
 
-#include "database/psql_prepared_statement.h"
 #include "database/sql_params.h"
 #include "database/sql_text.h"
 #include "tests/database/db_test.h"
@@ -100,18 +99,6 @@ TEST_F(DbTest, a_shape_runs_as_text_once_then_prepared_with_the_same_rows)
     const std::string row = std::string(tricky) + "|<null>|9223372036854775807|7|100%|t";
     EXPECT_EQ((std::vector<std::string>{row, "f", row, "f", row, "f", row, "f", "1", "force_generic_plan off messages"}),
               u.rows);
-}
-
-TEST(PreparedStatementMisuse, wrong_types_and_indexes_are_fatal)
-{
-    testing::FLAGS_gtest_death_test_style = "threadsafe";
-    CaptureDebug capture(true);
-    PSQLPreparedStatement s(nullptr, "_STMT-0", "SELECT $1, $2, $3",
-                            {PSQL_PARAM_INT, PSQL_PARAM_INT64, PSQL_PARAM_STRING});
-    EXPECT_DEATH(s.SetParam(3, 1), "given index is out of range");
-    EXPECT_DEATH(s.SetParam(0, 1ll), "SetParam\\(long64\\): parameter type mismatch");
-    EXPECT_DEATH(s.SetParam(1, 1), "SetParam\\(int\\): parameter type mismatch");
-    EXPECT_DEATH(s.SetParam(0, "1"), "SetParam\\(char \\*\\): parameter type mismatch");
 }
 
 // The same statements on a connection that sends byte strings as hex text

@@ -107,17 +107,6 @@ TEST_F(SqlFormatTest, search_literals_escape_wildcards)
     EXPECT_DEATH(db->EscapeSearchLiterals(nullptr, out, 8), "EscapeSearchLiterals value not set");
 }
 
-TEST_F(SqlFormatTest, unknown_directive_is_logged_and_fatal)
-{
-    char buf[64];
-    const char* fatal = "PostgreSQLDatabase::QueryPrintV unkown format specifier found";
-    EXPECT_DEATH(db->QueryPrint(buf, sizeof(buf), "a=%x", 1), "found unkown format specifier 'x'(.|\n)*" + std::string(fatal));
-    EXPECT_DEATH(db->QueryPrint(buf, sizeof(buf), "a=%dx", 1), "specifier 'dx'");
-    EXPECT_DEATH(db->QueryPrint(buf, sizeof(buf), "a=%lx", 1), "specifier 'lx");
-    EXPECT_DEATH(db->QueryPrint(buf, sizeof(buf), "a=%px", nullptr), "specifier p'x'");
-    EXPECT_DEATH(db->QueryPrint(buf, sizeof(buf), "a=%plx", nullptr), "specifier pl'x");
-}
-
 TEST(SqlPrepare, directives_become_positional_parameters_with_declared_types)
 {
     std::string text;

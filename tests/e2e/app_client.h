@@ -3,7 +3,6 @@
 // SHA-256 digest computed here, independently of the service's code.
 #pragma once
 
-#include <openssl/evp.h>
 #include <string.h>
 
 #include <memory>
@@ -15,11 +14,6 @@
 #include "tests/e2e/e2e_harness.h"
 
 namespace e2e {
-
-inline std::string Sha256Hex(const std::string& text)
-{
-    return DigestHex(text, EVP_sha256());
-}
 
 // A JSON string literal, escaped the way the service's writer escapes, so
 // that a compact text written here is the text the service hashes.

@@ -1,21 +1,12 @@
 // The whole installation in test processes: the real platform-webserver, the
 // real messages on its own fresh database of the test cluster, the echo
-// plugin, curl as the HTTP client and a Beast websocket client. Every wait is
-// bounded; output of every child is collected by a thread, so that no child
-// ever blocks on a full pipe.
+// plugin, curl as the HTTP client and a Beast websocket client.
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdio.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -25,48 +16,16 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/digest.h"
+#include "tests/support/http_clients.h"
 #include "tests/support/pg_test.h"
 
 namespace e2e {
 
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFile(const std::string& path, const std::string& data)
-{
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-inline std::string DigestHex(const std::string& data, const EVP_MD* type)
-{
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned n = 0;
-    EVP_Digest(data.data(), data.size(), md, &n, type, nullptr);
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned i = 0; i < n; i++) hex += digits[md[i] >> 4], hex += digits[md[i] & 15];
-    return hex;
-}
-
-inline std::string Md5Hex(const std::string& data)
-{
-    return DigestHex(data, EVP_md5());
-}
+using namespace harness;
 
 // "" when the bytes are not a complete gzip stream.
 inline std::string Gunzip(const std::string& data)
@@ -86,177 +45,6 @@ inline std::string Gunzip(const std::string& data)
     }
     inflateEnd(&z);
     return r == Z_STREAM_END ? out : "";
-}
-
-// Bytes that differ from position to position, so that a shifted or
-// repeated block shows.
-inline std::string Pattern(size_t len, unsigned seed = 0)
-{
-    std::string s(len, '\0');
-    for (size_t i = 0; i < len; i++) s[i] = char((i * 7 + i / 251 + seed) & 0xFF);
-    return s;
-}
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/messages-e2e-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
-
-// A child process with standard output and standard error in one pipe, read
-// line by line by a thread of its own. With `ownDescriptorsOnly` it inherits
-// none of this process's other descriptors (client sockets of the test), so
-// that its descriptors are its own.
-class Process {
-public:
-    explicit Process(std::vector<std::string> args, bool ownDescriptorsOnly = false) : name(args[0])
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) < 0) abort();
-        // Built before the fork: other threads run, so the child must not allocate.
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            dup2(fds[1], 2);
-            if (ownDescriptorsOnly) close_range(3, ~0U, 0);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out = fds[0];
-        reader = std::thread([this] { Read(); });
-    }
-    ~Process()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        reader.join();
-        close(out);
-    }
-
-    // The number of lines so far, to wait for lines after this point.
-    size_t Mark()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return lines.size();
-    }
-    // Waits for a line at or after `from` that contains `text`.
-    bool WaitFor(const std::string& text, size_t from = 0, int timeoutMs = 20000)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        size_t at = from;
-        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-            for (; at < lines.size(); at++)
-                if (lines[at].find(text) != std::string::npos) return true;
-            return ended;
-        }) && at < lines.size();
-    }
-    size_t Count(const std::string& text, size_t from = 0)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        size_t n = 0;
-        for (size_t i = from; i < lines.size(); i++) n += lines[i].find(text) != std::string::npos;
-        return n;
-    }
-    // The first line at or after `from` that contains `text`, or "".
-    std::string Line(const std::string& text, size_t from = 0)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        for (size_t i = from; i < lines.size(); i++)
-            if (lines[i].find(text) != std::string::npos) return lines[i];
-        return "";
-    }
-    std::string Output()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::string all;
-        for (auto& l : lines) all += "  | " + l + "\n";
-        return name + " said:\n" + all;
-    }
-    // Sends `sig` and waits for the end: the exit code, 128 + signal, or -1
-    // when the process outlived the timeout (it is killed then).
-    int Stop(int sig = SIGTERM, int timeoutMs = 20000)
-    {
-        if (pid <= 0) return endedByItself;
-        kill(pid, sig);
-        int status = 0;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        pid_t r;
-        while ((r = waitpid(pid, &status, WNOHANG)) == 0) {
-            if (std::chrono::steady_clock::now() > end) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-                pid = -1;
-                return -1;
-            }
-            struct timespec ms = {0, 2000000};
-            nanosleep(&ms, nullptr);
-        }
-        pid = -1;
-        return r > 0 ? Decode(status) : -1;
-    }
-    // A process found ended here keeps its status for Stop().
-    bool Running()
-    {
-        int status = 0;
-        if (pid <= 0) return false;
-        if (waitpid(pid, &status, WNOHANG) == 0) return true;
-        endedByItself = Decode(status);
-        pid = -1;
-        return false;
-    }
-
-    std::string name;
-    pid_t pid = -1;
-
-private:
-    static int Decode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
-    void Read()
-    {
-        std::string partial;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(out, buffer, sizeof(buffer))) > 0) {
-            partial.append(buffer, size_t(n));
-            std::lock_guard<std::mutex> lock(mutex);
-            size_t nl;
-            while ((nl = partial.find('\n')) != std::string::npos) {
-                lines.push_back(partial.substr(0, nl));
-                partial.erase(0, nl + 1);
-            }
-            changed.notify_all();
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!partial.empty()) lines.push_back(partial);
-        ended = true;
-        changed.notify_all();
-    }
-
-    int out = -1;
-    std::thread reader;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> lines;
-    bool ended = false;
-    int endedByItself = -1;
-};
-
-// No sanitizer report and no failed assertion in a process's output so far.
-inline void ExpectNoCrashReport(Process& process)
-{
-    for (std::string marker : {"ASSERT:", "AddressSanitizer", "runtime error:", "LeakSanitizer"})
-        EXPECT_EQ(process.Count(marker), 0u) << marker << "\n" << process.Output();
 }
 
 // platform-webserver on a free loopback port; plugins connect to `socketPath`.
@@ -324,142 +112,6 @@ public:
     }
     Process process;
 };
-
-struct HttpResponse {
-    int exit = -1;  // curl's exit code
-    int status = 0;
-    std::map<std::string, std::string> fields;  // lower-case names, the last response's
-    std::string body;
-    std::string Field(const std::string& name) const
-    {
-        auto it = fields.find(name);
-        return it == fields.end() ? std::string() : it->second;
-    }
-};
-
-// curl in the background; its answer is read from files when it ends.
-class Curl {
-public:
-    Curl(const TempDir& dir, const std::vector<std::string>& args)
-    {
-        static int counter;
-        int n = counter++;
-        headers = dir / ("curl-" + std::to_string(n) + ".head");
-        body = dir / ("curl-" + std::to_string(n) + ".body");
-        std::vector<std::string> all = {"/usr/bin/curl", "-sS", "--max-time", "30", "-D", headers, "-o", body};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~Curl()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    HttpResponse Finish(int timeoutMs = 40000)
-    {
-        HttpResponse r;
-        int status = 0;
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        pid_t ended;
-        while ((ended = waitpid(pid, &status, WNOHANG)) == 0) {
-            if (std::chrono::steady_clock::now() > end) {
-                ADD_FAILURE() << "curl did not end";
-                return r;
-            }
-            struct timespec ms = {0, 2000000};
-            nanosleep(&ms, nullptr);
-        }
-        pid = -1;
-        if (ended < 0) return r;
-        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.body = ReadFile(body);
-        // Interim answers (100 Continue) and followed redirects come first; the last block counts.
-        std::string head = ReadFile(headers);
-        size_t start = head.rfind("HTTP/");
-        if (start == std::string::npos) return r;
-        head = head.substr(start);
-        r.status = atoi(head.c_str() + head.find(' ') + 1);
-        size_t at = head.find("\r\n");
-        while (at != std::string::npos && at + 2 < head.size()) {
-            size_t next = head.find("\r\n", at + 2);
-            std::string line = head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
-            size_t colon = line.find(':');
-            if (colon != std::string::npos) {
-                std::string name = line.substr(0, colon);
-                for (auto& c : name) c = char(tolower(c));
-                size_t value = line.find_first_not_of(' ', colon + 1);
-                r.fields[name] = value == std::string::npos ? "" : line.substr(value);
-            }
-            at = next;
-        }
-        return r;
-    }
-
-private:
-    std::string headers, body;
-    pid_t pid = -1;
-};
-
-inline HttpResponse Http(const TempDir& dir, const std::vector<std::string>& args)
-{
-    return Curl(dir, args).Finish();
-}
-
-// One client connection written and read by hand, to send what curl would
-// not or to leave in the middle of a transfer.
-class RawClient {
-public:
-    explicit RawClient(int port)
-    {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = connect(fd, (sockaddr*)&a, sizeof(a)) == 0;
-    }
-    ~RawClient() { close(fd); }
-    bool Write(const std::string& data)
-    {
-        return connected && write(fd, data.data(), data.size()) == ssize_t(data.size());
-    }
-    // At least `count` bytes, or what came until the server closed or stayed silent.
-    std::string Read(size_t count = ~size_t(0), int timeoutMs = 10000)
-    {
-        std::string got;
-        char buffer[65536];
-        while (got.size() < count) {
-            pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, timeoutMs) != 1) break;
-            ssize_t n = read(fd, buffer, sizeof(buffer));
-            if (n <= 0) break;
-            got.append(buffer, size_t(n));
-        }
-        return got;
-    }
-    int fd;
-    bool connected;
-};
-
-// Writes `request` as it is on one connection and returns everything the
-// server sends until it closes (or stays silent for the time limit).
-inline std::string RawExchange(int port, const std::string& request, int timeoutMs = 10000)
-{
-    RawClient c(port);
-    return c.Write(request) ? c.Read(~size_t(0), timeoutMs) : "";
-}
 
 // A websocket client whose every operation has a time limit.
 class WsClient {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "json/json_io.h"
-#include "tests/support/capture_debug.h"
 
 namespace {
 
@@ -144,14 +143,3 @@ TEST(json_build, decoded_text_reencodes_compactly_and_subtrees_can_be_copied_out
     EXPECT_EQ("[1,\"x\\ty\\u0001\"]", std::string(out, o - out));
 }
 
-TEST(json_build_death, missing_name_where_one_is_required_is_fatal)
-{
-    builder b;
-    b.json.add_object(NONE, nullptr);
-    unsigned short a = b.json.add_array(0, "a");
-    b.json.add_int(a, nullptr, 1, b.tmp);  // array elements have no names
-    CaptureDebug log(true);
-    EXPECT_DEATH(b.json.add_object(0, nullptr), "ASSERT: json_io::add_object - item must have a name");
-    EXPECT_DEATH(b.json.add_string(0, nullptr, "v"), "json_io::add_string - item must have a name");
-    EXPECT_DEATH(b.json.add_replace_string(NONE, nullptr, "v"), "json_io::add_replace_string - item must have a name");
-}

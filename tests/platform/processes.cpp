@@ -9,11 +9,12 @@
 
 #include "tests/support/child_process.h"
 
+using harness::Process;
+
 TEST(platform_manager, runs_two_instances_and_stops_both_processes_on_sigterm)
 {
-    char tmpl[] = "/tmp/manager-e2e-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    ChildProcess manager({PLATFORM_MANAGER_BIN, "--socket=" + dir + "/manager",
+    harness::TempDir dir;
+    Process manager({PLATFORM_MANAGER_BIN, "--socket=" + dir / "manager",
                           std::string("--exec=") + MESSAGES_BIN, "--instance=name=alpha,domain=example.local,path=/alpha",
                           "--instance=name=beta,domain=example.local,path=/beta"});
     ASSERT_TRUE(manager.WaitFor("\"mt\":\"AppServiceInitConnection\""));
@@ -28,8 +29,7 @@ TEST(platform_manager, runs_two_instances_and_stops_both_processes_on_sigterm)
     ASSERT_TRUE(manager.WaitFor("\"appName\":\"beta\",\"appDomain\":\"example.local\",\"status\":false"));
     ASSERT_TRUE(manager.WaitFor("\"mt\":\"AppServiceCloseComplete\""));
     ASSERT_TRUE(manager.WaitFor("exited (signal 0, code 0)"));
-    EXPECT_EQ(manager.Wait(), 0);
-    rmdir(dir.c_str());
+    EXPECT_EQ(manager.Stop(0), 0);
 }
 
 namespace {
@@ -51,11 +51,11 @@ bool Catches(pid_t pid, int sig)
 TEST(service_process, runs_without_manager_until_terminated_and_exits_zero)
 {
     for (int sig : {SIGTERM, SIGINT}) {
-        ChildProcess service({MESSAGES_BIN, "--app-name=e2e", "--webserver=/tmp/no-webserver-here"});
+        Process service({MESSAGES_BIN, "--app-name=e2e", "--webserver=/tmp/no-webserver-here"});
         for (int i = 0; i < 2000 && !Catches(service.pid, sig); i++) usleep(5000);
         ASSERT_TRUE(Catches(service.pid, sig)) << "signal " << sig;
-        EXPECT_EQ(service.Wait(200), -1) << "the service ended by itself";
-        kill(service.pid, sig);
-        EXPECT_EQ(service.Wait(1000), 0) << "signal " << sig;
+        usleep(200000);
+        EXPECT_TRUE(service.Running()) << "the service ended by itself";
+        EXPECT_EQ(service.Stop(sig, 1000), 0) << "signal " << sig;
     }
 }

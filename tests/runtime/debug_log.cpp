@@ -164,28 +164,6 @@ TEST_F(DebugLog, start_replaces_the_oldest_of_five_full_files_and_appends_to_a_n
     EXPECT_NE(std::string::npos, lines[1].find("second run"));
 }
 
-TEST_F(DebugLog, hexdump_shows_address_hex_bytes_in_fours_and_printable_text)
-{
-    const unsigned char data[20] = {'A', 'B', 'C', 'D', 0x00, 0x01, 0x7f, '~', ' ', '%', 0x1f, 0x80,
-                                    'h', 'i', 'j', 'k', 0xff, 'x', 'y', 'z'};
-    Start()->appHexdump("chat", "example.com", data, sizeof(data));
-
-    char address[2][9];
-    for (int i = 0; i < 2; i++) {
-        snprintf(address[i], sizeof(address[i]), "%08X",
-                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(data + 16 * i) & 0xffffffffu));
-    }
-    std::vector<std::string> lines = Lines(Read(Files().at(0)));
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_TRUE(std::regex_match(lines[0].substr(0, 19), std::regex(stamp))) << lines[0];
-    EXPECT_EQ(std::string("chat@example.com       ") + address[0] +
-                  ":  41 42 43 44  00 01 7F 7E  20 25 1F 80  68 69 6A 6B  ABCD...~ %..hijk",
-              lines[0].substr(19));
-    EXPECT_EQ(std::string("chat@example.com       ") + address[1] + ":  FF 78 79 7A" + std::string(39, ' ') +
-                  "  .xyz",
-              lines[1].substr(19));
-}
-
 TEST_F(DebugLog, reopen_after_deletion_starts_a_new_file_and_clearing_removes_all)
 {
     auto log = Start();

@@ -241,34 +241,6 @@ TEST_F(app_updates, queued_entries_of_a_deleted_filter_or_closed_session_never_s
     EXPECT_EQ(4u, gone.size());
 }
 
-TEST_F(app_updates, many_sessions_each_receive_every_update_in_order_at_their_own_pace)
-{
-    const unsigned N = 300, UPDATES = 6;
-    std::vector<Session*> all;
-    for (unsigned i = 0; i < N; i++) {
-        all.push_back(NewSession());
-        Filter(all.back(), "p");
-        Filter(all.back(), "q");
-    }
-    for (unsigned u = 0; u < UPDATES; u++) Start(("u" + std::to_string(u)).c_str());
-    // Every third session reads at once, the others only afterwards.
-    unsigned passes = 0;
-    for (; hub->PendingUpdates(); passes++) {
-        mux->RunOnce(0);
-        for (unsigned i = 0; i < N; i += 3) Ws(all[i])->ConfirmAll();
-    }
-    EXPECT_EQ(UPDATES * 2 * N / AppUpdates::FILTERS_PER_CALL, passes);
-    EXPECT_TRUE(gone.empty());
-    Strings expected;
-    for (unsigned u = 0; u < UPDATES; u++)
-        for (const char* f : {"p:u", "q:u"}) expected.push_back(f + std::to_string(u));
-    for (Session* s : all) {
-        Ws(s)->ConfirmAll();
-        ASSERT_EQ(expected, Received(s)) << "session " << s->SessionId();
-    }
-    EXPECT_EQ(UPDATES, gone.size());
-}
-
 TEST_F(app_updates, a_pass_ends_after_a_few_filters_that_take_the_update_or_many_that_decline_it)
 {
     const unsigned DECLINING = 2 * AppUpdates::TESTS_PER_CALL, TAKING = AppUpdates::FILTERS_PER_CALL + 1;

@@ -1,9 +1,7 @@
 // The static file table and its files served by the link itself. The built-in
 // client's files, their tags, 304s and ranges through the real processes are
 // covered end to end (tests/e2e/static_files.cpp, files.cpp); here the exact
-// messages: parts paced by send results, a refused range, what the owner sees.
-#include <deque>
-
+// messages: parts paced by send results, and what the owner sees.
 #include "tests/web/fake_webserver.h"
 #include "web/httpfile.h"
 
@@ -67,45 +65,6 @@ protected:
 
 }  // namespace
 
-TEST(static_file_table, content_types_follow_the_suffix_and_unknown_ones_are_text_with_a_warning)
-{
-    CaptureDebug capture;
-    struct Case {
-        const char* name;
-        wsr_type_t type;
-    } cases[] = {
-        {"a.html", WSP_RESPONSE_HTML},     {"lib/x.woff2", WSP_RESPONSE_WOFF},       {"b.opus-wb", WSP_RESPONSE_OPUS},
-        {"c.g711u", WSP_RESPONSE_G711},    {"d.appcache", WSP_RESPONSE_CACHE_MANIFEST}, {"e.jpeg", WSP_RESPONSE_JPEG},
-        {"f.soap", WSP_RESPONSE_XML},      {"g.csv", WSP_RESPONSE_CSV},              {"h.mobileconfig", WSP_RESPONSE_MOBILECONFIG},
-        {"dir.v2/file", WSP_RESPONSE_TEXT},
-    };
-    for (const Case& c : cases) EXPECT_EQ(HttpFiles::ContentType(c.name), c.type) << c.name;
-    ASSERT_EQ(capture.lines.size(), 1u);
-    EXPECT_EQ(capture.lines[0], "WARNING: Unkown file type for static file dir.v2/file - using text");
-}
-
-TEST(static_file_table, a_name_registered_again_replaces_the_entry_with_a_warning)
-{
-    CaptureDebug capture;
-    // The table outlives a test run; each run needs a name of its own.
-    static std::deque<std::string> names;
-    static std::deque<httpfile> entries;
-    static const unsigned char one[] = "one", two[] = "two";
-    names.push_back("again" + std::to_string(names.size()) + ".txt");
-    const char* name = names.back().c_str();
-    entries.push_back({name, 0, one, 3});
-    HttpFiles::Register(&entries.back(), 1);
-    EXPECT_TRUE(capture.lines.empty());
-    entries.push_back({name, HTTPFILE_GZIP, two, 3});
-    HttpFiles::Register(&entries.back(), 1);
-    const HttpFile* f = HttpFiles::Find(name);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->Content(), two);
-    EXPECT_TRUE(f->Gzip());
-    ASSERT_EQ(capture.lines.size(), 1u);
-    EXPECT_NE(capture.lines[0].find(name), std::string::npos);
-}
-
 TEST_F(static_files, a_whole_file_goes_out_in_parts_each_after_the_previous_send_result)
 {
     Request(1, 5, "/42/big.bin");
@@ -119,34 +78,6 @@ TEST_F(static_files, a_whole_file_goes_out_in_parts_each_after_the_previous_send
     ws->Send(1, 10, 0);
     EXPECT_EQ(first.body + Body(1), big);
     EXPECT_FALSE(owner.Has("http 1 /42/big.bin [] 0")) << "the owner was asked about a static file";
-}
-
-TEST_F(static_files, a_range_gets_its_bytes_and_a_range_that_cannot_be_served_is_refused)
-{
-    // Start beyond end, and a range the webserver could not parse.
-    for (const std::string& bad : {Range(1, 10, 5), Range(0, 0, 0)}) {
-        Request(3, 5, "/42/big.bin", Eh().Raw(3, bad));
-        Frame f = ws->Expect(11);
-        EXPECT_EQ(f.gp, 17u);
-        EXPECT_TRUE(f.body.empty());
-        ws->Send(3, 15, 0);
-    }
-    Request(10, 5, "/42/big.bin", Eh().Raw(3, Range(3, 5, 0)));
-    auto items = ParseEh(ws->Expect(11).body);
-    EXPECT_EQ(items[17], Be64(150000)) << "the whole length, with the range beside it";
-    EXPECT_EQ(items[3], Range(1, 149995, 149999));
-    EXPECT_EQ(Body(10), big.substr(149995));
-
-    // Compressed content says so, except for a single byte; fonts may be fetched cross-origin.
-    Request(20, 5, "/42/font.ttf");
-    auto font = ParseEh(ws->Expect(11).body);
-    EXPECT_EQ(font[11], Be16(WSP_RESPONSE_TTF) + Be16(1));
-    // A developer build's files are revalidated: their folder stays the same across builds.
-    EXPECT_EQ(font[5], std::string("Cache-Control\0no-cache\0Access-Control-Allow-Origin\0*\0", 53));
-    EXPECT_EQ(Body(20), "0123456789");
-    Request(21, 5, "/42/font.ttf", Eh().Raw(3, Range(1, 3, 3)));
-    EXPECT_EQ(ParseEh(ws->Expect(11).body)[11], Be16(WSP_RESPONSE_TTF) + Be16(0));
-    EXPECT_EQ(Body(21), "3");
 }
 
 TEST_F(static_files, only_visible_files_below_the_static_prefix_are_answered_by_the_link)

@@ -3,24 +3,12 @@
 // each person, and forms and cookies that are not what they should be.
 #include <gtest/gtest.h>
 
-#include <openssl/sha.h>
-
-#include <fstream>
-
+#include "tests/support/digest.h"
 #include "tests/webserver/webserver_harness.h"
 
 using namespace wst;
 
 namespace {
-
-std::string Sha256Hex(const std::string& text)
-{
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest);
-    char hex[65];
-    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    return hex;
-}
 
 // A string member of a flat JSON answer ("" when absent).
 std::string Member(const std::string& json, const std::string& name)
@@ -42,36 +30,27 @@ class Site {
 public:
     Site(const std::string& users, std::vector<std::string> args)
     {
-        char tmpl[] = "/tmp/webserver-login-XXXXXX";
-        dir = mkdtemp(tmpl);
         if (!users.empty()) {
-            std::ofstream(dir + "/users") << users;
-            args.push_back("--users=" + dir + "/users");
+            WriteFile(dir / "users", users);
+            args.push_back("--users=" + dir / "users");
         }
         server = std::make_unique<Webserver>(args);
     }
-    ~Site()
+    HttpResponse Post(const std::string& form, const std::string& cookie = "", const std::string& path = "/platform/login")
     {
-        server.reset();
-        std::filesystem::remove_all(dir);
+        return Http(dir, {"-H", "Cookie: " + cookie, "--data-raw", form, server->Url(path)});
     }
-    Curl::Response Post(const std::string& form, const std::string& cookie = "", const std::string& path = "/platform/login")
+    HttpResponse Mode(const std::string& query, const std::string& cookie = "")
     {
-        std::string c = cookie.empty() ? "" : "-H 'Cookie: " + cookie + "' ";
-        return Curl(c + "--data-raw '" + form + "' " + server->Url(path)).Finish();
-    }
-    Curl::Response Mode(const std::string& query, const std::string& cookie = "")
-    {
-        std::string c = cookie.empty() ? "" : "-H 'Cookie: " + cookie + "' ";
-        return Curl(c + "'" + server->Url("/platform/login?" + query) + "'").Finish();
+        return Http(dir, {"-H", "Cookie: " + cookie, server->Url("/platform/login?" + query)});
     }
 
-    std::string dir;
+    TempDir dir;
     std::unique_ptr<Webserver> server;
 };
 
 // "platform-login=TOKEN" from the answer's Set-Cookie.
-std::string CookieOf(Curl::Response& r)
+std::string CookieOf(HttpResponse& r)
 {
     std::string set = r.fields["set-cookie"];
     return set.substr(0, set.find(';'));
@@ -128,7 +107,7 @@ TEST(webserver_login, a_login_answers_what_the_platform_decides_under_a_strict_c
         {"path=/app&challenge=c&sip=&password=secret", 400}};
     for (auto& f : refused) EXPECT_EQ(site.Post(f.first).status, f.second) << f.first;
     EXPECT_EQ(site.Post("path=/app&challenge=c", "platform-login=0123").status, 403);
-    EXPECT_EQ(Curl("-X PUT " + server.Url("/platform/login")).Finish().status, 405);
+    EXPECT_EQ(Http(site.dir, {"-X", "PUT", server.Url("/platform/login")}).status, 405);
 
     // Logging out forgets this browser's login, and only it.
     auto bob = site.Post("path=/app&challenge=c2&sip=bob&password=pw2");
@@ -137,7 +116,7 @@ TEST(webserver_login, a_login_answers_what_the_platform_decides_under_a_strict_c
     EXPECT_EQ(site.Post("path=/app&challenge=c3", cookie).status, 403);
     EXPECT_EQ(site.Post("path=/app&challenge=c4", CookieOf(bob)).status, 200);
     // Two apps: the root belongs to none of them.
-    EXPECT_EQ(Curl(server.Url("/")).Finish().status, 404);
+    EXPECT_EQ(Http(site.dir, {server.Url("/")}).status, 404);
     EXPECT_EQ(server.Stop(), 0);
 }
 
@@ -170,11 +149,7 @@ TEST(webserver_login, malformed_forms_and_cookies_are_refused_and_the_server_sta
     EXPECT_EQ(site.Mode("%&=%", "platform-login").status, 404);
     EXPECT_EQ(site.Post("", "platform-login=nothing", "/platform/logout").status, 200);
     // A form bigger than any login is refused unread.
-    EXPECT_EQ(Curl("-d 'path=/app&challenge=c&sip=alice&password=secret&pad=" + std::string(20000, 'p') + "' " +
-                   server.Url("/platform/login"))
-                  .Finish()
-                  .status,
-              413);
+    EXPECT_EQ(site.Post("path=/app&challenge=c&sip=alice&password=secret&pad=" + std::string(20000, 'p')).status, 413);
     EXPECT_EQ(site.Post("path=/app&challenge=c&sip=alice&password=secret").status, 200);
     EXPECT_TRUE(server.Alive());
     EXPECT_EQ(server.Stop(), 0);

@@ -66,7 +66,7 @@ TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_descr
     EXPECT_EQ(sub.Register("/app/sub"), REGISTER_OK);
 
     // Tags and ranges as browsers send them reach the plugin end to end (tests/e2e/static_files.cpp).
-    Curl get("-H 'If-None-Match: W/\"abc\"' -H 'X-Test: one' '" + server.Url("/app/sub/x.htm?y=1&z") + "'");
+    Curl get(server.dir, {"-H", "If-None-Match: W/\"abc\"", "-H", "X-Test: one", server.Url("/app/sub/x.htm?y=1&z")});
     Frame req = sub.Next();
     ASSERT_EQ(req.type, WSM_GET_REQUEST);
     ExtendedHeader h = req.Header();
@@ -87,7 +87,7 @@ TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_descr
     EXPECT_EQ(r.fields["content-length"], "5");
 
     // Only whole segments match: /app/subway belongs to /app.
-    Curl other(server.Url("/app/subway"));
+    Curl other(server.dir, {server.Url("/app/subway")});
     req = app->Next();
     ASSERT_EQ(req.type, WSM_GET_REQUEST);
     EXPECT_EQ(req.Header().String(DDT_REQUEST_PATH), "/subway");
@@ -95,20 +95,20 @@ TEST(webserver, get_goes_to_the_longest_registered_prefix_with_the_request_descr
     app->Respond(req.connection, std::string(), {});
     EXPECT_EQ(other.Finish().status, 200);
 
-    auto bare = Curl(server.Url("/app?q=1")).Finish();
+    auto bare = Http(server.dir, {server.Url("/app?q=1")});
     EXPECT_EQ(bare.status, 302);
     EXPECT_EQ(bare.fields["location"], "/app/?q=1");
-    EXPECT_EQ(Curl(server.Url("/apple")).Finish().status, 404);
-    EXPECT_EQ(Curl("-X BREW " + server.Url("/app/x")).Finish().status, 501);
+    EXPECT_EQ(Http(server.dir, {server.Url("/apple")}).status, 404);
+    EXPECT_EQ(Http(server.dir, {"-X", "BREW", server.Url("/app/x")}).status, 501);
 
     // A path belongs to one plugin until it leaves; other kinds of path are apart.
     FakePlugin second(server.socketPath, "/app");
     EXPECT_EQ(second.Register("/app/"), REGISTER_ALREADY_REGISTERED);
     EXPECT_EQ(second.Register("/app", WSM_WEBSOCKET_LISTEN), REGISTER_OK);
     EXPECT_EQ(second.Register("/app", WSM_REGISTER_PASSTHROUGH), REGISTER_OK);
-    for (const char* bad : {"relative", "/a b", ""}) EXPECT_EQ(second.Register(bad), REGISTER_PATH_INVALID) << bad;
+    for (const char* bad : {"relative", "/a b", "", "/a?b", "/a#"}) EXPECT_EQ(second.Register(bad), REGISTER_PATH_INVALID) << bad;
     // A request waiting on the plugin is answered for it when it dies.
-    Curl waiting(server.Url("/app/x"));
+    Curl waiting(server.dir, {server.Url("/app/x")});
     EXPECT_EQ(app->Next().type, WSM_GET_REQUEST);
     app.reset();
     EXPECT_EQ(waiting.Finish().status, 503);
@@ -122,7 +122,7 @@ TEST(webserver, meta_data_becomes_status_line_headers_and_framing)
     FakePlugin app(server.socketPath, "/app");
     ASSERT_EQ(app.Register("/app"), REGISTER_OK);
     auto serve = [&](const std::string& meta, std::vector<std::string> parts) {
-        Curl c("--raw " + server.Url("/app/f"));
+        Curl c(server.dir, {"--raw", server.Url("/app/f")});
         Frame req = app.Next();
         EXPECT_EQ(req.type, WSM_GET_REQUEST);
         app.Respond(req.connection, meta, parts);
@@ -141,7 +141,7 @@ TEST(webserver, meta_data_becomes_status_line_headers_and_framing)
     // A pass-through plugin writes the response as it is.
     ASSERT_EQ(app.Register("/raw", WSM_REGISTER_PASSTHROUGH), REGISTER_OK);
     {
-        Curl c(server.Url("/raw/x"));
+        Curl c(server.dir, {server.Url("/raw/x")});
         Frame req = app.Next();
         EXPECT_EQ(req.type, WSM_PASSTHROUGH_REQUEST);
         app.Respond(req.connection, std::string(), {"HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\n", "ok"});
@@ -155,7 +155,7 @@ TEST(webserver, meta_data_becomes_status_line_headers_and_framing)
                                                 {WSP_CANCEL_UNAVAILABLE, 503}, {WSP_CANCEL_MISSING_LENGTH, 411},
                                                 {WSP_CANCEL_ACCESS_DENIED, 403}, {WSP_CANCEL_INTERNAL_ERROR, 500}};
     for (auto& c : cancels) {
-        Curl curl(server.Url("/app/f"));
+        Curl curl(server.dir, {server.Url("/app/f")});
         Frame req = app.Next();
         app.Send(req.connection, WSM_SEND_META_DATA, c.first);
         EXPECT_EQ(app.Next().type, WSM_SHUTDOWN_COMPLETE);
@@ -170,23 +170,25 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
     ASSERT_EQ(good.Register("/good"), REGISTER_OK);
 
     auto frame = [](uint16_t type, const std::string& body) { return EncodeFrame(kLinkConnectionId, type, 0, body); };
-    std::string lengthTooLarge, lengthTooSmall, itemPastEnd, emptyString;
-    PutU32(lengthTooLarge, 50);
-    lengthTooLarge += std::string("\x07\x00\x02/\0", 5);
-    PutU32(lengthTooSmall, 2);
-    lengthTooSmall += std::string("\x07\x00\x02/\0", 5);
-    PutU32(itemPastEnd, 5);
-    itemPastEnd += std::string("\x07\x00\x09/\0", 5);
-    PutU32(emptyString, 3);
-    emptyString += std::string("\x07\x00\x00", 3);
+    // An extended header: its length, then the items as they are given.
+    auto header = [](uint32_t length, const std::string& items) {
+        std::string body;
+        PutU32(body, length);
+        return body + items;
+    };
+    const std::string path = std::string("\x07\x00\x02/\0", 5), lengthTooLarge = header(50, path);
     const std::pair<const char*, std::string> cases[] = {
         {"unknown type", frame(99, "")},
         {"webserver-only type", frame(WSM_GET_REQUEST, "")},
         {"register body shorter than a length", frame(WSM_REGISTER, "ab")},
         {"total length beyond the body", frame(WSM_REGISTER, lengthTooLarge)},
-        {"total length short of the body", frame(WSM_REGISTER, lengthTooSmall)},
-        {"item past the body", frame(WSM_REGISTER, itemPastEnd)},
-        {"empty string item", frame(WSM_REGISTER, emptyString)},
+        {"total length short of the body", frame(WSM_REGISTER, header(2, path))},
+        {"item header cut", frame(WSM_REGISTER, header(2, std::string(2, '\x07')))},
+        {"item past the body", frame(WSM_REGISTER, header(5, std::string("\x07\x00\x09/\0", 5)))},
+        {"empty string item", frame(WSM_REGISTER, header(3, std::string("\x07\x00\x00", 3)))},
+        {"string without NUL", frame(WSM_REGISTER, header(5, "\x07" + std::string(1, '\0') + "\x02/a"))},
+        {"embedded NUL", frame(WSM_REGISTER, header(6, std::string("\x07\x00\x03/\0\0", 6)))},
+        {"repeated item", frame(WSM_REGISTER, header(10, path + path))},
         {"web root without NUL", frame(WSM_SET_PLUGINS_WEB_ROOT, "/x")},
         // A header announcing 200 bytes, followed by 10 and the end of the stream.
         {"truncated frame", frame(WSM_REGISTER, std::string(200, 'x')).substr(0, 22)},
@@ -208,7 +210,7 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
     for (const std::string& meta : {shortInfo, lengthTooLarge}) {
         FakePlugin bad(server.socketPath, "/bad");
         ASSERT_EQ(bad.Register("/bad"), REGISTER_OK);
-        Curl curl(server.Url("/bad/x"));
+        Curl curl(server.dir, {server.Url("/bad/x")});
         Frame req = bad.Next();
         bad.Send(req.connection, WSM_SEND_META_DATA, 0, meta);
         EXPECT_TRUE(bad.ClosedByServer()) << testing::PrintToString(meta);
@@ -218,14 +220,15 @@ TEST(webserver, malformed_plugin_frames_close_that_plugin_only)
         FakePlugin bad(server.socketPath, "/bad");
         ASSERT_EQ(bad.Register("/bad"), REGISTER_OK);
         // The body never comes, so the first receive stays pending.
-        RawClient client(server.port, "POST /bad/x HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n");
+        RawClient client(server.port);
+        ASSERT_TRUE(client.Write("POST /bad/x HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n"));
         Frame req = bad.Next();
         bad.Send(req.connection, WSM_RECV, 10);
         bad.Send(req.connection, WSM_RECV, 10);
         EXPECT_TRUE(bad.ClosedByServer()) << "second receive while one is pending";
     }
 
-    Curl curl(server.Url("/good/still"));
+    Curl curl(server.dir, {server.Url("/good/still")});
     Frame req = good.Next();
     ASSERT_EQ(req.type, WSM_GET_REQUEST);
     good.Respond(req.connection, Meta(WSP_RESPONSE_NO_TYPE, 0, 2), {"up"});
@@ -287,14 +290,14 @@ TEST(webserver, https_is_marked_encrypted)
                          .c_str()),
               0);
     Webserver server({"--https=127.0.0.1:0", "--cert=" + keys + "/cert.pem", "--key=" + keys + "/key.pem"});
-    int httpsPort = 0;
-    for (auto& l : server.lines)
-        if (l.find("listening on https://") != std::string::npos) httpsPort = atoi(l.substr(l.rfind(':') + 1).c_str());
+    ASSERT_TRUE(server.process.WaitFor("listening on https://"));
+    std::string listening = server.process.Line("listening on https://");
+    int httpsPort = atoi(listening.c_str() + listening.rfind(':') + 1);
     ASSERT_GT(httpsPort, 0);
     FakePlugin app(server.socketPath, "/app");
     ASSERT_EQ(app.Register("/app"), REGISTER_OK);
 
-    Curl get("-k https://127.0.0.1:" + std::to_string(httpsPort) + "/app/secure");
+    Curl get(server.dir, {"-k", "https://127.0.0.1:" + std::to_string(httpsPort) + "/app/secure"});
     Frame req = app.Next();
     uint32_t flags = 0;
     EXPECT_TRUE(req.Header().U32(DDT_CONNECTION_FLAGS, flags));

@@ -1,4 +1,4 @@
-// Extended headers, routing, and the mapping between HTTP and plugin meta data.
+// The mapping between HTTP requests and answers and plugin meta data.
 #include <gtest/gtest.h>
 
 #include "platform/webserver/extended_header.h"
@@ -6,7 +6,6 @@
 #include "platform/webserver/plugin_protocol.h"
 #include "platform/webserver/request_header.h"
 #include "platform/webserver/response_meta.h"
-#include "platform/webserver/router.h"
 
 using namespace wsp;
 
@@ -47,73 +46,8 @@ std::string Info(uint16_t type, uint16_t flags)
 
 }  // namespace
 
-TEST(webserver_codec, extended_header_wire_form_and_framing_errors)
-{
-    ExtendedHeaderWriter w;
-    std::string body;
-    ASSERT_TRUE(w.Encode(body));
-    EXPECT_EQ(body, "");  // an empty header is no body at all
-    w.String(DDT_REQUEST_PATH, "/a");
-    w.U64(DDT_DATA_SIZE, 0x0102030405060708ull);
-    ASSERT_TRUE(w.Encode(body));
-    EXPECT_EQ(body, Bytes({0, 0, 0, 17, 0, 0, 3, '/', 'a', 0, 17, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(EncodeFrame(0xFFFFFF00, WSM_REGISTER_RESULT, 2, "xy"),
-              Bytes({0xFF, 0xFF, 0xFF, 0, 0, 2, 0, 0, 0, 2, 0, 2, 'x', 'y'}));
-
-    ExtendedHeader h;
-    ASSERT_EQ(h.Decode(body), "");
-    EXPECT_EQ(h.String(DDT_REQUEST_PATH), "/a");
-    uint64_t size = 0;
-    EXPECT_TRUE(h.U64(DDT_DATA_SIZE, size));
-    EXPECT_EQ(size, 0x0102030405060708ull);
-    uint32_t narrow;
-    EXPECT_FALSE(h.U32(DDT_DATA_SIZE, narrow));
-
-    // Unknown item types are skipped, not fatal.
-    EXPECT_EQ(h.Decode(Bytes({0, 0, 0, 4, 99, 0, 1, 7})), "");
-    EXPECT_FALSE(h.Has(99));
-    const std::pair<const char*, std::string> broken[] = {
-        {"shorter than the length field", Bytes({0, 0, 1})},
-        {"length beyond the body", Bytes({0, 0, 0, 9, 0, 0, 2, '/', 0})},
-        {"length short of the body", Bytes({0, 0, 0, 1, 0, 0, 2, '/', 0})},
-        {"item header cut", Bytes({0, 0, 0, 2, 0, 0})},
-        {"item past the body", Bytes({0, 0, 0, 5, 0, 0, 9, '/', 0})},
-        {"empty string item", Bytes({0, 0, 0, 3, 6, 0, 0})},
-        {"string without NUL", Bytes({0, 0, 0, 5, 0, 0, 2, '/', 'a'})},
-        {"embedded NUL", Bytes({0, 0, 0, 6, 0, 0, 3, '/', 0, 0})},
-        {"repeated item", Bytes({0, 0, 0, 10, 0, 0, 2, '/', 0, 0, 0, 2, '/', 0})},
-    };
-    for (auto& b : broken) EXPECT_NE(h.Decode(b.second), "") << b.first;
-
-    std::vector<std::pair<std::string, std::string>> fields;
-    ASSERT_EQ(h.Decode(Bytes({0, 0, 0, 9, 5, 0, 6, 'A', 0, 'b', 0, 'C', 0})), "");
-    EXPECT_FALSE(h.HeaderFields(fields));  // a name without its value
-    ASSERT_EQ(h.Decode(Bytes({0, 0, 0, 7, 5, 0, 4, 'A', 0, 'b', 0})), "");
-    ASSERT_TRUE(h.HeaderFields(fields));
-    ASSERT_EQ(fields.size(), 1u);
-    EXPECT_EQ(fields[0].second, "b");
-}
-
 // Longest prefixes, segment boundaries and owners leaving are checked on the
 // real server (forwarding.cpp); here the paths it never sees and the root.
-TEST(webserver_codec, router_refuses_paths_with_query_or_fragment_and_a_root_takes_everything_left)
-{
-    Router router;
-    int a, c;
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app/", &a), REGISTER_OK);
-    EXPECT_EQ(router.Register(PATH_HTTP, "/app", &c), REGISTER_ALREADY_REGISTERED);
-    for (const char* bad : {"", "app", "/a?b", "/a b", "/a#"}) EXPECT_EQ(router.Register(PATH_HTTP, bad, &c), REGISTER_PATH_INVALID) << bad;
-    const Router::Route* r = router.Match(PATH_HTTP, "/app/x");
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(Router::Resource(*r, "/app/x?y"), "/x?y");
-    EXPECT_EQ(Router::Resource(*r, "/app?y"), "/?y");
-    EXPECT_EQ(router.Match(PATH_WEBSOCKET, "/app/x"), nullptr) << "kinds of path are apart";
-    EXPECT_EQ(router.Register(PATH_HTTP, "/", &c), REGISTER_OK);
-    EXPECT_EQ(router.Match(PATH_HTTP, "/anything")->owner, &c);
-    EXPECT_EQ(router.Match(PATH_HTTP, "/app/x")->owner, &a);
-    EXPECT_EQ(Router::Resource(*router.Match(PATH_HTTP, "/z"), "/z?q"), "/z?q");
-}
-
 TEST(webserver_codec, request_header_carries_etag_ranges_and_body_size)
 {
     // Tags in every form and single ranges are checked end to end (tests/e2e/static_files.cpp).

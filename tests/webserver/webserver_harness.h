@@ -1,93 +1,53 @@
 // The real platform-webserver in a child process, a fake plugin speaking raw frames on its
-// Unix socket, and curl as the HTTP client.
+// Unix socket, and curl or a raw socket as the HTTP client.
 #pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/webserver/extended_header.h"
 #include "platform/webserver/frame.h"
 #include "platform/webserver/plugin_protocol.h"
+#include "tests/support/child_process.h"
+#include "tests/support/http_clients.h"
 
 namespace wst {
 
 using namespace wsp;
+using namespace harness;
 
+// platform-webserver on free loopback ports; fake plugins connect to `socketPath`.
 class Webserver {
 public:
-    explicit Webserver(std::vector<std::string> extra = {})
+    explicit Webserver(std::vector<std::string> extra = {}) : process(Arguments(socketPath, extra))
     {
-        char tmpl[] = "/tmp/webserver-test-XXXXXX";
-        dir = mkdtemp(tmpl);
-        socketPath = dir + "/plugins.sock";
-        std::vector<std::string> args = {PLATFORM_WEBSERVER_BIN, "--http=127.0.0.1:0", "--plugins=" + socketPath};
-        args.insert(args.end(), extra.begin(), extra.end());
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) < 0) abort();
-        pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out = fds[0];
-        // Its lines up to the one that names the HTTP port.
-        std::string line;
-        pollfd p = {out, POLLIN, 0};
-        for (char c; port == 0 && poll(&p, 1, 20000) == 1 && read(out, &c, 1) == 1;) {
-            if (c != '\n') {
-                line += c;
-                continue;
-            }
-            lines.push_back(line);
-            if (line.find("listening on http://") != std::string::npos) port = atoi(line.c_str() + line.rfind(':') + 1);
-            line.clear();
-        }
+        const std::string marker = "listening on http://127.0.0.1:";
+        std::string line = process.WaitFor(marker) ? process.Line(marker) : "";
+        if (!line.empty()) port = atoi(line.c_str() + line.find(marker) + marker.size());
     }
-    ~Webserver()
-    {
-        if (pid > 0) Stop();
-        close(out);
-        std::filesystem::remove_all(dir);
-    }
-    // SIGTERM; returns the exit status, which under the sanitizers also tells about leaks.
-    int Stop()
-    {
-        kill(pid, SIGTERM);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    bool Alive() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    // SIGTERM; the exit status, which under the sanitizers also tells about leaks.
+    int Stop() { return process.Stop(); }
+    bool Alive() { return process.Running(); }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
-    std::string dir, socketPath;
+    TempDir dir;
+    std::string socketPath = dir / "plugins.sock";
+    Process process;
     int port = 0;
-    pid_t pid = -1;
-    int out = -1;
-    std::vector<std::string> lines;
+
+private:
+    static std::vector<std::string> Arguments(const std::string& socketPath, std::vector<std::string> extra)
+    {
+        extra.insert(extra.begin(), {PLATFORM_WEBSERVER_BIN, "--http=127.0.0.1:0", "--plugins=" + socketPath});
+        return extra;
+    }
 };
 
 struct Frame {
@@ -219,85 +179,5 @@ inline std::string Meta(uint16_t type, uint16_t flags, long long size, bool chun
     w.Encode(body);
     return body;
 }
-
-// curl in the background, so that the test can play the plugin meanwhile.
-class Curl {
-public:
-    explicit Curl(const std::string& args)
-    {
-        std::string cmd = "curl -sS -i --max-time 20 " + args + " 2>/dev/null; echo \"~exit=$?\"";
-        pipe = popen(cmd.c_str(), "r");
-    }
-    ~Curl()
-    {
-        if (pipe) Finish();
-    }
-    struct Response {
-        int status = 0;
-        std::map<std::string, std::string> fields;  // lower-case names
-        std::string body;
-        int exit = -1;
-    };
-    Response Finish()
-    {
-        std::string all;
-        char buffer[65536];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) all.append(buffer, n);
-        pclose(pipe);
-        pipe = nullptr;
-        Response r;
-        size_t tail = all.rfind("~exit=");
-        if (tail != std::string::npos) r.exit = atoi(all.c_str() + tail + 6), all.resize(tail);
-        // Skip interim answers such as 100 Continue.
-        for (;;) {
-            size_t end = all.find("\r\n\r\n");
-            if (all.compare(0, 5, "HTTP/") || end == std::string::npos) {
-                r.body = all;
-                return r;
-            }
-            std::string head = all.substr(0, end);
-            all = all.substr(end + 4);
-            r.status = atoi(head.c_str() + 9);
-            if (r.status >= 200) {
-                r.fields.clear();
-                size_t at = head.find("\r\n");
-                while (at != std::string::npos) {
-                    size_t next = head.find("\r\n", at + 2);
-                    std::string line = head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
-                    size_t colon = line.find(':');
-                    if (colon != std::string::npos) {
-                        std::string name = line.substr(0, colon);
-                        for (auto& c : name) c = char(tolower(c));
-                        r.fields[name] = line.substr(line.find_first_not_of(' ', colon + 1));
-                    }
-                    at = next;
-                }
-                r.body = all;
-                return r;
-            }
-        }
-    }
-
-private:
-    FILE* pipe = nullptr;
-};
-
-// A client that writes exactly the bytes given, for requests curl would not send.
-class RawClient {
-public:
-    RawClient(int port, const std::string& request)
-    {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, (sockaddr*)&a, sizeof(a)) < 0) ADD_FAILURE() << "cannot connect";
-        if (write(fd, request.data(), request.size()) != ssize_t(request.size())) ADD_FAILURE() << "short write";
-    }
-    ~RawClient() { close(fd); }
-    int fd;
-};
 
 }  // namespace wst

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -13,6 +12,7 @@
 #include "json/json_io.h"
 #include "runtime/instance_log.h"
 #include "tests/runtime/iomux_fixture.h"
+#include "tests/support/digest.h"
 #include "web/app_websocket.h"
 
 namespace aws_test {
@@ -140,14 +140,7 @@ public:
     std::function<void()> onMessage, onClosed;
 };
 
-inline std::string Sha256Hex(const std::string& text)
-{
-    unsigned char md[SHA256_DIGEST_LENGTH];
-    SHA256((const unsigned char*)text.data(), text.size(), md);
-    char hex[65];
-    for (int i = 0; i < 32; i++) snprintf(hex + 2 * i, 3, "%02x", md[i]);
-    return hex;
-}
+using harness::Sha256Hex;
 
 // An AppLogin of app "app1", guid "g1", whose digest the given password
 // makes for the challenge; info goes out as given and is hashed as hashedInfo.
