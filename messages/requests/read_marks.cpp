@@ -52,7 +52,8 @@ void SetRead::AfterReply()
 SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, const MessagesFilterRead* old)
 {
     Held held;
-    if (!old || !old->IsExact() || old->QueuedCount() || context->RequestUpdates()->PendingUpdates()) return held;
+    const AppUpdate* busy = context->RequestUpdates()->Distributing();
+    if (!old || !old->IsExact() || old->QueuedCount() || (busy && busy->Group() == old->Group())) return held;
     held.valid = true;
     held.key = TaskUnreadCount(nullptr, context->RequestUser()->sip, old, 0, old->CountedWithin()).Key();
     held.count = old->Count();

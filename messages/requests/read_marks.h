@@ -40,9 +40,10 @@ public:
         unsigned long long count = 0;
         unsigned long long era = 0;
     };
-    // Only an exact count with nothing queued for it, taken while no update
-    // is being distributed: such an update could reach the old filter and
-    // not the new one, which takes another place in the list.
+    // Only an exact count with nothing queued for it, and not while an update
+    // of its group is half distributed: that one could reach the old filter
+    // and not the new one, which takes another place in the list, or both.
+    // Updates not yet begun reach the new filter, which then counts afresh.
     static Held Hold(MessagesRequestContext* context, const MessagesFilterRead* old);
 
     // The filter is the session's; it outlives the request.
