@@ -53,11 +53,14 @@ SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, con
 {
     Held held;
     const AppUpdate* busy = context->RequestUpdates()->Distributing();
-    if (!old || !old->IsExact() || old->QueuedCount() || (busy && busy->Group() == old->Group())) return held;
+    if (!old || !old->IsExact() || old->QueuedCount() || (busy && busy->Group() == old->Group()) ||
+        std::chrono::steady_clock::now() - old->CountedAt() > std::chrono::minutes(2))
+        return held;
     held.valid = true;
     held.key = TaskUnreadCount(nullptr, context->RequestUser()->sip, old, 0, old->CountedWithin()).Key();
     held.count = old->Count();
     held.era = old->CountedEra();
+    held.at = old->CountedAt();
     return held;
 }
 
@@ -81,11 +84,12 @@ void SetUnreadFilter::Begin()
     era = keeper.Era(*filter);
     // The held count stands when no change has reached the new filter since.
     if (held.valid && held.era == era && filter->IsFresh() && held.key == count->Key()) {
-        filter->Counted(held.count, readable, era);
+        filter->Counted(held.count, readable, era, held.at);
         return Done(nullptr, false);
     }
-    if (keeper.Take(count->Key(), kept)) {
-        filter->Counted(kept, readable, era);
+    std::chrono::steady_clock::time_point keptAt;
+    if (keeper.Take(count->Key(), kept, keptAt)) {
+        filter->Counted(kept, readable, era, keptAt);
         return Done(nullptr, false);
     }
     Working();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "messages/readable_topics.h"
@@ -39,11 +40,13 @@ public:
         std::string key;
         unsigned long long count = 0;
         unsigned long long era = 0;
+        std::chrono::steady_clock::time_point at;
     };
     // Only an exact count with nothing queued for it, and not while an update
     // of its group is half distributed: that one could reach the old filter
     // and not the new one, which takes another place in the list, or both.
     // Updates not yet begun reach the new filter, which then counts afresh.
+    // A count is held on for two minutes from its counting, as a kept one.
     static Held Hold(MessagesRequestContext* context, const MessagesFilterRead* old);
 
     // The filter is the session's; it outlives the request.

@@ -19,7 +19,7 @@ MessagesKeptCount::MessagesKeptCount(const MessagesFilterRead* from) : MessagesF
         MessageFilter* topics = AddFilter(MessageFilter::OR);
         for (const std::string& name : within.Names()) topics->AddTopic(name.c_str());
     }
-    Counted(from->Count(), within, from->CountedEra());
+    Counted(from->Count(), within, from->CountedEra(), from->CountedAt());
     // What was still queued for the session had not reached its count yet.
     for (AppUpdate* update : from->QueuedUpdates()) Apply(static_cast<MessagesUpdateRead*>(update));
 }
@@ -45,7 +45,8 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
         std::string key = TaskUnreadCount(nullptr, user, filter, 0, readable).Key();
         // The newest count of a statement is the one kept.
         unsigned long long ignored;
-        Take(key, ignored);
+        std::chrono::steady_clock::time_point ignoredAt;
+        Take(key, ignored, ignoredAt);
         young[key] = new MessagesKeptCount(filter);
     }
     if (young.empty()) return;
@@ -53,12 +54,14 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
     if (!timer->IsRunning()) timer->Start(TICK_MS);
 }
 
-bool MessagesKeptCounts::Take(const std::string& key, unsigned long long& count)
+bool MessagesKeptCounts::Take(const std::string& key, unsigned long long& count,
+                              std::chrono::steady_clock::time_point& at)
 {
     for (Counts* counts : {&young, &old}) {
         auto found = counts->find(key);
         if (found == counts->end()) continue;
         count = found->second->Count();
+        at = found->second->CountedAt();
         delete found->second;
         counts->erase(found);
         return true;

@@ -47,10 +47,17 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
                                  unsigned long long counted)
 {
+    Counted(value, within, counted, std::chrono::steady_clock::now());
+}
+
+void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
+                                 unsigned long long counted, std::chrono::steady_clock::time_point at)
+{
     state = state == COUNTING ? EXACT : INEXACT;
     count = value;
     readable = within;
     era = counted;
+    countedAt = at;
 }
 
 void MessagesFilterRead::Apply(const MessagesUpdateRead* update)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include "messages/filter_expression.h"
 #include "messages/readable_topics.h"
 #include "messages/updates/read_update.h"
@@ -28,7 +30,10 @@ public:
     // readable topics, moved by every change sent since. It is exact unless
     // a change came while it was being counted, which the count may or may
     // not hold already. The era is the counts' keeper's when counted.
+    // A count taken over from another filter keeps the time it was counted at.
     void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0);
+    void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era,
+                 std::chrono::steady_clock::time_point at);
     bool IsCounted() const { return state == EXACT || state == INEXACT; }
     // Not counted yet, and no change has reached it.
     bool IsFresh() const { return state == COUNTING; }
@@ -36,6 +41,9 @@ public:
     unsigned long long Count() const { return count; }
     const MessagesReadableTopics& CountedWithin() const { return readable; }
     unsigned long long CountedEra() const { return era; }
+    // Nothing moves a count as time passes but discussions that fall quiet
+    // (30 days): a count is given on only while it is young.
+    std::chrono::steady_clock::time_point CountedAt() const { return countedAt; }
 
 protected:
     // Moves the count by the update, once counted.
@@ -49,4 +57,5 @@ private:
     unsigned long long count = 0;
     MessagesReadableTopics readable;
     unsigned long long era = 0;
+    std::chrono::steady_clock::time_point countedAt;
 };

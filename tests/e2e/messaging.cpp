@@ -362,8 +362,8 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
     auto bob = Login("bob", {"team"});
     auto bobPhone = Login("bob", {"team"});
     std::string team = N("team");
-    auto unread = [&](Person& p) {
-        JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", "u").Raw("filter", "{}"),
+    auto unread = [&](Person& p, const char* src = "u") {
+        JsonMessage r = p.Reply(Json().Str("mt", "SetUnreadFilter").Str("src", src).Raw("filter", "{}"),
                                 "SetUnreadFilterResult");
         EXPECT_FALSE(r.Has("error")) << r.text;
         return r.Number("count");
@@ -401,7 +401,9 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
     EXPECT_EQ(unread(*bob), 1u);
     site->Exec("UPDATE discussions SET time=time-31*24*3600*1000::bigint WHERE topic=(SELECT id FROM objects WHERE "
                "sip=" + SqlText(team) + ")");
-    EXPECT_EQ(unread(*bob), 0u);
+    // Asked again under its name a moment later, a count is held on (days cannot pass in a
+    // moment); under a new name it is counted afresh.
+    EXPECT_EQ(unread(*bob, "quiet"), 0u);
     EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", old.Number("id")), "SetReadResult").Number("id"),
               old.Number("id"));
     for (auto* p : {bob.get(), bobPhone.get()})
