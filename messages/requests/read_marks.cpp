@@ -54,7 +54,7 @@ SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, con
     Held held;
     const AppUpdate* busy = context->RequestUpdates()->Distributing();
     if (!old || !old->IsExact() || old->QueuedCount() || (busy && busy->Group() == old->Group()) ||
-        std::chrono::steady_clock::now() - old->CountedAt() > std::chrono::minutes(2))
+        std::chrono::steady_clock::now() - old->CountedAt() > std::chrono::minutes(10))
         return held;
     held.valid = true;
     held.key = TaskUnreadCount(nullptr, context->RequestUser()->sip, old, 0, old->CountedWithin()).Key();

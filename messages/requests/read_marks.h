@@ -46,7 +46,8 @@ public:
     // of its group is half distributed: that one could reach the old filter
     // and not the new one, which takes another place in the list, or both.
     // Updates not yet begun reach the new filter, which then counts afresh.
-    // A count is held on for two minutes from its counting, as a kept one.
+    // A count is held on for ten minutes from its counting: discussions that
+    // fall quiet meanwhile (30 days) would move it without an update.
     static Held Hold(MessagesRequestContext* context, const MessagesFilterRead* old);
 
     // The filter is the session's; it outlives the request.
