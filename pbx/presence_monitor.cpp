@@ -57,6 +57,7 @@ void MessagesPresenceMonitor::TaskComplete(ITask* task)
             for (MessagesTopic* t = FirstTopic(); t; t = NextTopic(t)) topics->AddTopic(t->sip);
         }
         unread = new TaskUnreadCount(database, MessagesUser::sip, this, mode);
+        CountFrom(MessagesUpdateRead::NextSerial());
         unread->Start(this);
         return;
     }

@@ -57,10 +57,8 @@ SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, con
         std::chrono::steady_clock::now() - old->CountedAt() > std::chrono::minutes(10))
         return held;
     held.valid = true;
-    held.key = TaskUnreadCount(nullptr, context->RequestUser()->sip, old, 0, old->CountedWithin()).Key();
-    held.count = old->Count();
-    held.era = old->CountedEra();
-    held.at = old->CountedAt();
+    held.key = MessagesKeptCounts::Key(context->RequestUser()->sip, old);
+    held.count = old->Taken();
     return held;
 }
 
@@ -79,19 +77,20 @@ void SetUnreadFilter::Begin()
 {
     if (!Database()) return Done(nullptr, true);
     count = new TaskUnreadCount(context->RequestReadDatabase(), context->RequestUser()->sip, filter, 0, readable);
-    unsigned long long kept;
     MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
     era = keeper.Era(*filter);
     // The held count stands when no change has reached the new filter since.
-    if (held.valid && held.era == era && filter->IsFresh() && held.key == count->Key()) {
-        filter->Counted(held.count, readable, era, held.at);
+    if (held.valid && held.count.era == era && filter->IsFresh() && held.key == count->Key()) {
+        filter->Counted(held.count, readable);
         return Done(nullptr, false);
     }
-    std::chrono::steady_clock::time_point keptAt;
-    if (keeper.Take(count->Key(), kept, keptAt)) {
-        filter->Counted(kept, readable, era, keptAt);
+    MessagesCountTaken kept;
+    if (keeper.Take(count->Key(), kept)) {
+        kept.era = era;
+        filter->Counted(kept, readable);
         return Done(nullptr, false);
     }
+    filter->CountFrom(MessagesUpdateRead::NextSerial());
     Working();
     count->Start(this);
 }

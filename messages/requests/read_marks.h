@@ -1,12 +1,11 @@
 #pragma once
 
-#include <chrono>
 #include <string>
 
 #include "messages/readable_topics.h"
 #include "messages/requests/messages_request.h"
+#include "messages/updates/read_update_filter.h"
 
-class MessagesFilterRead;
 class TaskSetReadGetContent;
 class TaskUnreadCount;
 
@@ -38,9 +37,7 @@ public:
     struct Held {
         bool valid = false;
         std::string key;
-        unsigned long long count = 0;
-        unsigned long long era = 0;
-        std::chrono::steady_clock::time_point at;
+        MessagesCountTaken count;
     };
     // Only an exact count with nothing queued for it, and not while an update
     // of its group is half distributed: that one could reach the old filter

@@ -19,7 +19,7 @@ MessagesKeptCount::MessagesKeptCount(const MessagesFilterRead* from) : MessagesF
         MessageFilter* topics = AddFilter(MessageFilter::OR);
         for (const std::string& name : within.Names()) topics->AddTopic(name.c_str());
     }
-    Counted(from->Count(), within, from->CountedEra(), from->CountedAt());
+    Counted(from->Taken(), within);
     // What was still queued for the session had not reached its count yet.
     for (AppUpdate* update : from->QueuedUpdates()) Apply(static_cast<MessagesUpdateRead*>(update));
 }
@@ -42,11 +42,10 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
         if (!filter->IsExact() || !(filter->CountedWithin() == readable) ||
             filter->CountedEra() != Era(*filter))
             continue;
-        std::string key = TaskUnreadCount(nullptr, user, filter, 0, readable).Key();
+        std::string key = Key(user, filter);
         // The newest count of a statement is the one kept.
-        unsigned long long ignored;
-        std::chrono::steady_clock::time_point ignoredAt;
-        Take(key, ignored, ignoredAt);
+        MessagesCountTaken older;
+        Take(key, older);
         young[key] = new MessagesKeptCount(filter);
     }
     if (young.empty()) return;
@@ -54,14 +53,17 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
     if (!timer->IsRunning()) timer->Start(TICK_MS);
 }
 
-bool MessagesKeptCounts::Take(const std::string& key, unsigned long long& count,
-                              std::chrono::steady_clock::time_point& at)
+std::string MessagesKeptCounts::Key(const char* user, const MessagesFilterRead* filter)
+{
+    return TaskUnreadCount(nullptr, user, filter, 0, filter->CountedWithin()).Key();
+}
+
+bool MessagesKeptCounts::Take(const std::string& key, MessagesCountTaken& taken)
 {
     for (Counts* counts : {&young, &old}) {
         auto found = counts->find(key);
         if (found == counts->end()) continue;
-        count = found->second->Count();
-        at = found->second->CountedAt();
+        taken = found->second->Taken();
         delete found->second;
         counts->erase(found);
         return true;

@@ -36,8 +36,10 @@ public:
     // readable topics are still those they were counted within. Only for a
     // session that receives no more updates.
     void Keep(const AppUpdatesSession* session, const char* user, const MessagesReadableTopics& readable);
-    // The count kept under the statement goes to the caller, with the time it was counted at.
-    bool Take(const std::string& key, unsigned long long& count, std::chrono::steady_clock::time_point& at);
+    // The statement that would count the filter again: what a count is kept and taken under.
+    static std::string Key(const char* user, const MessagesFilterRead* filter);
+    // The count kept under the statement goes to the caller.
+    bool Take(const std::string& key, MessagesCountTaken& taken);
 
     // Deletions and edits move counts without an update, so the counts that
     // they may have moved are neither kept nor given out: a deletion may

@@ -3,6 +3,8 @@
 #include "messages/filter_expression.h"
 #include "messages/message_content.h"
 
+unsigned long long MessagesUpdateRead::nextSerial = 1;
+
 MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change,
                                        unsigned count, const char* user)
     : AppUpdate(readFilters, user), message(MessageContentShare(message)), change(change), count(count), shared(true)

@@ -15,6 +15,11 @@ public:
     ~MessagesUpdateRead() override;
 
     MessageContent* Message() const { return message; }
+    // Updates are numbered as they are made, each after the write it tells
+    // of was committed: a count asked for after an update was made holds
+    // that update's change already.
+    unsigned long long Serial() const { return serial; }
+    static unsigned long long NextSerial() { return nextSerial; }
     unsigned long long Gate() const override;
     int Change() const { return change; }
     unsigned Count() const { return count; }
@@ -27,6 +32,8 @@ protected:
     void SetCount(unsigned value) { count = value; }
 
 private:
+    static unsigned long long nextSerial;
+    unsigned long long serial = nextSerial++;
     MessageContent* message;
     int change;
     unsigned count;

@@ -35,6 +35,8 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 {
     const MessageContent* message = update->Message();
     if (message->quiet) return false;
+    // An absolute count is not a change that a count can hold.
+    if (update->Change() && update->Serial() < countFrom) return false;
     // Most filters fail on their terms: they are tested first, the dearer look-ups after.
     if (!check(message)) return false;
     // Nobody has unread messages of their own.
@@ -47,17 +49,17 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
                                  unsigned long long counted)
 {
-    Counted(value, within, counted, std::chrono::steady_clock::now());
+    Counted({value, counted, std::chrono::steady_clock::now(), countFrom}, within);
 }
 
-void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
-                                 unsigned long long counted, std::chrono::steady_clock::time_point at)
+void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within)
 {
     state = state == COUNTING ? EXACT : INEXACT;
-    count = value;
+    count = taken.value;
     readable = within;
-    era = counted;
-    countedAt = at;
+    era = taken.era;
+    countedAt = taken.at;
+    countFrom = taken.from;
 }
 
 void MessagesFilterRead::Apply(const MessagesUpdateRead* update)

@@ -9,6 +9,16 @@
 
 class MessagesUser;
 
+// A count as it passes from one filter to another (a session's repeated
+// request, a closed session's count kept for its return), with what it
+// was counted under.
+struct MessagesCountTaken {
+    unsigned long long value = 0;
+    unsigned long long era = 0;
+    std::chrono::steady_clock::time_point at;
+    unsigned long long from = 0;
+};
+
 // A session's "SetUnreadFilter", bound to its user: each change of the
 // unread count under the expression is sent as "SetUnread" or "SetRead".
 // The presence monitor derives from it and counts instead of sending.
@@ -30,10 +40,16 @@ public:
     // readable topics, moved by every change sent since. It is exact unless
     // a change came while it was being counted, which the count may or may
     // not hold already. The era is the counts' keeper's when counted.
-    // A count taken over from another filter keeps the time it was counted at.
+    // A count taken over from another filter keeps what it was counted under.
     void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0);
-    void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era,
-                 std::chrono::steady_clock::time_point at);
+    void Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within);
+    MessagesCountTaken Taken() const { return {count, era, countedAt, countFrom}; }
+    // The count asked for now holds every change of the updates made so far
+    // (MessagesUpdateRead::Serial): those are passed over, wherever the
+    // distribution of each has got to, instead of counted twice or taken
+    // for a change the count may lack.
+    void CountFrom(unsigned long long serial) { countFrom = serial; }
+
     bool IsCounted() const { return state == EXACT || state == INEXACT; }
     // Not counted yet, and no change has reached it.
     bool IsFresh() const { return state == COUNTING; }
@@ -58,4 +74,5 @@ private:
     MessagesReadableTopics readable;
     unsigned long long era = 0;
     std::chrono::steady_clock::time_point countedAt;
+    unsigned long long countFrom = 0;
 };
