@@ -86,9 +86,6 @@ public:
     void IoExec(void* param) override;
 
     unsigned PendingUpdates() const { return fifo.size(); }
-    // The update that some filters have had and others have yet to have,
-    // or null. Updates behind it start again from their group's beginning.
-    const AppUpdate* Distributing() const { return resuming ? static_cast<const AppUpdate*>(fifo.front()) : nullptr; }
     unsigned SessionCount() const { return sessions.size(); }
 
 private:

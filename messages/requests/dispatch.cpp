@@ -141,12 +141,18 @@ MessagesRequest* CreateGetMore(MessagesSession& s, json_io& msg, unsigned short 
 
 MessagesRequest* CreateSetUnreadFilter(MessagesSession& s, json_io& msg, unsigned short base)
 {
-    auto* old = static_cast<MessagesFilterRead*>(s.AppFilterGet(&s.RequestCommon()->readFilters, s.Src()));
-    SetUnreadFilter::Held held = SetUnreadFilter::Hold(&s, old);
-    auto* filter = new MessagesFilterRead(&s.RequestCommon()->readFilters, &s, s.Src(), s.Sip(), Reader(s));
+    AppUpdatesFilters* group = &s.RequestCommon()->readFilters;
+    auto* old = static_cast<MessagesFilterRead*>(s.AppFilterGet(group, s.Src()));
     // Without a "filter" the count covers the user's topics.
-    jsonFilter(filter, msg, msg.get_object(base, "filter"), &s);
-    return new SetUnreadFilter(&s, filter, Readable(s), held);
+    unsigned short expression = msg.get_object(base, "filter");
+    if (old) {
+        MessageFilter asked(MessageFilter::AND);
+        jsonFilter(&asked, msg, expression, &s);
+        if (SetUnreadFilter::Repeats(&s, old, asked, Readable(s))) return new SetUnreadFilter(&s, old, Readable(s), true);
+    }
+    auto* filter = new MessagesFilterRead(group, &s, s.Src(), s.Sip(), Reader(s));
+    jsonFilter(filter, msg, expression, &s);
+    return new SetUnreadFilter(&s, filter, Readable(s), false);
 }
 
 MessagesRequest* CreateSetRead(MessagesSession& s, json_io& msg, unsigned short base)

@@ -49,22 +49,19 @@ void SetRead::AfterReply()
         new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
 }
 
-SetUnreadFilter::Held SetUnreadFilter::Hold(MessagesRequestContext* context, const MessagesFilterRead* old)
+bool SetUnreadFilter::Repeats(MessagesRequestContext* context, const MessagesFilterRead* old,
+                              const MessageFilter& asked, const MessagesReadableTopics& readable)
 {
-    Held held;
-    const AppUpdate* busy = context->RequestUpdates()->Distributing();
-    if (!old || !old->IsExact() || old->QueuedCount() || (busy && busy->Group() == old->Group()) ||
-        std::chrono::steady_clock::now() - old->CountedAt() > std::chrono::minutes(10))
-        return held;
-    held.valid = true;
-    held.key = MessagesKeptCounts::Key(context->RequestUser()->sip, old);
-    held.count = old->Taken();
-    return held;
+    MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
+    const char* user = context->RequestUser()->sip;
+    return old && old->IsExact() && old->CountedWithin() == readable && old->CountedEra() == keeper.Era(*old) &&
+           std::chrono::steady_clock::now() - old->CountedAt() < std::chrono::minutes(10) &&
+           MessagesKeptCounts::Key(user, old, readable) == MessagesKeptCounts::Key(user, &asked, readable);
 }
 
 SetUnreadFilter::SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter,
-                                 const MessagesReadableTopics& readable, const Held& held)
-    : MessagesRequest(context), filter(filter), readable(readable), held(held)
+                                 const MessagesReadableTopics& readable, bool repeated)
+    : MessagesRequest(context), filter(filter), readable(readable), repeated(repeated)
 {
 }
 
@@ -76,14 +73,10 @@ SetUnreadFilter::~SetUnreadFilter()
 void SetUnreadFilter::Begin()
 {
     if (!Database()) return Done(nullptr, true);
+    if (repeated) return Done(nullptr, false);
     count = new TaskUnreadCount(context->RequestReadDatabase(), context->RequestUser()->sip, filter, 0, readable);
     MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
     era = keeper.Era(*filter);
-    // The held count stands when no change has reached the new filter since.
-    if (held.valid && held.count.era == era && filter->IsFresh() && held.key == count->Key()) {
-        filter->Counted(held.count, readable);
-        return Done(nullptr, false);
-    }
     MessagesCountTaken kept;
     if (keeper.Take(count->Key(), kept)) {
         kept.era = era;
@@ -103,7 +96,7 @@ void SetUnreadFilter::Done(ITask* task, bool failed)
         reply.Bool("error", true);
     }
     else {
-        // Without a task the count was a kept or held one.
+        // Without a task the count was a kept one, or the filter's own.
         if (task) filter->Counted(count->Get(), readable, era);
         reply.Ulong64("count", filter->Count());
     }

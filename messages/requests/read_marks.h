@@ -31,25 +31,19 @@ private:
 // filter that the session has just registered for later changes of it.
 class SetUnreadFilter : public MessagesRequest {
 public:
-    // A count that the session's filter of the same name holds, taken
-    // before the new filter replaces it: a client that asks again for the
-    // same count gets it without the database.
-    struct Held {
-        bool valid = false;
-        std::string key;
-        MessagesCountTaken count;
-    };
-    // Only an exact count with nothing queued for it, and not while an update
-    // of its group is half distributed: that one could reach the old filter
-    // and not the new one, which takes another place in the list, or both.
-    // Updates not yet begun reach the new filter, which then counts afresh.
-    // A count is held on for ten minutes from its counting: discussions that
-    // fall quiet meanwhile (30 days) would move it without an update.
-    static Held Hold(MessagesRequestContext* context, const MessagesFilterRead* old);
+    // A session that asks again for the count its filter of the same name
+    // holds gets it from that filter, which stays in its place: what the
+    // filter has sent is in its count, and what waits for the session goes
+    // after the answer. Only an exact count of the same statement, not moved
+    // by edits or deletions since (the kept counts' era), and counted less
+    // than ten minutes ago: discussions that fall quiet (30 days) move a
+    // count without an update.
+    static bool Repeats(MessagesRequestContext* context, const MessagesFilterRead* old, const MessageFilter& asked,
+                        const MessagesReadableTopics& readable);
 
     // The filter is the session's; it outlives the request.
     SetUnreadFilter(MessagesRequestContext* context, MessagesFilterRead* filter, const MessagesReadableTopics& readable,
-                    const Held& held);
+                    bool repeated);
     ~SetUnreadFilter() override;
     void Begin() override;
 
@@ -58,7 +52,7 @@ private:
 
     MessagesFilterRead* filter;
     MessagesReadableTopics readable;
-    Held held;
+    bool repeated;
     TaskUnreadCount* count = nullptr;
     // Of the kept counts, when the count began.
     unsigned long long era = 0;

@@ -42,7 +42,7 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
         if (!filter->IsExact() || !(filter->CountedWithin() == readable) ||
             filter->CountedEra() != Era(*filter))
             continue;
-        std::string key = Key(user, filter);
+        std::string key = Key(user, filter, readable);
         // The newest count of a statement is the one kept.
         MessagesCountTaken older;
         Take(key, older);
@@ -53,9 +53,10 @@ void MessagesKeptCounts::Keep(const AppUpdatesSession* session, const char* user
     if (!timer->IsRunning()) timer->Start(TICK_MS);
 }
 
-std::string MessagesKeptCounts::Key(const char* user, const MessagesFilterRead* filter)
+std::string MessagesKeptCounts::Key(const char* user, const MessageFilter* filter,
+                                    const MessagesReadableTopics& within)
 {
-    return TaskUnreadCount(nullptr, user, filter, 0, filter->CountedWithin()).Key();
+    return TaskUnreadCount(nullptr, user, filter, 0, within).Key();
 }
 
 bool MessagesKeptCounts::Take(const std::string& key, MessagesCountTaken& taken)

@@ -36,8 +36,8 @@ public:
     // readable topics are still those they were counted within. Only for a
     // session that receives no more updates.
     void Keep(const AppUpdatesSession* session, const char* user, const MessagesReadableTopics& readable);
-    // The statement that would count the filter again: what a count is kept and taken under.
-    static std::string Key(const char* user, const MessagesFilterRead* filter);
+    // The statement that counts the filter within the topics: what a count is kept and taken under.
+    static std::string Key(const char* user, const MessageFilter* filter, const MessagesReadableTopics& within);
     // The count kept under the statement goes to the caller.
     bool Take(const std::string& key, MessagesCountTaken& taken);
 

@@ -51,8 +51,6 @@ public:
     void CountFrom(unsigned long long serial) { countFrom = serial; }
 
     bool IsCounted() const { return state == EXACT || state == INEXACT; }
-    // Not counted yet, and no change has reached it.
-    bool IsFresh() const { return state == COUNTING; }
     bool IsExact() const { return state == EXACT; }
     unsigned long long Count() const { return count; }
     const MessagesReadableTopics& CountedWithin() const { return readable; }

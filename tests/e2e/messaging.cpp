@@ -401,7 +401,7 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
     EXPECT_EQ(unread(*bob), 1u);
     site->Exec("UPDATE discussions SET time=time-31*24*3600*1000::bigint WHERE topic=(SELECT id FROM objects WHERE "
                "sip=" + SqlText(team) + ")");
-    // Asked again under its name a moment later, a count is held on (days cannot pass in a
+    // Asked again under its name a moment later, the filter answers with its count (days cannot pass in a
     // moment); under a new name it is counted afresh.
     EXPECT_EQ(unread(*bob, "quiet"), 0u);
     EXPECT_EQ(bob->Reply(Json().Str("mt", "SetRead").Num("id", old.Number("id")), "SetReadResult").Number("id"),
@@ -443,7 +443,7 @@ TEST_F(e2e_messaging, a_persons_unread_counts_are_kept_across_a_return_or_a_repe
          ", (SELECT id FROM objects WHERE sip=" + SqlText(N("bob")) + "))");
     bob = Login("bob", {"team"});
     EXPECT_EQ(counts(*bob), Counts({2, 2})) << "kept, moved by the post and the read mark";
-    EXPECT_EQ(counts(*bob), Counts({2, 2})) << "asked again by the same session: held";
+    EXPECT_EQ(counts(*bob), Counts({2, 2})) << "asked again by the same session: its filters answer";
     away();
     // An edit may move counts that look at tags: those are counted again.
     JsonMessage edited = ann->Reply(Json().Str("mt", "Update").Num("id", late).Str("text", "late, calmer"),
