@@ -35,7 +35,8 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
 {
     const MessageContent* message = update->Message();
     if (message->quiet) return false;
-    // An absolute count is not a change that a count can hold.
+    // A change made before the count was asked for is in it already; an
+    // absolute count replaces the count instead and always goes on.
     if (update->Change() && update->Serial() < countFrom) return false;
     // Most filters fail on their terms: they are tested first, the dearer look-ups after.
     if (!check(message)) return false;
