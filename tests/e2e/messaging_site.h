@@ -214,7 +214,9 @@ protected:
             ASSERT_TRUE(m.Parse(request)) << request;
             std::vector<JsonMessage> got = p.Ask(request, m.Mt() + "Result");
             ASSERT_FALSE(got.empty()) << request;
-            if (quietly) EXPECT_FALSE(got.back().Has("error")) << got.back().text;
+            if (quietly) {
+                EXPECT_FALSE(got.back().Has("error")) << got.back().text;
+            }
         }
     }
     std::string Value(const std::string& sql) { return site->Value(sql); }

@@ -305,5 +305,4 @@ TEST(webserver, https_is_marked_encrypted)
     EXPECT_EQ(get.Finish().body, "tls");
 
     EXPECT_EQ(server.Stop(), 0);
-    std::filesystem::remove_all(keys);
 }
