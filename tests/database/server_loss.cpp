@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "tests/database/db_test.h"
+#include "tests/support/child_process.h"
 
 // The server goes away under the driver: every user hears of it, nothing
 // crashes, and the owner learns that the database has shut down.
@@ -9,10 +10,7 @@ class ServerLossTest : public DbTest {
 protected:
     void StartPrivateCluster()
     {
-        char dir[] = "/tmp/messages-pg-private.XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(dir)) << "mkdtemp";
-        privateDir = dir;
-        ASSERT_TRUE(cluster.StartPrivate(privateDir)) << cluster.Error();
+        ASSERT_TRUE(cluster.StartPrivate(privateDir.path)) << cluster.Error();
         ASSERT_TRUE(cluster.Query("messages", "SELECT 1")) << cluster.Error();
         db = provider->CreateDatabase(mux, &owner, &log);
         db->Connect(cluster.Address().c_str(), "messages", "messages", "kfo");
@@ -23,10 +21,9 @@ protected:
     {
         DbTest::TearDown();
         cluster.StopPrivate();
-        if (!privateDir.empty()) rmdir(privateDir.c_str());
     }
 
-    std::string privateDir;
+    harness::TempDir privateDir;
     PgTestCluster cluster;
 };
 

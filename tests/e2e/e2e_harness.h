@@ -22,6 +22,7 @@
 #include "tests/support/digest.h"
 #include "tests/support/http_clients.h"
 #include "tests/support/pg_test.h"
+#include "tests/support/stand_in.h"
 
 namespace e2e {
 
@@ -46,32 +47,6 @@ inline std::string Gunzip(const std::string& data)
     inflateEnd(&z);
     return r == Z_STREAM_END ? out : "";
 }
-
-// platform-webserver on a free loopback port; plugins connect to `socketPath`.
-class StandIn {
-public:
-    explicit StandIn(const std::string& socketPath)
-        : process({PLATFORM_WEBSERVER_BIN, "--http=127.0.0.1:0", "--plugins=" + socketPath})
-    {
-        const std::string marker = "listening on http://127.0.0.1:";
-        if (!process.WaitFor(marker)) return;
-        std::string out = process.Output();
-        port = atoi(out.c_str() + out.find(marker) + marker.size());
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-    // A plugin's web root has registered all of `paths` ("http /messages") since `from`.
-    bool Registered(const std::string& root, const std::vector<std::string>& paths, size_t from = 0,
-                    int timeoutMs = 20000)
-    {
-        if (!process.WaitFor("plugin " + root + " connected", from, timeoutMs)) return false;
-        for (auto& p : paths)
-            if (!process.WaitFor("plugin " + root + ": register " + p + ": ok", from, timeoutMs)) return false;
-        return true;
-    }
-
-    Process process;
-    int port = 0;
-};
 
 // messages with one instance under /messages, on a database of its own;
 // `extra` arguments (such as --app-domain= or --app-password=) follow the others.

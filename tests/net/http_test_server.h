@@ -19,8 +19,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
+
+#include "tests/support/child_process.h"
 
 namespace http_test {
 
@@ -134,8 +135,6 @@ class Server {
 public:
     Server()
     {
-        char tmpl[] = "/tmp/http-test-XXXXXX";
-        dir = mkdtemp(tmpl);
         std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
                            " -addext subjectAltName=IP:127.0.0.1 -keyout " +
                            dir + "/key.pem -out " + CertFile() + " >/dev/null 2>&1";
@@ -165,7 +164,6 @@ public:
             waitpid(pid, nullptr, 0);
         }
         if (stdinWrite >= 0) close(stdinWrite);
-        std::filesystem::remove_all(dir);
     }
     bool Ready() const { return httpPort && httpsPort; }
     std::string Http(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(httpPort) + path; }
@@ -188,7 +186,8 @@ private:
         sscanf(line.c_str(), "ports %d %d", &httpPort, &httpsPort);
     }
 
-    std::string dir;
+    harness::TempDir tmp;
+    std::string dir = tmp.path;
     pid_t pid = -1;
     int stdinWrite = -1;
 };

@@ -13,8 +13,11 @@
 #include "runtime/iomux.h"
 #include "runtime/timer.h"
 #include "tests/net/http_test_server.h"
+#include "tests/support/child_process.h"
 
 namespace {
+
+using harness::Pattern;
 
 // A loop with a watchdog: a test that never reaches its end fails instead of hanging.
 class stream_socket : public ::testing::Test, public UTimer {
@@ -24,14 +27,11 @@ protected:
         iomux = IIoMux::Create(true, 0);
         watchdog = new ITimer(iomux, this);
         watchdog->Start(5000);
-        char tmpl[] = "/tmp/net-test-XXXXXX";
-        dir = mkdtemp(tmpl);
     }
     void TearDown() override
     {
         delete watchdog;
         delete iomux;
-        rmdir(dir.c_str());
     }
     void TimerOnTimeout(ITimer*) override
     {
@@ -47,7 +47,8 @@ protected:
     IIoMux* iomux = nullptr;
     ITimer* watchdog = nullptr;
     bool timedOut = false;
-    std::string dir;
+    harness::TempDir tmp;
+    const std::string dir = tmp.path;
 };
 
 // Collects everything its socket receives and how the socket ended.
@@ -120,13 +121,6 @@ public:
     std::vector<Peer*> accepted;
     std::function<void(Peer*)> onAccept;
 };
-
-std::string Pattern(size_t len)
-{
-    std::string s(len, 0);
-    for (size_t i = 0; i < len; i++) s[i] = (char)(i * 31 + i / 251);
-    return s;
-}
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 
 #include "runtime/build_info.h"
 #include "runtime/instance_log.h"
+#include "tests/support/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -40,15 +41,12 @@ class DebugLog : public testing::Test {
 protected:
     void SetUp() override
     {
-        char t[] = "/tmp/debug_log_XXXXXX";
-        root = std::string(mkdtemp(t)) + "/";
         name = Start()->ProcessName();
         dir = root + "logs/" + name + "/";
         fs::remove_all(dir);
         fs::create_directories(dir);
         dump = root + "cores/" + name + "/" + name + ".core.dump";
     }
-    void TearDown() override { fs::remove_all(root); }
 
     std::unique_ptr<Debug> Start(const std::string& logs = "logs/")
     {
@@ -81,7 +79,8 @@ protected:
         ASSERT_EQ(0, utimensat(AT_FDCWD, dump.c_str(), times, 0));
     }
 
-    std::string root, name, dir, dump;
+    harness::TempDir tmp;
+    std::string root = tmp.path + "/", name, dir, dump;
 };
 
 }  // namespace

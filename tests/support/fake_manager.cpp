@@ -10,9 +10,7 @@
 
 FakeManager::FakeManager()
 {
-    char tmpl[] = "/tmp/fake-manager-XXXXXX";
-    dir = mkdtemp(tmpl);
-    path = dir + "/manager";
+    path = dir / "manager";
     listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
@@ -24,8 +22,6 @@ FakeManager::~FakeManager()
 {
     Close();
     close(listenFd);
-    unlink(path.c_str());
-    rmdir(dir.c_str());
 }
 
 bool FakeManager::Accept(int timeoutMs)

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "tests/support/child_process.h"
+
 // The manager's end of the manager link, driven from the test thread with
 // blocking calls that give up after a timeout instead of hanging the run.
 class FakeManager {
@@ -23,7 +25,7 @@ public:
 private:
     bool ReadExact(void* buf, size_t len, int timeoutMs);
 
-    std::string dir;
+    harness::TempDir dir;
     std::string path;
     int listenFd = -1;
     int conn = -1;

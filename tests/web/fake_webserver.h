@@ -20,6 +20,7 @@
 #include "runtime/instance_log.h"
 #include "runtime/io_mux.h"
 #include "tests/runtime/iomux_fixture.h"
+#include "tests/support/child_process.h"
 #include "web/webserver_get.h"
 #include "web/webserver_plugin.h"
 #include "web/webserver_post.h"
@@ -305,21 +306,12 @@ protected:
     void SetUp() override
     {
         LoopTest::SetUp();
-        char tmpl[] = "/tmp/web-test-XXXXXX";
-        dir = mkdtemp(tmpl);
-        socketPath = dir + "/webserver";
-    }
-    void TearDown() override
-    {
-        unlink(socketPath.c_str());
-        rmdir(dir.c_str());
-        LoopTest::TearDown();
     }
 
     CaptureDebug capture;
     TestLog log;
-    std::string dir;
-    std::string socketPath;
+    harness::TempDir dir;
+    std::string socketPath = dir / "webserver";
 };
 
 // A web test with a link of its own, created by the test, to a fake webserver.

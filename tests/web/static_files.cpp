@@ -9,12 +9,7 @@ using namespace web_test;
 
 namespace {
 
-std::string Pattern(size_t len)
-{
-    std::string s(len, '\0');
-    for (size_t i = 0; i < len; i++) s[i] = (char)(i * 7 + i / 256);
-    return s;
-}
+using harness::Pattern;
 
 const std::string big = Pattern(150000);
 const unsigned char font[] = "0123456789";

@@ -283,13 +283,12 @@ TEST(webserver, a_websocket_ends_on_client_close_double_receive_or_rejection)
 
 TEST(webserver, https_is_marked_encrypted)
 {
-    char tmpl[] = "/tmp/webserver-tls-XXXXXX";
-    std::string keys = mkdtemp(tmpl);
-    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout " + keys +
-                      "/key.pem -out " + keys + "/cert.pem >/dev/null 2>&1")
+    TempDir keys;
+    ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout " + keys /
+                      "key.pem -out " + keys / "cert.pem >/dev/null 2>&1")
                          .c_str()),
               0);
-    Webserver server({"--https=127.0.0.1:0", "--cert=" + keys + "/cert.pem", "--key=" + keys + "/key.pem"});
+    Webserver server({"--https=127.0.0.1:0", "--cert=" + keys / "cert.pem", "--key=" + keys / "key.pem"});
     ASSERT_TRUE(server.process.WaitFor("listening on https://"));
     std::string listening = server.process.Line("listening on https://");
     int httpsPort = atoi(listening.c_str() + listening.rfind(':') + 1);
@@ -306,5 +305,4 @@ TEST(webserver, https_is_marked_encrypted)
     EXPECT_EQ(get.Finish().body, "tls");
 
     EXPECT_EQ(server.Stop(), 0);
-    std::filesystem::remove_all(keys);
 }

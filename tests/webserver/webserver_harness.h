@@ -17,37 +17,26 @@
 #include "platform/webserver/plugin_protocol.h"
 #include "tests/support/child_process.h"
 #include "tests/support/http_clients.h"
+#include "tests/support/stand_in.h"
 
 namespace wst {
 
 using namespace wsp;
 using namespace harness;
 
+// The directory of a test's stand-in, made before the stand-in starts in it.
+struct WebserverDir {
+    TempDir dir;
+    std::string socketPath = dir / "plugins.sock";
+};
+
 // platform-webserver on free loopback ports; fake plugins connect to `socketPath`.
-class Webserver {
+class Webserver : public WebserverDir, public StandIn {
 public:
-    explicit Webserver(std::vector<std::string> extra = {}) : process(Arguments(socketPath, extra))
-    {
-        const std::string marker = "listening on http://127.0.0.1:";
-        std::string line = process.WaitFor(marker) ? process.Line(marker) : "";
-        if (!line.empty()) port = atoi(line.c_str() + line.find(marker) + marker.size());
-    }
+    explicit Webserver(std::vector<std::string> extra = {}) : StandIn(socketPath, std::move(extra)) {}
     // SIGTERM; the exit status, which under the sanitizers also tells about leaks.
     int Stop() { return process.Stop(); }
     bool Alive() { return process.Running(); }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-
-    TempDir dir;
-    std::string socketPath = dir / "plugins.sock";
-    Process process;
-    int port = 0;
-
-private:
-    static std::vector<std::string> Arguments(const std::string& socketPath, std::vector<std::string> extra)
-    {
-        extra.insert(extra.begin(), {PLATFORM_WEBSERVER_BIN, "--http=127.0.0.1:0", "--plugins=" + socketPath});
-        return extra;
-    }
 };
 
 struct Frame {
