@@ -78,8 +78,8 @@ void SetUnreadFilter::Begin()
     MessagesKeptCounts& keeper = context->RequestCommon()->keptCounts;
     era = keeper.Era(*filter);
     MessagesCountTaken kept;
+    // A kept count is of the current era: edits and deletions drop those they may move.
     if (keeper.Take(count->Key(), kept)) {
-        kept.era = era;
         filter->Counted(kept, readable);
         return Done(nullptr, false);
     }
