@@ -1,5 +1,9 @@
 #include "platform/webserver/websocket_session.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
@@ -156,6 +160,10 @@ void WebsocketSession<Stream>::WriteNext()
 {
     if (writing_ || writes_.empty() || state_ == State::kHandshake || state_ == State::kClosed) return;
     writing_ = true;
+    // A listing's rows arrive together: held back while more wait, they
+    // leave in one segment instead of one each, which spares both ends the
+    // network stack's work per message.
+    if (writes_.size() > 1) Cork(true);
     Outgoing& out = writes_.front();
     // The frame type is fixed by the first part of a message.
     if (!inMessage_) ws_.text(out.text);
@@ -166,10 +174,21 @@ void WebsocketSession<Stream>::WriteNext()
                              if (ec) return self->End(WS_CLOSE_CONNECTION_LOST, true);
                              self->inMessage_ = self->writes_.front().more;
                              self->writes_.pop_front();
+                             if (self->writes_.empty()) self->Cork(false);
                              self->SendSub(WS_SEND_RESULT, 0);
                              self->WriteNext();
                              self->CloseIfDrained();
                          });
+}
+
+template <class Stream>
+void WebsocketSession<Stream>::Cork(bool on)
+{
+    if (corked_ == on) return;
+    corked_ = on;
+    int value = on ? 1 : 0;
+    // Failure costs only the batching; uncorking is what sends what was held.
+    ::setsockopt(beast::get_lowest_layer(ws_).socket().native_handle(), IPPROTO_TCP, TCP_CORK, &value, sizeof value);
 }
 
 template <class Stream>
@@ -197,6 +216,7 @@ void WebsocketSession<Stream>::End(uint16_t reason, bool notify)
     }
     State before = state_;
     state_ = State::kClosed;
+    Cork(false);
     // A write in flight still reads its buffer until its handler runs.
     writes_.erase(writes_.begin() + (writing_ && !writes_.empty() ? 1 : 0), writes_.end());
     if (before == State::kOpen && !closeSent_) {

@@ -41,6 +41,8 @@ private:
     void StartRead(size_t limit);
     void WriteNext();
     void CloseIfDrained();
+    // TCP_CORK: holds written data back until uncorked (or 200 ms pass).
+    void Cork(bool on);
     // Tells the plugin (unless rejected or gone) and ends the websocket.
     void End(uint16_t reason, bool notify);
     void SendSub(uint16_t id, uint16_t flags, const std::string& body = std::string());
@@ -51,7 +53,8 @@ private:
     uint32_t id_ = 0;
     State state_ = State::kHandshake;
     size_t deferredRead_ = 0;  // a receive asked for before the handshake finished
-    bool rejected_ = false, recvPending_ = false, writing_ = false, inMessage_ = false, closeSent_ = false;
+    bool rejected_ = false, recvPending_ = false, writing_ = false, inMessage_ = false, closeSent_ = false,
+         corked_ = false;
     boost::beast::flat_buffer readBuffer_;
     std::deque<Outgoing> writes_;
 };
