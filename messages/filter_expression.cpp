@@ -51,7 +51,12 @@ MessageFilter* MessageFilter::AddFilter(opType nestedOp)
 
 void MessageFilter::Touch()
 {
-    for (MessageFilter* f = this; f; f = f->parent) f->gateKnown = false;
+    MessageFilter* root = this;
+    for (MessageFilter* f = this; f; f = f->parent) {
+        f->gateKnown = false;
+        root = f;
+    }
+    root->Touched();
 }
 
 unsigned long long MessageFilter::TopicGate() const

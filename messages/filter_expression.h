@@ -59,6 +59,10 @@ public:
     MessageFilter* next = nullptr;
     opType op;
 
+protected:
+    // A term was added somewhere in the expression: its TopicGate may differ.
+    virtual void Touched() {}
+
 private:
     // Marks this filter's gate and its enclosing filters' for recomputing.
     void Touch();

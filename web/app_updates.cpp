@@ -2,6 +2,8 @@
 
 #include <stddef.h>
 
+#include <algorithm>
+
 #include "runtime/assert.h"
 #include "web/app_updates_filter.h"
 #include "web/app_updates_session.h"
@@ -56,9 +58,10 @@ void AppUpdates::DropPending()
 {
     iomux->CancelSetExec(this);
     cursor = nullptr;
-    resuming = false;
     while (!fifo.empty()) {
         AppUpdate* update = static_cast<AppUpdate*>(fifo.front());
+        if (resuming && !update->user) update->group->ScanEnded();
+        resuming = false;
         fifo.remove(update);
         delete update;
     }
@@ -81,32 +84,16 @@ void AppUpdates::IoExec(void*)
 {
     AppUpdate* update = static_cast<AppUpdate*>(fifo.front());
     if (!update) return;
-    AppUpdatesUser* user = update->user;
     if (!resuming) {
-        cursor = user ? user->First() : update->group->First();
         gate = update->Gate();
         resuming = true;
-    }
-    for (unsigned taken = 0, tested = 0; cursor && taken < FILTERS_PER_CALL && tested < TESTS_PER_CALL; tested++) {
-        AppUpdatesFilterY* filter = cursor;
-        // The user's filters are one block; the next user's begin after it.
-        if (user && filter->User() != user) {
-            cursor = nullptr;
-            break;
+        if (update->user) cursor = update->user->First();
+        else {
+            scan = 0;
+            update->group->scanning = true;
         }
-        // Moved on first: Send may delete this filter or others.
-        cursor = filter->Next();
-        if (user && cursor && cursor->User() != user) cursor = nullptr;
-        if (!(filter->Gate() & gate)) continue;
-        AppUpdatesSession* session = filter->Session();
-        if (session && !session->ReceivesUpdates()) continue;
-        if (!filter->Test(update)) continue;
-        taken++;
-        if (!session || !session->updatePending) filter->Send(update);
-        else if (session->QueuedCount() < AppUpdatesSession::MAX_QUEUED) new AppUpdatesQueued(update, filter);
-        else session->QueueOverflow();
     }
-    if (cursor) {
+    if (update->user ? PassUser(update) : PassGroup(update)) {
         iomux->SetExec(this, nullptr);
         return;
     }
@@ -114,9 +101,53 @@ void AppUpdates::IoExec(void*)
     if (!fifo.empty()) iomux->SetExec(this, nullptr);
 }
 
+bool AppUpdates::PassUser(AppUpdate* update)
+{
+    AppUpdatesUser* user = update->user;
+    for (unsigned taken = 0, tested = 0; cursor && taken < FILTERS_PER_CALL && tested < TESTS_PER_CALL; tested++) {
+        AppUpdatesFilterY* filter = cursor;
+        // The user's filters are one block; the next user's begin after it.
+        if (filter->User() != user) return false;
+        // Moved on first: Send may delete this filter or others.
+        cursor = filter->Next();
+        if (cursor && cursor->User() != user) cursor = nullptr;
+        if ((filter->Gate() & gate) && Offer(filter, update)) taken++;
+    }
+    return cursor != nullptr;
+}
+
+bool AppUpdates::PassGroup(AppUpdate* update)
+{
+    // Indexes, not references: Send may add filters, and the array grows.
+    AppUpdatesFilters* group = update->group;
+    unsigned taken = 0, tested = 0;
+    for (size_t end = std::min(group->slots.size(), scan + SLOTS_PER_CALL);
+         scan < end && taken < FILTERS_PER_CALL && tested < TESTS_PER_CALL; scan++) {
+        AppUpdatesFilters::Slot& slot = group->slots[scan];
+        if (!slot.filter) continue;
+        if (!slot.gate) slot.gate = slot.filter->Gate();
+        if (!(slot.gate & gate)) continue;
+        tested++;
+        if (Offer(slot.filter, update)) taken++;
+    }
+    return scan < group->slots.size();
+}
+
+bool AppUpdates::Offer(AppUpdatesFilterY* filter, AppUpdate* update)
+{
+    AppUpdatesSession* session = filter->Session();
+    if (session && !session->ReceivesUpdates()) return false;
+    if (!filter->Test(update)) return false;
+    if (!session || !session->updatePending) filter->Send(update);
+    else if (session->QueuedCount() < AppUpdatesSession::MAX_QUEUED) new AppUpdatesQueued(update, filter);
+    else session->QueueOverflow();
+    return true;
+}
+
 void AppUpdates::Finish(AppUpdate* update)
 {
     fifo.remove(update);
+    if (resuming && !update->user) update->group->ScanEnded();
     resuming = false;
     if (!update->queued) delete update;
 }

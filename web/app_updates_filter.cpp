@@ -41,6 +41,32 @@ AppUpdatesUser* AppUpdatesFilters::FindUser(const char* name) const
     return static_cast<AppUpdatesUser*>(btree::btree_find(users, const_cast<char*>(name)));
 }
 
+void AppUpdatesFilters::Vacate(size_t slot)
+{
+    slots[slot].filter = nullptr;
+    vacant++;
+    CompactIfSparse();
+}
+
+void AppUpdatesFilters::ScanEnded()
+{
+    scanning = false;
+    CompactIfSparse();
+}
+
+void AppUpdatesFilters::CompactIfSparse()
+{
+    if (vacant < 64 || vacant * 2 < slots.size() || scanning) return;
+    size_t kept = 0;
+    for (const Slot& s : slots) {
+        if (!s.filter) continue;
+        s.filter->slot = kept;
+        slots[kept++] = s;
+    }
+    slots.resize(kept);
+    vacant = 0;
+}
+
 AppUpdatesUser* AppUpdatesFilters::TakeUser(const char* name)
 {
     AppUpdatesUser* user = FindUser(name);
@@ -74,6 +100,8 @@ AppUpdatesFilterY::AppUpdatesFilterY(AppUpdatesFilters* group, AppUpdatesSession
 
 void AppUpdatesFilterY::Register(const char* userName)
 {
+    slot = group->slots.size();
+    group->slots.push_back({this, 0});
     if (!userName) {
         group->filters.push_back(this);
         return;
@@ -93,7 +121,20 @@ AppUpdatesFilterY::AppUpdatesFilterY(const AppUpdatesFilterY* place)
     : name(nullptr), group(place->group), session(nullptr), updates(place->updates)
 {
     if (place->user) user = group->TakeUser(place->user->Name());
-    group->filters.insert_after(const_cast<AppUpdatesFilterY*>(place), this);
+    auto* taken = const_cast<AppUpdatesFilterY*>(place);
+    group->filters.insert_after(taken, this);
+    // Where the place stood for updates of the whole group, this filter
+    // stands now: an update being handed out reaches it if it has not yet
+    // reached the place, whose session takes none.
+    ASSERT(!place->session || !place->session->ReceivesUpdates(), "AppUpdatesFilterY in the place of a live filter");
+    slot = place->slot;
+    taken->slot = NO_SLOT;
+    if (slot != NO_SLOT) group->slots[slot] = {this, 0};
+}
+
+void AppUpdatesFilterY::GateChanged()
+{
+    if (slot != NO_SLOT) group->slots[slot].gate = 0;
 }
 
 std::vector<AppUpdate*> AppUpdatesFilterY::QueuedUpdates() const
@@ -116,6 +157,7 @@ AppUpdatesFilterY::~AppUpdatesFilterY()
         group->ReleaseUser(user);
     }
     group->filters.remove(this);
+    if (slot != NO_SLOT) group->Vacate(slot);
     if (session) session->filters = btree::btree_get(session->filters, this);
     free(name);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stddef.h>
+
 #include "runtime/btree.h"
 #include "runtime/istd_list.h"
 
@@ -59,9 +61,28 @@ public:
     void ReleaseUser(AppUpdatesUser* user);
 
 private:
+    friend class AppUpdates;
     friend class AppUpdatesFilterY;
+
+    // A filter and its Gate as last read, 0 while it is to be read.
+    struct Slot {
+        AppUpdatesFilterY* filter;
+        unsigned long long gate;
+    };
+    void Vacate(size_t slot);
+    void ScanEnded();
+    void CompactIfSparse();
+
     istd::list filters;
     btree* users = nullptr;
+    // Every filter in the order of registration, for the updates of the whole
+    // group: most filters cannot take an update, and passing over them in this
+    // array costs a fraction of reading each one's list entry, which lies
+    // somewhere in the heap. Gone filters leave empty slots; the array closes
+    // them up when they are many, never while an update is being handed out.
+    std::vector<Slot> slots;
+    size_t vacant = 0;
+    bool scanning = false;
 };
 
 // Base of every filter: one session's wish to hear of updates of one group,
@@ -97,6 +118,8 @@ public:
     // set is always right. Read from the filter alone, so that the many
     // filters an update cannot reach cost no more than their list entry.
     virtual unsigned long long Gate() { return ~0ULL; }
+    // What Gate returns has changed: it is read again for the next update.
+    void GateChanged();
 
     AppUpdatesFilterY* Next() const { return static_cast<AppUpdatesFilterY*>(goNext()); }
     const char* Name() const { return name; }
@@ -115,6 +138,8 @@ public:
     };
 
 private:
+    friend class AppUpdates;
+    friend class AppUpdatesFilters;
     friend class AppUpdatesQueued;
     void Register(const char* userName);
 
@@ -123,6 +148,9 @@ private:
     AppUpdatesSession* session;
     AppUpdates* updates;
     AppUpdatesUser* user = nullptr;
+    // Index in the group's slots; NO_SLOT once a filter in its place took it.
+    static const size_t NO_SLOT = ~size_t(0);
+    size_t slot = NO_SLOT;
     // AppUpdatesQueued entries waiting to be sent through this filter.
     istd::list queued;
 };

@@ -21,6 +21,7 @@ public:
     void Send(MessagesUpdateMessage* update) override;
     // A discussion's own filter takes its messages whatever its terms say.
     unsigned long long Gate() override { return addsTo ? ~0ULL : TopicGate(); }
+    void Touched() override { GateChanged(); }
 
     bool Liked() const { return liked; }
     unsigned long long AddsTo() const { return addsTo; }

@@ -35,6 +35,7 @@ public:
     bool Test(MessagesUpdateRead* update) override;
     void Send(MessagesUpdateRead* update) override;
     unsigned long long Gate() override { return TopicGate(); }
+    void Touched() override { GateChanged(); }
 
     // The unread count as the client holds it: what was counted in the
     // readable topics, moved by every change sent since. It is exact unless

@@ -71,11 +71,12 @@ TEST_F(app_updates, a_users_filters_form_one_block_newest_first_and_a_user_updat
     Filter(b, "erin1", "erin", false);
     Filter(b, "erin2", "erin", false);
     EXPECT_EQ(Strings({"erin2:early", "erin1:early"}), Pass());
+    // An update of the whole group passes the filters in the order they came.
     tested.clear();
     Start("all");
     EXPECT_EQ(101u, Drain());
     EXPECT_EQ("alice1:all", tested[500]);
-    EXPECT_EQ("erin1:all", tested.back());
+    EXPECT_EQ("erin2:all", tested.back());
 
     // A name sent again replaces the session's filter of that group only.
     AppUpdatesFilters second;
@@ -113,6 +114,39 @@ TEST_F(app_updates, filters_deleted_between_slices_are_skipped_and_the_update_st
     delete g[0];
     EXPECT_TRUE(Pass().empty());
     EXPECT_EQ(Strings({"u", "v"}), gone);
+}
+
+TEST_F(app_updates, filters_whose_gate_an_update_misses_are_not_asked_and_not_counted_as_tests)
+{
+    Session* s = NewSession();
+    std::vector<TestFilter*> takers, others;
+    for (unsigned i = 0; i < 230; i++) {
+        bool taker = i % 8 == 7;
+        TestFilter* f = Filter(s, (taker ? "t" : "o") + std::to_string(i), nullptr, false);
+        f->gate = taker ? 2 : 1;
+        (taker ? takers : others).push_back(f);
+    }
+    Start("u", nullptr, 2);
+    EXPECT_EQ(size_t{AppUpdates::FILTERS_PER_CALL}, Pass().size());
+    // Most of the group goes while the update is half way.
+    for (unsigned i = 0; i < 150; i++) delete others[i];
+    Drain();
+    EXPECT_EQ(takers.size(), tested.size()) << "each taker once, none of the others";
+    tested.clear();
+    Start("v", nullptr, 2);
+    Drain();
+    EXPECT_EQ(takers.size(), tested.size());
+    EXPECT_EQ("t7:v", tested.front());
+    // A filter's gate is read again once it says it changed.
+    others.back()->gate = 3;
+    others.back()->GateChanged();
+    TestFilter* late = Filter(s, "late", nullptr, false);
+    late->gate = 2;
+    tested.clear();
+    Start("w", nullptr, 2);
+    Drain();
+    EXPECT_EQ(takers.size() + 2, tested.size());
+    EXPECT_EQ("late:w", tested.back());
 }
 
 namespace {

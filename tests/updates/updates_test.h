@@ -57,8 +57,10 @@ public:
     {
     }
     ~TestUpdate() override { gone.push_back(label); }
+    unsigned long long Gate() const override { return gate; }
     std::string label;
     Strings& gone;
+    unsigned long long gate = ~0ULL;
 };
 
 // Records each test as "filter:update" and passes everything; with `sends`
@@ -78,9 +80,11 @@ public:
     {
         if (sends) SendUpdate(Session(), Name(), update->label);
     }
+    unsigned long long Gate() override { return gate; }
     Strings& tested;
     bool passes = true;
     bool sends = true;
+    unsigned long long gate = ~0ULL;
 };
 
 class UpdatesTest : public LoopTest {
@@ -126,9 +130,11 @@ protected:
         f->sends = sends;
         return f;
     }
-    void Start(const char* label, const char* user = nullptr)
+    void Start(const char* label, const char* user = nullptr, unsigned long long gate = ~0ULL)
     {
-        hub->StartUpdate(new TestUpdate(&group, label, gone, user));
+        auto* update = new TestUpdate(&group, label, gone, user);
+        update->gate = gate;
+        hub->StartUpdate(update);
     }
     unsigned Drain()
     {
