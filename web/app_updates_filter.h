@@ -115,8 +115,9 @@ public:
     virtual bool Test(AppUpdate* update) = 0;
     virtual void Send(AppUpdate* update) = 0;
     // Bits of the updates the filter may take (AppUpdate::Gate); every bit
-    // set is always right. Read from the filter alone, so that the many
-    // filters an update cannot reach cost no more than their list entry.
+    // set is always right. Read once into the group's array and kept there
+    // until GateChanged, so that the many filters an update cannot reach
+    // cost no more than their slot.
     virtual unsigned long long Gate() { return ~0ULL; }
     // What Gate returns has changed: it is read again for the next update.
     void GateChanged();
