@@ -2,7 +2,7 @@
 # Fuzz runs by count: scripts/fuzz-long.sh [RUNS per target, default 10000000] [TARGET ...]
 # Builds the fuzz targets (in FUZZ_BUILD_DIR, default build/fuzz) and runs each
 # named target (default: all) until it has executed RUNS inputs, as two jobs
-# of RUNS/2 on the machine's two cores, at the lowest priority. The corpus
+# of RUNS/2 (or FUZZ_JOBS jobs), at the lowest priority. The corpus
 # grows in var/fuzz/TARGET/corpus from fuzz/corpus/TARGET; crashes land in
 # var/fuzz/TARGET/ and the job logs in var/fuzz/TARGET/fuzz-N.log.
 # fuzz_session_api gets a throwaway PostgreSQL of its own.
@@ -14,7 +14,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-10000000}
 shift || true
 build=${FUZZ_BUILD_DIR:-$top/build/fuzz}
-jobs=2
+# The session-API target mostly waits for its database, so more jobs than
+# cores still add executions: FUZZ_JOBS sets how many (default 2).
+jobs=${FUZZ_JOBS:-2}
 per=$((runs / jobs))
 
 targets=("$@")
