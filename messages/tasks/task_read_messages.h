@@ -44,8 +44,9 @@ protected:
     // the tables they come from, the discussion list's own way or the usual.
     void PrintPageStart(SqlText& sql, bool discussionList) const;
     // After the page's order and limit: the counts per discussion and per
-    // row, in `order` over the page's columns.
-    void PrintPageEnd(SqlText& sql, const char* order) const;
+    // row, in `order` over the page's columns; `discussionPerRow` when each
+    // row of the page is a discussion of its own.
+    void PrintPageEnd(SqlText& sql, const char* order, bool discussionPerRow) const;
 
     int count;
     unsigned long long addsTo;

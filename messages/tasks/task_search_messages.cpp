@@ -125,6 +125,6 @@ size_t TaskSearchMessages::Statement(char* buf, size_t size) const
         sql.Print(" ORDER BY m.id DESC LIMIT %llu)", limit);
     }
     sql.Print(") AS found LIMIT %llu) ORDER BY m.id DESC LIMIT %llu", limit, limit);
-    PrintPageEnd(sql, "page.id DESC");
+    PrintPageEnd(sql, "page.id DESC", false);
     return sql.Full() ? 0 : sql.Length();
 }
