@@ -113,9 +113,13 @@ void Post::AfterReply()
         hub->StartUpdate(new MessagesUpdateRead(&common->readFilters, copy, 1));
         announce->Start(hub, Database(), dn);
     }
-    // The files it names are fetched now that it is stored; readers see the
+    // The files it names are fetched now that it is stored, into each copy's
+    // folder too, so that every side of a chat has them; readers see the
     // list until they are.
-    if (store->Attach()) common->attachments.Attach(store->id, store->Attach(), bases);
+    if (!store->Attach()) return;
+    common->attachments.Attach(store->id, store->Attach(), bases);
+    for (TaskStoreMessage* copy : copies)
+        if (copy->IsComplete() && !copy->IsFailed()) common->attachments.Attach(copy->id, store->Attach(), bases);
 }
 
 Update::Update(MessagesRequestContext* context, unsigned long long id, TaskUpdateMessage* update)

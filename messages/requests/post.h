@@ -20,7 +20,8 @@ class TaskUpdateMessage;
 // topic with "deliver": true is also delivered before the reply: a copy goes into the topic of
 // each notified person and of each member of a notified group, as the app
 // object would write it, so that people chat from any client; the copies
-// are announced with the message. A copy that cannot be stored is left out.
+// are announced with the message and get its files. A copy that cannot be
+// stored is left out.
 class Post : public MessagesRequest {
 public:
     // Takes over the store task, which holds the message and its arguments.

@@ -35,15 +35,12 @@ protected:
     }
 
     // A chat message from p to `to` in p's own topic, with `attach`; its id.
-    std::string Post(Person& p, const std::string& to, const std::string& attach)
+    // deliver: the service writes the copy in the other side's topic.
+    std::string Post(Person& p, const std::string& to, const std::string& attach, bool deliver = false)
     {
-        JsonMessage r = p.Reply(Request("Post", Json()
-                                                    .Str("topic", p.sip)
-                                                    .Num("type", 1)
-                                                    .Str("text", "see attached")
-                                                    .Strs("notify", {to})
-                                                    .Str("attach", attach)),
-                                "PostResult");
+        Json post = Json().Str("topic", p.sip).Num("type", 1).Str("text", "see attached").Strs("notify", {to});
+        if (deliver) post.Bool("deliver", true);
+        JsonMessage r = p.Reply(Request("Post", post.Str("attach", attach)), "PostResult");
         EXPECT_FALSE(r.Has("error")) << r.text;
         return std::to_string(r.Number("id"));
     }
@@ -195,6 +192,27 @@ TEST_F(e2e_attach, the_posters_own_buffers_are_read_from_the_database_instead_of
              "Add");
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Number("attached", rows[0].Object("msg")), 3u) << rows[0].text;
+}
+
+// A web client sends a chat message once and the service writes the other
+// side's copy: the files come with it, each copy with its own.
+TEST_F(e2e_attach, the_copy_of_a_delivered_chat_message_gets_the_files_too)
+{
+    auto ann = Login("ann"), bob = Login("bob");
+    JsonMessage photo = Buffer(*ann, "photo.png", 90000);
+    std::string id = Post(*ann, bob->sip, photo.String("url"), true);
+    std::string copy = Value("SELECT id FROM messages WHERE text='see attached' AND author=(SELECT id FROM objects "
+                             "WHERE sip=" + SqlText(ann->sip) + ") AND id>" + id);
+    ASSERT_FALSE(copy.empty());
+    EXPECT_EQ(AwaitAttached(copy), FileId(copy, "photo.png") + "/photo.png");
+    EXPECT_EQ(AwaitAttached(id), FileId(id, "photo.png") + "/photo.png");
+    EXPECT_EQ(Files(copy), std::vector<std::string>{Expected("photo.png", 90000)});
+    // Bob's chat with ann links the file, and it downloads whole.
+    JsonMessage row = ChatRow(*bob, ann->sip);
+    std::string link = row.String("url", row.doc->get_array(0, "attached") + 1);
+    ASSERT_FALSE(link.empty()) << row.text;
+    EXPECT_EQ(Http(site->site.dir, {site->web.Url(link.substr(link.find('/', link.find("//") + 2)))}).body,
+              http_test::Body(90000));
 }
 
 // Runs last: the service is stopped at the end of this file while the fetch
