@@ -330,6 +330,10 @@ private:
         Person* p = Current(s);
         if (!p) return;
         const char* mt = Mt(doc);
+        if (phase == MEASURE) {
+            received++;
+            unreadChanges += !strcmp(mt, "SetUnread") || !strcmp(mt, "SetRead");
+        }
         if (!strcmp(mt, "Add")) return Row(*p, doc);
         if (p->pending < 0 || strcmp(mt, kResultNames[p->pending])) return;
         RequestType type = (RequestType)p->pending;
@@ -492,10 +496,11 @@ private:
                     !stats.Timeouts() && !stats.disconnects;
         printf("people=%u ready=%u seconds=%.0f actions=%u rate=%.1f posts=%u deliveries=%zu delivery_p50_ms=%.2f "
                "delivery_p99_ms=%.2f delivery_max_ms=%.2f errors=%u timeouts=%u disconnects=%u worst_p99=%s:%.2f "
-               "driver_cpu_ms=%.0f pass=%s\n",
+               "received=%llu unread_changes=%llu driver_cpu_ms=%.0f pass=%s\n",
                o.people, readyAtStart, o.seconds, actions, actions / o.seconds, posts, d.size(), Percentile(d, 0.5),
                deliveryP99, Percentile(d, 1.0), stats.Errors(), stats.Timeouts(), stats.disconnects,
-               worst.first >= 0 ? kTypeNames[worst.first] : "-", worst.second, CpuMs(usageEnd) - CpuMs(usageStart),
+               worst.first >= 0 ? kTypeNames[worst.first] : "-", worst.second, received, unreadChanges,
+               CpuMs(usageEnd) - CpuMs(usageStart),
                pass ? "yes" : "no");
         stats.PrintTable(stdout);
         fflush(stdout);
@@ -562,6 +567,9 @@ private:
     std::vector<PostSent> postSent;
     LoadStats stats;
     unsigned actions = 0, readyAtStart = 0, back = 0, stormRetries = 0;
+    // Every message the people received in the measured period, and the
+    // unread filters' changes among them: most of the traffic.
+    unsigned long long received = 0, unreadChanges = 0;
     FILE* acknowledged = nullptr;
     bool reported = false, stormStarted = false;
     std::vector<double> stormLogins;
