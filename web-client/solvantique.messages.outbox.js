@@ -100,6 +100,9 @@ export class Outbox {
     msg.id = Number(r.id) || 0;
     msg.addsTo = Number(r.addsTo) || msg.addsTo;
     msg.text = entry.request.text;
+    // Its files are stored after the answer: the count has the list asked
+    // for again until they are all there.
+    if (entry.files.length) msg.attached = entry.files.length;
     if (r.session) model.session = { session: r.session, key: r.key };
     model.messages.set(msg.id, msg);
     if (!msg.repliesTo) {

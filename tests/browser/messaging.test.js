@@ -223,6 +223,9 @@ test('a 5 MB file dropped on the composer uploads with progress and downloads by
   }, null, { polling: 'raf', timeout: 20000 });
   await discussion(alice, 'The data set').locator('.msg-state').waitFor({ state: 'detached', timeout: 60000 });
   await cdp.detach();
+  // The writer's own message lists its files once they are stored, without a reload.
+  await open(alice, 'The data set');
+  await replies(alice).locator('.root .files').getByRole('link', { name: 'Download big data.bin' }).waitFor();
 
   await topicLink(bob).click();
   await open(bob, 'The data set');
