@@ -164,7 +164,9 @@ void Debug::appPrintfV(const char* appName, const char* appDomain, const char* f
 
     va_list again;
     va_copy(again, ap);
-    char text[256];
+    // Statements of several KB are logged hundreds of times a second: room
+    // for them spares a second formatting pass into a heap buffer.
+    char text[8192];
     int len = vsnprintf(text, sizeof(text), format.Data(), ap);
     if (len >= 0 && static_cast<size_t>(len) < sizeof(text)) {
         DoPrintf(text, len);
