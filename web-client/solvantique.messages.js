@@ -83,10 +83,11 @@ export async function start() {
       return answer;
     },
   });
-  conn.on('loginFailed', async () => {
+  conn.on('loginFailed', async (err) => {
     // Mid-session the form covers the page; what was typed stays below it.
     const place = model ? document.body.appendChild(h('div', { class: 'login-overlay' })) : root;
-    creds = await loginForm(place, how.mode, typed ? T.loginWrong : null);
+    const error = !typed ? null : err?.status === 400 ? T.loginUnusable : T.loginWrong;
+    creds = await loginForm(place, how.mode, error);
     if (place !== root) place.remove();
     else fill(root, h('div', { class: 'login-page' }, spinner(T.stateLogin)));
     conn.start();

@@ -19,6 +19,7 @@ export const T = {
   loginOpenHint: 'Anyone may log in here: just give a name.',
   loginButton: 'Log in',
   loginWrong: 'Wrong name or password.',
+  loginUnusable: 'That name cannot be used. Give one without special characters, at most 128 letters long.',
   loginNoApp: 'There is no Messages app at this address.',
   loginTrouble: 'The server cannot be reached. Trying again\u2026',
   logout: 'Log out',

@@ -25,13 +25,29 @@ bool SameSecret(const std::string& a, const std::string& b)
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// A name typed in open mode becomes a SIP name: no blanks, no control characters.
-bool UsableName(const std::string& sip)
+// A name typed in open mode is the person's display name, and with each run
+// of blanks made one dot, the SIP name: people type their full name. Empty
+// when it makes none (nothing but blanks, control characters, too long).
+std::string SipOfName(const std::string& name)
 {
-    if (sip.empty() || sip.size() > 128) return false;
-    for (unsigned char c : sip)
-        if (c <= ' ' || c == 0x7f) return false;
-    return true;
+    std::string sip;
+    for (unsigned char c : name) {
+        if (c < ' ' || c == 0x7f) return std::string();
+        if (c != ' ') sip += char(c);
+        else if (!sip.empty() && sip.back() != '.') sip += '.';
+    }
+    while (!sip.empty() && sip.back() == '.') sip.pop_back();
+    return sip.size() > 128 ? std::string() : sip;
+}
+
+// The display name as typed, without blanks around it or doubled inside.
+std::string Tidy(const std::string& name)
+{
+    std::string dn;
+    for (char c : name)
+        if (c != ' ' || (!dn.empty() && dn.back() != ' ')) dn += c;
+    while (!dn.empty() && dn.back() == ' ') dn.pop_back();
+    return dn;
 }
 
 std::string DomainOf(const std::string& host)
@@ -121,8 +137,9 @@ AppLogin::Answer AppLogin::Login(const std::string& form, const std::string& hos
         user = *remembered;
     }
     else if (open_) {
-        if (!UsableName(sip)) return {400, "not a usable name\n", ""};
-        user.sip = user.dn = sip;
+        user.sip = SipOfName(sip);
+        if (user.sip.empty()) return {400, "not a usable name\n", ""};
+        user.dn = Tidy(sip);
         user.admin = true;
         token = Remember(user);
     }

@@ -125,8 +125,18 @@ test('in open mode a person logs in under the name they give', async () => {
   const open = await start({ openLogin: true });
   const page = await open.newPage();
   await page.goto(open.appUrl);
+  // Through the form: a name that makes no SIP name is said so, and a full
+  // name logs in, shown as typed.
+  open.allowErrors(/status of 400/);
+  const name = page.getByLabel('Name');
+  await name.fill('x'.repeat(200));
+  await name.press('Enter');
+  await page.getByRole('alert').filter({ hasText: 'That name cannot be used' }).waitFor();
+  await page.getByLabel('Name').fill(' Zoë   Müller ');
+  await page.getByLabel('Name').press('Enter');
+  await page.locator('.me-name', { hasText: /^Zoë Müller$/ }).waitFor();
   const zoe = await loginFromPage(page, { sip: 'zoe' });
-  assert.deepEqual(zoe.mode, { mode: 'open' });
+  assert.deepEqual(zoe.mode, { mode: 'open', sip: 'Zoë.Müller' });
   assert.equal(zoe.result.ok, true);
   assert.equal(zoe.login.info.appobj, 'messages~admin');
   await page.reload();

@@ -120,7 +120,7 @@ TEST(webserver_login, a_login_answers_what_the_platform_decides_under_a_strict_c
     EXPECT_EQ(server.Stop(), 0);
 }
 
-TEST(webserver_login, open_mode_takes_any_usable_sip_name)
+TEST(webserver_login, open_mode_takes_any_usable_name)
 {
     Site site("", {"--app=/messages:kfo", "--open-login"});
     ASSERT_GT(site.server->port, 0);
@@ -128,8 +128,13 @@ TEST(webserver_login, open_mode_takes_any_usable_sip_name)
     ASSERT_EQ(r.status, 200) << r.body;
     EXPECT_EQ(Member(r.body, "digest"),
               Sha256Hex("messages:127.0.0.1:zoe:" + Member(r.body, "guid") + ":zoe:" + Info(r.body) + ":abc:kfo"));
-    // A name is a SIP name: blanks and control characters make none.
-    for (std::string name : std::vector<std::string>{"a+b", "a%09b", "%00", std::string(200, 'n')})
+    // A full name is the display name, and with dots for its blanks the SIP name.
+    r = site.Post("path=/messages&challenge=abc&sip=+Zo%C3%AB++M%C3%BCller+");
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_EQ(Member(r.body, "sip"), "Zo\xc3\xab.M\xc3\xbcller");
+    EXPECT_EQ(Member(r.body, "dn"), "Zo\xc3\xab M\xc3\xbcller");
+    // Control characters, blanks alone and overlong names make none.
+    for (std::string name : std::vector<std::string>{"a%09b", "%00", "+++", std::string(200, 'n')})
         EXPECT_EQ(site.Post("path=/messages&challenge=abc&sip=" + name).status, 400) << name;
     EXPECT_EQ(site.Post("path=/messages&challenge=abc").status, 403);
     EXPECT_EQ(site.server->Stop(), 0);

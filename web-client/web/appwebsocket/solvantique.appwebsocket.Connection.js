@@ -184,7 +184,9 @@ export class Connection extends Emitter {
     } catch (err) {
       this.loggingIn = null;
       if (ws !== this.ws) return;
-      if (err && err.status === 403) {
+      // Refused (403) or not a login the platform can make (400): asking
+      // again with the same answer cannot help.
+      if (err && (err.status === 403 || err.status === 400)) {
         this.#refused(err);
       } else {
         this.#closeSocket();
