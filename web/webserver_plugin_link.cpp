@@ -256,11 +256,17 @@ void WebserverPlugin::RemoveHandler(WebserverMessageHandler* handler)
 {
     unsigned id = handler->ConnectionId();
     if (btree::btree_find(handlers, &id) == handler) handlers = btree::btree_get(handlers, handler);
+    WebserverMessageHandler*& recent = recentHandlers[id % RECENT_HANDLERS];
+    if (recent == handler) recent = nullptr;
 }
 
 WebserverMessageHandler* WebserverPlugin::FindHandler(unsigned connectionId) const
 {
-    return static_cast<WebserverMessageHandler*>(btree::btree_find(handlers, &connectionId));
+    WebserverMessageHandler*& recent = recentHandlers[connectionId % RECENT_HANDLERS];
+    if (recent && recent->ConnectionId() == connectionId) return recent;
+    auto* found = static_cast<WebserverMessageHandler*>(btree::btree_find(handlers, &connectionId));
+    if (found) recent = found;
+    return found;
 }
 
 void WebserverPlugin::SendCertificate(const char* host, unsigned char* certificate, unsigned length,

@@ -67,6 +67,8 @@ void WebserverPlugin::Bind(WebserverMessageHandler* h)
 {
     h->Accepted();
     handlers = btree::btree_put(handlers, h);
+    // The tree keeps an older handler of the same id: the next look-up asks it.
+    recentHandlers[h->ConnectionId() % RECENT_HANDLERS] = nullptr;
 }
 
 void WebserverPlugin::DropOffered()
