@@ -225,7 +225,7 @@ test('a 5 MB file dropped on the composer uploads with progress and downloads by
   await cdp.detach();
   // The writer's own message lists its files once they are stored, without a reload.
   await open(alice, 'The data set');
-  await replies(alice).locator('.root .files').getByRole('link', { name: 'Download big data.bin' }).waitFor();
+  await replies(alice).locator('.root .files').getByRole('link', { name: 'Download big data.bin' }).waitFor({ timeout: 60000 });
 
   await topicLink(bob).click();
   await open(bob, 'The data set');
