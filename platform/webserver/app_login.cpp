@@ -5,6 +5,8 @@
 #include <openssl/sha.h>
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "platform/webserver/login_text.h"
 
 namespace wsp {
@@ -25,27 +27,15 @@ bool SameSecret(const std::string& a, const std::string& b)
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-// A name typed in open mode is the person's display name, and with each run
-// of blanks made one dot, the SIP name: people type their full name. Empty
-// when it makes none (nothing but blanks, control characters, too long).
-std::string SipOfName(const std::string& name)
-{
-    std::string sip;
-    for (unsigned char c : name) {
-        if (c < ' ' || c == 0x7f) return std::string();
-        if (c != ' ') sip += char(c);
-        else if (!sip.empty() && sip.back() != '.') sip += '.';
-    }
-    while (!sip.empty() && sip.back() == '.') sip.pop_back();
-    return sip.size() > 128 ? std::string() : sip;
-}
-
-// The display name as typed, without blanks around it or doubled inside.
-std::string Tidy(const std::string& name)
+// A name typed in open mode is the person's display name, without blanks
+// around it or doubled inside; empty when it holds a control character.
+std::string DisplayName(const std::string& typed)
 {
     std::string dn;
-    for (char c : name)
-        if (c != ' ' || (!dn.empty() && dn.back() != ' ')) dn += c;
+    for (unsigned char c : typed) {
+        if (c < ' ' || c == 0x7f) return std::string();
+        if (c != ' ' || (!dn.empty() && dn.back() != ' ')) dn += char(c);
+    }
     while (!dn.empty() && dn.back() == ' ') dn.pop_back();
     return dn;
 }
@@ -137,9 +127,11 @@ AppLogin::Answer AppLogin::Login(const std::string& form, const std::string& hos
         user = *remembered;
     }
     else if (open_) {
-        user.sip = SipOfName(sip);
-        if (user.sip.empty()) return {400, "not a usable name\n", ""};
-        user.dn = Tidy(sip);
+        // People type their full name: its SIP name has a dot for each blank.
+        user.dn = DisplayName(sip);
+        user.sip = user.dn;
+        std::replace(user.sip.begin(), user.sip.end(), ' ', '.');
+        if (user.sip.empty() || user.sip.size() > 128) return {400, "not a usable name\n", ""};
         user.admin = true;
         token = Remember(user);
     }
