@@ -181,7 +181,8 @@ class Database {
 const pages = new WeakMap();
 
 function track(site, page) {
-  const state = { logins: 0, loginWaiters: [] };
+  // counts: the page's "SetUnreadFilter" requests asked and not yet answered.
+  const state = { logins: 0, loginWaiters: [], countsAsked: 0, countsOpen: 0, countWaiters: [] };
   pages.set(page, state);
   const report = (what) => {
     if (!site.allowed.some((re) => re.test(what))) site.errors.push(what);
@@ -189,8 +190,17 @@ function track(site, page) {
   page.on('console', (m) => m.type() === 'error' && report(`console error: ${m.text()} (${page.url()})`));
   page.on('pageerror', (e) => report(`page error: ${e.stack || e.message} (${page.url()})`));
   page.on('websocket', (ws) => {
+    ws.on('framesent', (frame) => {
+      const text = typeof frame.payload === 'string' ? frame.payload : '';
+      if (!text.includes('"mt":"SetUnreadFilter"')) return;
+      state.countsAsked++;
+      state.countsOpen++;
+    });
     ws.on('framereceived', (frame) => {
       const text = typeof frame.payload === 'string' ? frame.payload : '';
+      if (text.includes('"SetUnreadFilterResult"') && state.countsOpen > 0 && --state.countsOpen === 0) {
+        for (const w of state.countWaiters.splice(0)) w();
+      }
       if (!text.includes('"AppLoginResult"')) return;
       try {
         if (JSON.parse(text).ok !== true) return;
@@ -214,6 +224,22 @@ function waitForLogin(page, seen = 0, timeoutMs = 20000) {
       clearTimeout(timer);
       resolve();
     });
+  });
+}
+
+// Resolves once the page has asked for its unread counts and has every
+// answer: a post made while a count is under way may or may not be in it.
+function countsSettled(page, timeoutMs = 20000) {
+  const state = pages.get(page);
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`unread counts of ${page.url()} not answered within ${timeoutMs} ms`)), timeoutMs);
+    timer.unref();
+    const check = () => {
+      if (state.countsAsked === 0 || state.countsOpen > 0) return state.countWaiters.push(check);
+      clearTimeout(timer);
+      resolve();
+    };
+    check();
   });
 }
 
@@ -306,6 +332,7 @@ class Site {
       await last.press('Enter');
       await loggedIn;
     }
+    await countsSettled(page);
     return page;
   }
 
