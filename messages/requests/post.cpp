@@ -105,6 +105,10 @@ void Post::AfterReply()
     bool own = poster->sip && store->author && !strcasecmp(poster->sip, store->author);
     const char* dn = own ? (poster->dn ? poster->dn : "") : nullptr;
     update->Start(hub, Database(), dn);
+    // The files it names are fetched now that it is stored, into each copy's
+    // folder too, so that every side of a chat has them; readers see the
+    // list until they are.
+    if (store->Attach()) common->attachments.Attach(store->id, store->Attach(), bases);
     // The copies of a chat message: each reaches its reader's filters.
     for (TaskStoreMessage* copy : copies) {
         if (!copy->IsComplete() || copy->IsFailed()) continue;
@@ -112,14 +116,8 @@ void Post::AfterReply()
         copy->addsTo = copy->discussionId;
         hub->StartUpdate(new MessagesUpdateRead(&common->readFilters, copy, 1));
         announce->Start(hub, Database(), dn);
+        if (store->Attach()) common->attachments.Attach(copy->id, store->Attach(), bases);
     }
-    // The files it names are fetched now that it is stored, into each copy's
-    // folder too, so that every side of a chat has them; readers see the
-    // list until they are.
-    if (!store->Attach()) return;
-    common->attachments.Attach(store->id, store->Attach(), bases);
-    for (TaskStoreMessage* copy : copies)
-        if (copy->IsComplete() && !copy->IsFailed()) common->attachments.Attach(copy->id, store->Attach(), bases);
 }
 
 Update::Update(MessagesRequestContext* context, unsigned long long id, TaskUpdateMessage* update)
