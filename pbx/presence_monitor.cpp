@@ -61,7 +61,7 @@ void MessagesPresenceMonitor::TaskComplete(ITask* task)
         unread->Start(this);
         return;
     }
-    Counted(unread->Get(), MessagesReadableTopics());
+    Counted(unread->Get(), MessagesReadableTopics(), 0, unread->Seen());
     delete unread;
     unread = nullptr;
     Notify();
@@ -77,9 +77,8 @@ void MessagesPresenceMonitor::TaskFailed(ITask* task)
 
 void MessagesPresenceMonitor::Send(MessagesUpdateRead* update)
 {
-    // The count being made already holds what the update says.
-    if (!IsCounted()) return;
-    Apply(update);
+    // Until counted, the count being made tells what it holds.
+    if (!Apply(update) || !IsCounted()) return;
     Notify();
 }
 

@@ -97,7 +97,7 @@ void SetUnreadFilter::Done(ITask* task, bool failed)
     }
     else {
         // Without a task the count was a kept one, or the filter's own.
-        if (task) filter->Counted(count->Get(), readable, era);
+        if (task) filter->Counted(count->Get(), readable, era, count->Seen());
         reply.Ulong64("count", filter->Count());
     }
     Reply(reply.Json());

@@ -35,7 +35,9 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size, SqlParams* params) con
 {
     bool F = filter && !filter->FilterEmpty();
     SqlText sql(buf, size, params);
-    sql.Print("SELECT COUNT(*) AS count FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = "
+    // The highest message id of the statement's snapshot tells which posts
+    // it holds (MessagesFilterRead::Counted).
+    sql.Print("SELECT COUNT(*) AS count,(SELECT COALESCE(MAX(id),0) FROM messages) AS seen FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = "
               "topic.id JOIN messages m ON m.adds_to = discussion.id");
     // Only a filter on authors needs their names.
     if (F && NamesAuthors(*filter)) sql.Print(" JOIN objects AS author ON m.author = author.id");
@@ -111,7 +113,10 @@ void TaskUnreadCount::DatabaseError(IDatabase*, db_error_t)
 void TaskUnreadCount::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
     bool counted = dataSet && !dataSet->Eot();
-    if (counted) count = dataSet->GetULong64Value("count");
+    if (counted) {
+        count = dataSet->GetULong64Value("count");
+        seen = dataSet->GetULong64Value("seen");
+    }
     delete dataSet;
     if (counted) Complete();
     else Failed();

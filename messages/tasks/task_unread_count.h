@@ -24,6 +24,8 @@ public:
                     const MessagesReadableTopics& readable = MessagesReadableTopics());
     void Start(UTask* owner) override;
     unsigned long long Get() const { return count; }
+    // The highest message id that the count's snapshot held.
+    unsigned long long Seen() const { return seen; }
 
     // The statement, into a room of `size`: StatementSize() is always
     // enough. With params, its shape (SqlText) and their values.
@@ -46,4 +48,5 @@ private:
     unsigned type;
     MessagesReadableTopics readable;
     unsigned long long count = 0;
+    unsigned long long seen = 0;
 };

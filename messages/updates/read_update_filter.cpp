@@ -43,14 +43,15 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
     // Nobody has unread messages of their own.
     if (User() && message->author && !strcasecmp(User()->Name(), message->author)) return false;
     if (reader && !reader->FindTopic(message->topic)) return false;
-    if (state == COUNTING) state = COUNTING_CHANGED;
+    // Posts are settled by id when the count comes; a read mark cannot be.
+    if (state == COUNTING && update->Change() <= 0) state = COUNTING_CHANGED;
     return true;
 }
 
 void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
-                                 unsigned long long counted)
+                                 unsigned long long counted, unsigned long long seenId)
 {
-    Counted({value, counted, std::chrono::steady_clock::now(), countFrom}, within);
+    Counted({value, counted, std::chrono::steady_clock::now(), countFrom, seenId}, within);
 }
 
 void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within)
@@ -61,21 +62,34 @@ void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const Messages
     era = taken.era;
     countedAt = taken.at;
     countFrom = taken.from;
+    seen = taken.seen;
+    // The client was told of these before its count, which replaces what it had.
+    for (unsigned long long id : postedWhileCounting)
+        if (id > seen) count++;
+    postedWhileCounting.clear();
 }
 
-void MessagesFilterRead::Apply(const MessagesUpdateRead* update)
+bool MessagesFilterRead::Apply(const MessagesUpdateRead* update)
 {
-    if (!IsCounted()) return;
     int change = update->Change();
+    unsigned long long id = update->Message()->id;
+    if (!IsCounted()) {
+        if (change > 0) postedWhileCounting.push_back(id);
+        return true;
+    }
+    // One writer commits the posts, so in id order: the count's statement
+    // saw every post up to the highest id it saw, and none above.
+    if (change > 0 && id <= seen) return false;
     if (!change) count = update->Count();
     // A read of a message the count never held must not wrap it.
     else if (change < 0 && (unsigned long long)-(long long)change > count) count = 0;
     else count += change;
+    return true;
 }
 
 void MessagesFilterRead::Send(MessagesUpdateRead* update)
 {
-    Apply(update);
+    if (!Apply(update)) return;
     std::vector<char> buffer(6 * Length(Name()) + 64);
     char number[16];
     char* tmp = number;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <vector>
 
 #include "messages/filter_expression.h"
 #include "messages/readable_topics.h"
@@ -17,6 +18,7 @@ struct MessagesCountTaken {
     unsigned long long era = 0;
     std::chrono::steady_clock::time_point at;
     unsigned long long from = 0;
+    unsigned long long seen = 0;
 };
 
 // A session's "SetUnreadFilter", bound to its user: each change of the
@@ -38,13 +40,17 @@ public:
     void Touched() override { GateChanged(); }
 
     // The unread count as the client holds it: what was counted in the
-    // readable topics, moved by every change sent since. It is exact unless
-    // a change came while it was being counted, which the count may or may
-    // not hold already. The era is the counts' keeper's when counted.
-    // A count taken over from another filter keeps what it was counted under.
-    void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0);
+    // readable topics, moved by every change sent since. `seen` is the
+    // highest message id the count's statement saw: a post at or below it
+    // is in the count, one above it is not, whenever its change arrives.
+    // It is exact unless a read mark came while it was being counted, which
+    // the count may or may not hold already. The era is the counts' keeper's
+    // when counted. A count taken over from another filter keeps what it
+    // was counted under.
+    void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0,
+                 unsigned long long seen = 0);
     void Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within);
-    MessagesCountTaken Taken() const { return {count, era, countedAt, countFrom}; }
+    MessagesCountTaken Taken() const { return {count, era, countedAt, countFrom, seen}; }
     // The count asked for now holds every change of the updates made so far
     // (MessagesUpdateRead::Serial): those are passed over, wherever the
     // distribution of each has got to, instead of counted twice or taken
@@ -61,8 +67,10 @@ public:
     std::chrono::steady_clock::time_point CountedAt() const { return countedAt; }
 
 protected:
-    // Moves the count by the update, once counted.
-    void Apply(const MessagesUpdateRead* update);
+    // Moves the count by the update, or keeps a post that comes while
+    // counting until the count tells whether it holds it. False when the
+    // count holds the update already: the client must not hear of it.
+    bool Apply(const MessagesUpdateRead* update);
 
 private:
     enum State { COUNTING, COUNTING_CHANGED, EXACT, INEXACT };
@@ -74,4 +82,7 @@ private:
     unsigned long long era = 0;
     std::chrono::steady_clock::time_point countedAt;
     unsigned long long countFrom = 0;
+    unsigned long long seen = 0;
+    // The ids of the posts whose changes came while counting.
+    std::vector<unsigned long long> postedWhileCounting;
 };

@@ -23,8 +23,10 @@ TEST_F(kept_count, a_kept_count_takes_in_the_changes_still_queued_for_the_closed
     auto* unread = new MessagesFilterRead(&reads, bob, "unread", "bob");
     unread->AddTopic("t");
     unread->Counted(5, MessagesReadableTopics());
+    unsigned long long id = 10;
     for (int change : {+1, +1, +1, -1}) {
         auto* message = new MessageContent(0, 7, 0, "alice", "t", nullptr, "hi", nullptr);
+        message->id = id++;
         hub->StartUpdate(new MessagesUpdateRead(&reads, message, change));
     }
     Drain();

@@ -1,6 +1,7 @@
 // A session's unread count against the changes that are on their way while
 // it is counted: a change made before the count was asked for is in the
-// count, however far its distribution has got.
+// count, however far its distribution has got, and a post made meanwhile is
+// in it exactly when the count saw its id.
 #include "messages/message_content.h"
 #include "messages/updates/read_update.h"
 #include "messages/updates/read_update_filter.h"
@@ -18,10 +19,13 @@ protected:
         unread->AddTopic("t");
         return unread;
     }
-    void Post()
+    Session* Of(MessagesFilterRead* filter) { return static_cast<Session*>(filter->Session()); }
+    // A post by alice in "t"; ids rise as the one writer commits them.
+    void Post(unsigned long long id, int change = +1)
     {
         auto* message = new MessageContent(0, 7, 0, "alice", "t", nullptr, "hi", nullptr);
-        hub->StartUpdate(new MessagesUpdateRead(&reads, message, +1));
+        message->id = id;
+        hub->StartUpdate(new MessagesUpdateRead(&reads, message, change, 0, change < 0 ? "bob" : nullptr));
     }
     AppUpdatesFilters reads;
 };
@@ -30,32 +34,57 @@ protected:
 
 TEST_F(read_count, a_change_made_before_the_count_was_asked_for_neither_moves_it_nor_makes_it_inexact)
 {
-    Post();
+    Post(7);
     // Both ask after the post was stored; its distribution has not reached them.
     MessagesFilterRead* quick = Unread("bob");
     MessagesFilterRead* slow = Unread("carol");
     quick->CountFrom(MessagesUpdateRead::NextSerial());
     slow->CountFrom(MessagesUpdateRead::NextSerial());
     // One count comes back before the post reaches its filter, the other after.
-    quick->Counted(5, MessagesReadableTopics());
+    quick->Counted(5, MessagesReadableTopics(), 0, 7);
     Drain();
-    slow->Counted(5, MessagesReadableTopics());
+    slow->Counted(5, MessagesReadableTopics(), 0, 7);
     EXPECT_EQ(5u, quick->Count());
     EXPECT_TRUE(slow->IsExact());
     // What is stored after the counts were asked for moves them.
-    Post();
+    Post(8);
     Drain();
     EXPECT_EQ(6u, quick->Count());
     EXPECT_EQ(6u, slow->Count());
     EXPECT_TRUE(quick->IsExact());
 }
 
-TEST_F(read_count, a_change_made_while_counting_leaves_the_count_inexact)
+TEST_F(read_count, a_post_made_while_counting_is_counted_once_whether_or_not_the_count_saw_it)
+{
+    MessagesFilterRead* saw = Unread("bob");
+    MessagesFilterRead* missed = Unread("carol");
+    saw->CountFrom(MessagesUpdateRead::NextSerial());
+    missed->CountFrom(MessagesUpdateRead::NextSerial());
+    // Post 8 reaches both clients before their counts, post 9 after.
+    Post(8);
+    Drain();
+    Post(9);
+    // bob's statement ran after both posts were committed, carol's before either.
+    saw->Counted(5, MessagesReadableTopics(), 0, 9);
+    missed->Counted(5, MessagesReadableTopics(), 0, 7);
+    ConfirmOne(Of(saw));
+    ConfirmOne(Of(missed));
+    Drain();
+    EXPECT_EQ(5u, saw->Count());
+    EXPECT_EQ(7u, missed->Count());
+    EXPECT_TRUE(saw->IsExact());
+    EXPECT_TRUE(missed->IsExact());
+    // bob's client, whose count holds post 9, never hears of it.
+    EXPECT_EQ(1u, Ws(Of(saw))->sent.size());
+    EXPECT_EQ(2u, Ws(Of(missed))->sent.size());
+}
+
+TEST_F(read_count, a_read_mark_made_while_counting_leaves_the_count_inexact)
 {
     MessagesFilterRead* unread = Unread("bob");
     unread->CountFrom(MessagesUpdateRead::NextSerial());
-    Post();
+    Post(7, -1);
     Drain();
-    unread->Counted(5, MessagesReadableTopics());
+    unread->Counted(5, MessagesReadableTopics(), 0, 7);
     EXPECT_FALSE(unread->IsExact());
 }
