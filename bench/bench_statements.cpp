@@ -34,7 +34,8 @@ const char* const INSERT_MESSAGE =
     "messages (adds_to,replies_to,author,text,guid) VALUES(%llu,%llu,(SELECT id FROM objects WHERE "
     "LOWER(sip)=LOWER(%s)),%s,%s)";
 const char* const UNREAD_COUNT =
-    "SELECT COUNT(*) AS count FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = topic.id "
+    "SELECT COUNT(*) AS count,(SELECT COALESCE(MAX(id),0) FROM messages) AS seen FROM discussions AS discussion JOIN "
+    "objects AS topic ON discussion.topic = topic.id "
     "JOIN messages m ON m.adds_to = discussion.id WHERE type IS NULL AND m.author<>(SELECT id FROM objects WHERE "
     "LOWER(sip)=LOWER(%s)) AND m.id NOT IN (SELECT message FROM message_read WHERE object=(SELECT id FROM objects "
     "WHERE LOWER(sip)=LOWER(%s)) AND message>=(SELECT COALESCE(MIN((SELECT MIN(x.id) FROM messages x WHERE "

@@ -290,7 +290,7 @@ measure() {
 
 measure chats ReadChatsResult ReadChatsInd 1 'SELECT MAX\(messages\.time\)' -- --sip=chatter --topics=team
 measure chats-unread ReadChatsResult ReadChatsInd 1 'SELECT MAX\(messages\.time\)' -- --sip=chatter --topics=team
-measure chat ReadChatResult ReadChatInd 2 'SELECT m\.id AS id,topic\.id' 'SELECT COUNT\(\*\) AS count FROM discussions AS discussion JOIN' \
+measure chat ReadChatResult ReadChatInd 2 'SELECT m\.id AS id,topic\.id' 'SELECT COUNT\(\*\) AS count,.* FROM discussions AS discussion JOIN' \
   'INSERT INTO message_read' -- --sip=chatter --topics=team --page=older:timestamp --pages="$pages"
 measure tags-ab ReadTagsResult Tag 1 'SELECT id,name FROM tags' -- --sip=chatter --topics=team
 measure tags-mix ReadTagsResult Tag 1 'SELECT id,name FROM tags' -- --sip=chatter --topics=team
