@@ -34,7 +34,12 @@ psql=(as_server_user "$bin/psql" -h "$var/pg" -p "$pgport" -U postgres -d postgr
 "${psql[@]}" -c "SELECT 1 FROM pg_roles WHERE rolname='messages'" | grep -q 1 ||
   "${psql[@]}" -c "CREATE ROLE messages LOGIN PASSWORD 'kfo'"
 "${psql[@]}" -c "SELECT 1 FROM pg_database WHERE datname='messages'" | grep -q 1 ||
-  "${psql[@]}" -c "CREATE DATABASE messages OWNER messages ENCODING 'UTF8' TEMPLATE template0"
+  "${psql[@]}" -c "CREATE DATABASE messages OWNER messages ENCODING 'UTF8' LC_COLLATE 'C' LC_CTYPE 'C.UTF-8' TEMPLATE template0"
+# A database made by an earlier version of this script may have the character type C.
+if [ "$("${psql[@]}" -c "SELECT datctype FROM pg_database WHERE datname='messages'")" = C ]; then
+  echo "note: the database in $var/pg has the character type C: names and searches ignore case for ASCII letters only." >&2
+  echo "      To change it, stop, dump it (pg_dump), drop it, start again to make it anew, and restore the dump." >&2
+fi
 
 pids=()
 stop_all() {
