@@ -72,6 +72,7 @@ void MessagesPresenceMonitor::TaskFailed(ITask* task)
     // The monitor stays, silent, until the PBX lets it go.
     if (task == init) init = nullptr;
     else unread = nullptr;
+    CountFailed();
     delete task;
 }
 

@@ -93,6 +93,7 @@ void SetUnreadFilter::Done(ITask* task, bool failed)
     MessagesReply reply("SetUnreadFilterResult", Src());
     // Without a count there is no number to give; a 0 would read as "all read".
     if (failed) {
+        filter->CountFailed();
         reply.Bool("error", true);
     }
     else {

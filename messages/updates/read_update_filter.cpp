@@ -69,10 +69,18 @@ void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const Messages
     postedWhileCounting.clear();
 }
 
+void MessagesFilterRead::CountFailed()
+{
+    if (IsCounted()) return;
+    state = UNCOUNTED;
+    std::vector<unsigned long long>().swap(postedWhileCounting);
+}
+
 bool MessagesFilterRead::Apply(const MessagesUpdateRead* update)
 {
     int change = update->Change();
     unsigned long long id = update->Message()->id;
+    if (state == UNCOUNTED) return true;
     if (!IsCounted()) {
         if (change > 0) postedWhileCounting.push_back(id);
         return true;

@@ -57,6 +57,9 @@ public:
     // for a change the count may lack.
     void CountFrom(unsigned long long serial) { countFrom = serial; }
 
+    // No count is coming (the database failed it): nothing is kept for one.
+    // A count the filter has already stays.
+    void CountFailed();
     bool IsCounted() const { return state == EXACT || state == INEXACT; }
     bool IsExact() const { return state == EXACT; }
     unsigned long long Count() const { return count; }
@@ -73,7 +76,7 @@ protected:
     bool Apply(const MessagesUpdateRead* update);
 
 private:
-    enum State { COUNTING, COUNTING_CHANGED, EXACT, INEXACT };
+    enum State { COUNTING, COUNTING_CHANGED, EXACT, INEXACT, UNCOUNTED };
 
     const MessagesUser* reader;
     State state = COUNTING;
