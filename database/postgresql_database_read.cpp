@@ -158,10 +158,15 @@ void PostgreSQLDatabase::ReadWholeResult()
 
 void PostgreSQLDatabase::ReadRowStep()
 {
-    if (!ConsumeInput()) return;
+    // Reads only when libpq holds no whole row: every read first moves all
+    // the unparsed input to the buffer's front, and with a large result
+    // buffered a read per row costs the result's size each time.
     if (PQisBusy(conn)) {
-        if (SocketHasInput()) Schedule(PG_EXEC_READ);
-        return;
+        if (!ConsumeInput()) return;
+        if (PQisBusy(conn)) {
+            if (SocketHasInput()) Schedule(PG_EXEC_READ);
+            return;
+        }
     }
     PostgreSQLCommand* cmd = queue.Head();
     PGresult* result = PQgetResult(conn);
