@@ -1,8 +1,10 @@
-// Small INSERTs queued on one connection, statements per second.
+// Small INSERTs queued on one connection, statements per second; or one
+// SELECT of COUNT rows, rows per second.
 //   bench_database PG_ENV COUNT MODE
 // PG_ENV is the pg.env of scripts/pg-test.sh; MODE is fetch-all, single-row or
-// prepared. scripts/bench-database.sh runs it next to pgbench on the same
-// server with the same statement.
+// prepared for the INSERTs, select-all or select-rows (whole result or
+// single-row mode) for the SELECT. scripts/bench-database.sh runs it next to
+// pgbench on the same server with the same statement.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +21,8 @@
 namespace {
 
 const char* const INSERT = "INSERT INTO bench (v, name) VALUES (%i, %s)";
+// Rows of about the size of a message with its columns.
+const char* const SELECT = "SELECT g, repeat('x', 200) FROM generate_series(1, %i) g";
 
 class InsertBench : public UDatabase {
 public:
@@ -27,7 +31,11 @@ public:
     void DatabaseConnectComplete(IDatabase*) override
     {
         if (mode == "prepared") db->PrepareStatement(this, INSERT);
-        else Queue();
+        else if (mode.compare(0, 7, "select-")) Queue();
+        else {
+            start = std::chrono::steady_clock::now();
+            db->ExecSQL(this, mode == "select-all" ? DB_EXEC_FETCH_ALL : 0, SELECT, (int)count);
+        }
     }
     void DatabasePrepareStatementResult(IDatabase*, IPreparedStatement* s) override
     {
@@ -52,13 +60,27 @@ public:
     }
     void DatabaseExecSQLResult(IDatabase*, IDataSet* ds) override
     {
+        if (!mode.compare(0, 7, "select-")) return Rows(ds);
         delete ds;
-        if (++done == count) {
-            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            delete statement;
-            statement = nullptr;
-            db->Shutdown();
+        if (++done == count) Finish();
+    }
+    void Rows(IDataSet* ds)
+    {
+        while (!ds->Eot()) {
+            if (!*ds->GetStringValue(1)) failed = true;
+            done++;
+            if (ds->IsSingleRowMode()) return ds->FetchNextRow();
+            ds->Next();
         }
+        delete ds;
+        Finish();
+    }
+    void Finish()
+    {
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        delete statement;
+        statement = nullptr;
+        db->Shutdown();
     }
     void DatabaseError(IDatabase*, db_error_t error) override
     {
@@ -102,7 +124,7 @@ std::map<std::string, std::string> ReadEnv(const char* path)
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        fprintf(stderr, "usage: %s PG_ENV COUNT fetch-all|single-row|prepared\n", argv[0]);
+        fprintf(stderr, "usage: %s PG_ENV COUNT fetch-all|single-row|prepared|select-all|select-rows\n", argv[0]);
         return 2;
     }
     auto env = ReadEnv(argv[1]);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Small INSERTs per second through the database driver, next to pgbench with
-# one client running the same statement against the same throwaway server.
+# one client running the same statement against the same throwaway server;
+# then one SELECT of SELECT_ROWS rows (default 100000) read row by row, next
+# to the same SELECT read whole.
 #   scripts/bench-database.sh [COUNT] [ROUNDS]
 # Each round runs every pair once, alternating, on an emptied table; the best
 # round of each is reported.
@@ -31,12 +33,15 @@ pgbench_rate() {
 }
 driver_rate() {
   sql "TRUNCATE bench"
-  "$driver" "$dir/pg.env" "$count" "$1" | sed -n 's/.*rate=\([0-9]*\).*/\1/p'
+  "$driver" "$dir/pg.env" "${2:-$count}" "$1" | sed -n 's/.*rate=\([0-9]*\).*/\1/p'
 }
 best() { if [ "${1:-0}" -gt "${2:-0}" ]; then echo "$1"; else echo "${2:-0}"; fi; }
 
-pg_simple=0; pg_prepared=0; fetch_all=0; single_row=0; prepared=0
+rows=${SELECT_ROWS:-100000}
+pg_simple=0; pg_prepared=0; fetch_all=0; single_row=0; prepared=0; select_all=0; select_rows=0
 for _ in $(seq 1 "$rounds"); do
+  select_all=$(best "$select_all" "$(driver_rate select-all "$rows")")
+  select_rows=$(best "$select_rows" "$(driver_rate select-rows "$rows")")
   pg_simple=$(best "$pg_simple" "$(pgbench_rate simple)")
   fetch_all=$(best "$fetch_all" "$(driver_rate fetch-all)")
   single_row=$(best "$single_row" "$(driver_rate single-row)")
@@ -49,3 +54,5 @@ printf '  %-34s %8s   %-28s %8s   %s\n' "driver" "rate" "peer" "rate" "ratio"
 printf '  %-34s %8s   %-28s %8s   %s\n' "fetch-all (PQsendQuery)" "$fetch_all" "pgbench -c 1 -M simple" "$pg_simple" "$(ratio "$fetch_all" "$pg_simple")"
 printf '  %-34s %8s   %-28s %8s   %s\n' "single-row (PQsendQuery)" "$single_row" "pgbench -c 1 -M simple" "$pg_simple" "$(ratio "$single_row" "$pg_simple")"
 printf '  %-34s %8s   %-28s %8s   %s\n' "prepared (PQsendQueryPrepared)" "$prepared" "pgbench -c 1 -M prepared" "$pg_prepared" "$(ratio "$prepared" "$pg_prepared")"
+echo "one SELECT of $rows rows of 200 bytes, best of $rounds rounds (rows/s):"
+printf '  %-34s %8s   %-28s %8s   %s\n' "single-row mode (row by row)" "$select_rows" "whole result (same driver)" "$select_all" "$(ratio "$select_rows" "$select_all")"
