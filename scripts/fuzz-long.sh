@@ -18,7 +18,7 @@ shift || true
 build=${FUZZ_BUILD_DIR:-$top/build/fuzz}
 # FUZZ_JOBS sets how many jobs (default 2, one a core): the session-API
 # target keeps a core busy with its own PostgreSQL, and more jobs than cores
-# only share them (two did 500 executions a second where four did 340).
+# only share them (two did 470 executions a second where four did 340).
 jobs=${FUZZ_JOBS:-2}
 per=$((runs / jobs))
 
