@@ -26,12 +26,15 @@ const char* const SELECT = "SELECT g, repeat('x', 200) FROM generate_series(1, %
 
 class InsertBench : public UDatabase {
 public:
-    InsertBench(IIoMux* mux, unsigned count, const std::string& mode) : mux(mux), count(count), mode(mode) {}
+    InsertBench(IIoMux* mux, unsigned count, const std::string& mode)
+        : mux(mux), count(count), mode(mode), selecting(!mode.compare(0, 7, "select-"))
+    {
+    }
 
     void DatabaseConnectComplete(IDatabase*) override
     {
         if (mode == "prepared") db->PrepareStatement(this, INSERT);
-        else if (mode.compare(0, 7, "select-")) Queue();
+        else if (!selecting) Queue();
         else {
             start = std::chrono::steady_clock::now();
             db->ExecSQL(this, mode == "select-all" ? DB_EXEC_FETCH_ALL : 0, SELECT, (int)count);
@@ -60,7 +63,7 @@ public:
     }
     void DatabaseExecSQLResult(IDatabase*, IDataSet* ds) override
     {
-        if (!mode.compare(0, 7, "select-")) return Rows(ds);
+        if (selecting) return Rows(ds);
         delete ds;
         if (++done == count) Finish();
     }
@@ -102,6 +105,7 @@ public:
     unsigned count;
     unsigned done = 0;
     std::string mode;
+    bool selecting;
     std::chrono::steady_clock::time_point start;
     double seconds = 0;
     bool failed = false;
