@@ -61,7 +61,7 @@ void MessagesPresenceMonitor::TaskComplete(ITask* task)
         unread->Start(this);
         return;
     }
-    Counted(unread->Get(), MessagesReadableTopics(), 0, unread->Seen());
+    Counted(unread->Get(), MessagesReadableTopics(), 0, unread->Seen(), unread->Snapshot());
     delete unread;
     unread = nullptr;
     Notify();

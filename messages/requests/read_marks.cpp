@@ -46,7 +46,7 @@ void SetRead::AfterReply()
     if (!Marked()) return;
     MessagesCommon* common = context->RequestCommon();
     context->RequestUpdates()->StartUpdate(
-        new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip));
+        new MessagesUpdateRead(&common->readFilters, mark, -1, 0, context->RequestUser()->sip, mark->MarkXid()));
 }
 
 bool SetUnreadFilter::Repeats(MessagesRequestContext* context, const MessagesFilterRead* old,
@@ -98,7 +98,7 @@ void SetUnreadFilter::Done(ITask* task, bool failed)
     }
     else {
         // Without a task the count was a kept one, or the filter's own.
-        if (task) filter->Counted(count->Get(), readable, era, count->Seen());
+        if (task) filter->Counted(count->Get(), readable, era, count->Seen(), count->Snapshot());
         reply.Ulong64("count", filter->Count());
     }
     Reply(reply.Json());

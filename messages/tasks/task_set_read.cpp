@@ -26,6 +26,8 @@ void TaskSetRead::Start(UTask* owner)
         readable.Print(sql, "topic");
         sql.Print(")");
     }
+    // The mark's transaction tells the unread counts whether they hold it.
+    sql.Print(" RETURNING pg_current_xact_id()::text AS xid");
     database->ExecSQLParams(this, DB_EXEC_FETCH_ALL, shape.data(), params);
 }
 
@@ -36,7 +38,8 @@ void TaskSetRead::DatabaseError(IDatabase*, db_error_t)
 
 void TaskSetRead::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
 {
-    bool marked = dataSet && dataSet->GetAffectedRows() > 0;
+    bool marked = dataSet && !dataSet->Eot();
+    if (marked) xid = dataSet->GetULong64Value("xid");
     delete dataSet;
     if (marked) Complete();
     else Failed();

@@ -16,6 +16,8 @@ class TaskSetRead : public ITask, public UDatabase {
 public:
     TaskSetRead(IDatabase* database, unsigned long long id, const char* sip, const MessagesReadableTopics& readable);
     void Start(UTask* owner) override;
+    // The transaction that wrote the mark, once marked.
+    unsigned long long Xid() const { return xid; }
 
 private:
     void DatabaseError(IDatabase* db, db_error_t error) override;
@@ -25,6 +27,7 @@ private:
     unsigned long long id;
     std::string sip;
     MessagesReadableTopics readable;
+    unsigned long long xid = 0;
 };
 
 // Marks a message read and reads it, its notifications and its tags into
@@ -41,6 +44,7 @@ public:
                           const MessagesReadableTopics& readable);
     ~TaskSetReadGetContent() override;
     void Start(UTask* owner) override;
+    unsigned long long MarkXid() const { return mark.Xid(); }
 
 private:
     void TaskComplete(ITask* task) override;

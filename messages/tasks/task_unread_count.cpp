@@ -36,10 +36,10 @@ size_t TaskUnreadCount::Statement(char* buf, size_t size, SqlParams* params) con
     bool F = filter && !filter->FilterEmpty();
     SqlText sql(buf, size, params);
     // The highest message id of the statement's snapshot tells which posts
-    // it holds (MessagesFilterRead::Counted).
-    sql.Print("SELECT COUNT(*) AS count,(SELECT COALESCE(MAX(id),0) FROM messages) AS seen FROM discussions AS "
-              "discussion JOIN objects AS topic ON discussion.topic = topic.id JOIN messages m ON m.adds_to = "
-              "discussion.id");
+    // it holds, the snapshot which read marks (MessagesFilterRead::Counted).
+    sql.Print("SELECT COUNT(*) AS count,(SELECT COALESCE(MAX(id),0) FROM messages) AS seen,pg_current_snapshot()::text "
+              "AS snapshot FROM discussions AS discussion JOIN objects AS topic ON discussion.topic = topic.id JOIN "
+              "messages m ON m.adds_to = discussion.id");
     // Only a filter on authors needs their names.
     if (F && NamesAuthors(*filter)) sql.Print(" JOIN objects AS author ON m.author = author.id");
     sql.Print(" WHERE ");
@@ -117,6 +117,7 @@ void TaskUnreadCount::DatabaseExecSQLResult(IDatabase*, IDataSet* dataSet)
     if (counted) {
         count = dataSet->GetULong64Value("count");
         seen = dataSet->GetULong64Value("seen");
+        snapshot.Parse(dataSet->GetStringValue("snapshot"));
     }
     delete dataSet;
     if (counted) Complete();

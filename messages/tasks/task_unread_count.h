@@ -3,6 +3,7 @@
 #include <string>
 
 #include "database/database.h"
+#include "database/pg_snapshot.h"
 #include "messages/readable_topics.h"
 #include "runtime/task.h"
 
@@ -26,6 +27,7 @@ public:
     unsigned long long Get() const { return count; }
     // The highest message id that the count's snapshot held.
     unsigned long long Seen() const { return seen; }
+    const PgSnapshot& Snapshot() const { return snapshot; }
 
     // The statement, into a room of `size`: StatementSize() is always
     // enough. With params, its shape (SqlText) and their values.
@@ -49,4 +51,5 @@ private:
     MessagesReadableTopics readable;
     unsigned long long count = 0;
     unsigned long long seen = 0;
+    PgSnapshot snapshot;
 };

@@ -6,8 +6,9 @@
 unsigned long long MessagesUpdateRead::nextSerial = 1;
 
 MessagesUpdateRead::MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change,
-                                       unsigned count, const char* user)
-    : AppUpdate(readFilters, user), message(MessageContentShare(message)), change(change), count(count), shared(true)
+                                       unsigned count, const char* user, unsigned long long xid)
+    : AppUpdate(readFilters, user), message(MessageContentShare(message)), change(change), count(count), xid(xid),
+      shared(true)
 {
 }
 

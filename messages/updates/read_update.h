@@ -9,9 +9,10 @@ class MessageContent;
 // the absolute number that applies.
 class MessagesUpdateRead : public AppUpdate {
 public:
-    // With a user, only that user's read filters hear of it.
+    // With a user, only that user's read filters hear of it. A read mark
+    // comes with the transaction that wrote it.
     MessagesUpdateRead(AppUpdatesFilters* readFilters, MessageContent* message, int change, unsigned count = 0,
-                       const char* user = nullptr);
+                       const char* user = nullptr, unsigned long long xid = 0);
     ~MessagesUpdateRead() override;
 
     MessageContent* Message() const { return message; }
@@ -23,6 +24,7 @@ public:
     unsigned long long Gate() const override;
     int Change() const { return change; }
     unsigned Count() const { return count; }
+    unsigned long long Xid() const { return xid; }
 
 protected:
     // For an update that is its own message, set afterwards with
@@ -37,5 +39,6 @@ private:
     MessageContent* message;
     int change;
     unsigned count;
+    unsigned long long xid = 0;
     bool shared;
 };

@@ -43,15 +43,18 @@ bool MessagesFilterRead::Test(MessagesUpdateRead* update)
     // Nobody has unread messages of their own.
     if (User() && message->author && !strcasecmp(User()->Name(), message->author)) return false;
     if (reader && !reader->FindTopic(message->topic)) return false;
-    // Posts are settled by id when the count comes; a read mark cannot be.
-    if (state == COUNTING && update->Change() <= 0) state = COUNTING_CHANGED;
+    // Posts are settled by id when the count comes, read marks by their
+    // transaction; an absolute count cannot be.
+    if (state == COUNTING && (update->Change() == 0 || (update->Change() < 0 && !update->Xid())))
+        state = COUNTING_CHANGED;
     return true;
 }
 
 void MessagesFilterRead::Counted(unsigned long long value, const MessagesReadableTopics& within,
-                                 unsigned long long counted, unsigned long long seenId)
+                                 unsigned long long counted, unsigned long long seenId,
+                                 const PgSnapshot& seenSnapshot)
 {
-    Counted({value, counted, std::chrono::steady_clock::now(), countFrom, seenId}, within);
+    Counted({value, counted, std::chrono::steady_clock::now(), countFrom, seenId, seenSnapshot}, within);
 }
 
 void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within)
@@ -63,10 +66,16 @@ void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const Messages
     countedAt = taken.at;
     countFrom = taken.from;
     seen = taken.seen;
+    snapshot = taken.snapshot;
     // The client was told of these before its count, which replaces what it had.
     for (unsigned long long id : postedWhileCounting)
         if (id > seen) count++;
+    for (unsigned long long xid : readWhileCounting) {
+        if (!snapshot.Known()) state = INEXACT;
+        else if (!snapshot.Holds(xid) && count) count--;
+    }
     postedWhileCounting.clear();
+    readWhileCounting.clear();
 }
 
 void MessagesFilterRead::CountFailed()
@@ -74,6 +83,7 @@ void MessagesFilterRead::CountFailed()
     if (IsCounted()) return;
     state = UNCOUNTED;
     std::vector<unsigned long long>().swap(postedWhileCounting);
+    std::vector<unsigned long long>().swap(readWhileCounting);
 }
 
 bool MessagesFilterRead::Apply(const MessagesUpdateRead* update)
@@ -83,11 +93,14 @@ bool MessagesFilterRead::Apply(const MessagesUpdateRead* update)
     if (state == UNCOUNTED) return true;
     if (!IsCounted()) {
         if (change > 0) postedWhileCounting.push_back(id);
+        else if (change < 0 && update->Xid()) readWhileCounting.push_back(update->Xid());
         return true;
     }
     // One writer commits the posts, so in id order: the count's statement
     // saw every post up to the highest id it saw, and none above.
     if (change > 0 && id <= seen) return false;
+    // A mark is made known only once committed; the count holds it when its snapshot saw that.
+    if (change < 0 && snapshot.Holds(update->Xid())) return false;
     if (!change) count = update->Count();
     // A read of a message the count never held must not wrap it.
     else if (change < 0 && (unsigned long long)-(long long)change > count) count = 0;

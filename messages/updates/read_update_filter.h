@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "database/pg_snapshot.h"
 #include "messages/filter_expression.h"
 #include "messages/readable_topics.h"
 #include "messages/updates/read_update.h"
@@ -19,6 +20,7 @@ struct MessagesCountTaken {
     std::chrono::steady_clock::time_point at;
     unsigned long long from = 0;
     unsigned long long seen = 0;
+    PgSnapshot snapshot;
 };
 
 // A session's "SetUnreadFilter", bound to its user: each change of the
@@ -43,14 +45,15 @@ public:
     // readable topics, moved by every change sent since. `seen` is the
     // highest message id the count's statement saw: a post at or below it
     // is in the count, one above it is not, whenever its change arrives.
-    // It is exact unless a read mark came while it was being counted, which
-    // the count may or may not hold already. The era is the counts' keeper's
-    // when counted. A count taken over from another filter keeps what it
-    // was counted under.
+    // The statement's snapshot does the same for read marks, by the
+    // transaction that wrote each. Without it the count is exact unless a
+    // read mark came while it was being counted, which the count may or
+    // may not hold already. The era is the counts' keeper's when counted. A
+    // count taken over from another filter keeps what it was counted under.
     void Counted(unsigned long long value, const MessagesReadableTopics& within, unsigned long long era = 0,
-                 unsigned long long seen = 0);
+                 unsigned long long seen = 0, const PgSnapshot& snapshot = PgSnapshot());
     void Counted(const MessagesCountTaken& taken, const MessagesReadableTopics& within);
-    MessagesCountTaken Taken() const { return {count, era, countedAt, countFrom, seen}; }
+    MessagesCountTaken Taken() const { return {count, era, countedAt, countFrom, seen, snapshot}; }
     // The count asked for now holds every change of the updates made so far
     // (MessagesUpdateRead::Serial): those are passed over, wherever the
     // distribution of each has got to, instead of counted twice or taken
@@ -86,6 +89,9 @@ private:
     std::chrono::steady_clock::time_point countedAt;
     unsigned long long countFrom = 0;
     unsigned long long seen = 0;
-    // The ids of the posts whose changes came while counting.
+    PgSnapshot snapshot;
+    // The ids of the posts whose changes came while counting, and the
+    // transactions of the read marks.
     std::vector<unsigned long long> postedWhileCounting;
+    std::vector<unsigned long long> readWhileCounting;
 };

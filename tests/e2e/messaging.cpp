@@ -410,6 +410,45 @@ TEST_F(e2e_messaging, unread_counts_follow_posts_and_read_marks)
         for (auto& m : p->Pushed()) EXPECT_NE(m.Mt(), "SetRead") << m.text;
 }
 
+TEST_F(e2e_messaging, counts_asked_for_while_read_marks_stream_in_end_exact)
+{
+    auto ann = Login("ann", {"team"});
+    auto bob = Login("bob", {"team"});
+    auto bobPhone = Login("bob", {"team"});
+    const int marks = 60, asks = 12;
+    std::vector<unsigned long long> ids;
+    for (int i = 0; i < marks; i++) ids.push_back(Post(*ann, N("team"), "news " + std::to_string(i)).Number("id"));
+    // The phone reads them all while bob asks for counts under ever new
+    // names, neither waiting for an answer: marks land during counts.
+    for (int i = 0; i < marks; i++) {
+        ASSERT_TRUE(bobPhone->Send(Json().Str("mt", "SetRead").Num("id", ids[i])));
+        if (i % (marks / asks) == 0)
+            ASSERT_TRUE(bob->Send(
+                Json().Str("mt", "SetUnreadFilter").Str("src", "u" + std::to_string(i)).Raw("filter", "{}")));
+    }
+    std::vector<JsonMessage> got;
+    for (int i = 0; i < marks; i++) {
+        ASSERT_TRUE(bobPhone->Collect("SetReadResult", got));
+        EXPECT_EQ(got.back().Number("id"), ids[i]) << got.back().text;
+    }
+    // As bob's client holds them: an answer replaces a count, a later step moves it.
+    std::map<std::string, long long> counts;
+    auto take = [&](const JsonMessage& m) {
+        std::string src = m.String("src");
+        if (m.Mt() == "SetUnreadFilterResult") counts[src] = (long long)m.Number("count");
+        else if (m.Mt() == "SetRead" && counts.count(src)) counts[src]--;
+    };
+    // Each update waits for the one before it: the steps may take a while.
+    auto settled = [&] {
+        return counts.size() == size_t(asks) &&
+               std::all_of(counts.begin(), counts.end(), [](auto& c) { return c.second == 0; });
+    };
+    for (JsonMessage m; !settled() && bob->Receive(m);) take(m);
+    for (JsonMessage m; bob->Receive(m, 500);) take(m);
+    ASSERT_EQ(counts.size(), size_t(asks));
+    for (auto& [src, count] : counts) EXPECT_EQ(count, 0) << src;
+}
+
 TEST_F(e2e_messaging, a_persons_unread_counts_are_kept_across_a_return_or_a_repeated_request_and_counted_again_after_edits_or_deletions)
 {
     auto ann = Login("ann", {"team"});

@@ -20,12 +20,24 @@ protected:
         return unread;
     }
     Session* Of(MessagesFilterRead* filter) { return static_cast<Session*>(filter->Session()); }
-    // A post by alice in "t"; ids rise as the one writer commits them.
-    void Post(unsigned long long id, int change = +1)
+    // A post by alice in "t"; ids rise as the one writer commits them. A
+    // negative change is bob's read mark, written by transaction `xid`.
+    void Post(unsigned long long id, int change = +1, unsigned long long xid = 0)
     {
         auto* message = new MessageContent(0, 7, 0, "alice", "t", nullptr, "hi", nullptr);
         message->id = id;
-        hub->StartUpdate(new MessagesUpdateRead(&reads, message, change, 0, change < 0 ? "bob" : nullptr));
+        hub->StartUpdate(new MessagesUpdateRead(&reads, message, change, 0, change < 0 ? "bob" : nullptr, xid));
+    }
+    // Every change on its way reaches the filter's client.
+    void Deliver(MessagesFilterRead* filter)
+    {
+        for (Drain(); Ws(Of(filter))->unconfirmed; Drain()) ConfirmOne(Of(filter));
+    }
+    static PgSnapshot Snapshot(const char* text)
+    {
+        PgSnapshot snapshot;
+        snapshot.Parse(text);
+        return snapshot;
     }
     AppUpdatesFilters reads;
 };
@@ -79,12 +91,38 @@ TEST_F(read_count, a_post_made_while_counting_is_counted_once_whether_or_not_the
     EXPECT_EQ(2u, Ws(Of(missed))->sent.size());
 }
 
-TEST_F(read_count, a_read_mark_made_while_counting_leaves_the_count_inexact)
+TEST_F(read_count, read_marks_are_settled_by_the_snapshot_of_the_count_and_without_one_leave_it_inexact)
 {
+    // The count's statement saw transactions below 100 and 102, not 101
+    // (running) nor any from 103 on.
+    PgSnapshot seen = Snapshot("100:103:101");
     MessagesFilterRead* unread = Unread("bob");
     unread->CountFrom(MessagesUpdateRead::NextSerial());
-    Post(7, -1);
-    Drain();
-    unread->Counted(5, MessagesReadableTopics(), 0, 7);
-    EXPECT_FALSE(unread->IsExact());
+    // Two marks reach the client before its count, two after it.
+    Post(7, -1, 99);
+    Post(6, -1, 101);
+    Deliver(unread);
+    unread->Counted(5, MessagesReadableTopics(), 0, 7, seen);
+    EXPECT_TRUE(unread->IsExact());
+    EXPECT_EQ(4u, unread->Count());
+    Post(5, -1, 102);
+    Post(4, -1, 103);
+    Deliver(unread);
+    EXPECT_EQ(3u, unread->Count());
+
+    // Snapshots the service cannot read are unknown: they hold nothing.
+    for (const char* text : {"", "100", "100:", "100:103", "103:100:", "100:103:1x", "a:b:", "0:0:", "100:103:,,"})
+        EXPECT_FALSE(Snapshot(text).Holds(99)) << text;
+    EXPECT_TRUE(Snapshot("100:103:").Holds(102));
+    EXPECT_FALSE(seen.Holds(0));
+
+    // A mark without its transaction, or a count without its snapshot.
+    for (unsigned long long xid : {0ull, 99ull}) {
+        MessagesFilterRead* blind = Unread("bob");
+        blind->CountFrom(MessagesUpdateRead::NextSerial());
+        Post(7, -1, xid);
+        Drain();
+        blind->Counted(5, MessagesReadableTopics(), 0, 7);
+        EXPECT_FALSE(blind->IsExact()) << xid;
+    }
 }
