@@ -21,7 +21,6 @@
 #include "runtime/io_mux.h"
 #include "tests/runtime/iomux_fixture.h"
 #include "tests/support/child_process.h"
-#include "web/webserver_get.h"
 #include "web/webserver_plugin.h"
 #include "web/webserver_post.h"
 #include "web/websocket.h"
@@ -351,14 +350,6 @@ protected:
         ws->Send(LINK, 34, 1);
         ws->Sync();
     }
-    // A request of the given message type for a resource below `path`.
-    void Request(unsigned id, unsigned type, const std::string& resource, const Eh& more = Eh(),
-                 const char* path = "/app")
-    {
-        std::string items = Eh().Str(0, resource).Str(1, path).items + more.items;
-        ws->Send(id, type, 0, Be32((unsigned)items.size()) + items);
-    }
-
     ISocketProvider* local = nullptr;
     IWebserverPluginProvider* provider = nullptr;
     IWebserverPlugin* link = nullptr;
@@ -367,23 +358,6 @@ protected:
 };
 
 // Handler users that record what they are told and delete themselves on close.
-class GetUser : public UWebserverGet {
-public:
-    void WebserverGetRequestAcceptComplete(IWebserverGet* g) override
-    {
-        events.push_back("accept");
-        if (onAccept) onAccept(g);
-    }
-    void WebserverGetSendResult(IWebserverGet*) override { events.push_back("sent"); }
-    void WebserverGetCloseComplete(IWebserverGet* g) override
-    {
-        events.push_back("closed");
-        delete g;
-    }
-    std::function<void(IWebserverGet*)> onAccept;
-    std::vector<std::string> events;
-};
-
 class PostUser : public UWebserverPost {
 public:
     void WebserverPostRequestAcceptComplete(IWebserverPost* p) override
@@ -394,13 +368,8 @@ public:
     void WebserverPostRecvResult(IWebserverPost*, void* b, size_t len) override
     {
         received.push_back(std::string((char*)b, len));
-        if (onData) onData(post);
     }
-    void* WebserverPostRecvBuffer(size_t len) override
-    {
-        asked.push_back(len);
-        return spare;
-    }
+    void* WebserverPostRecvBuffer(size_t) override { return spare; }
     void WebserverPostRecvCanceled(IWebserverPost*, void* b) override
     {
         received.push_back(b == buffer ? "<canceled>" : "<canceled: wrong buffer>");
@@ -413,9 +382,7 @@ public:
     IWebserverPost* post = nullptr;
     char buffer[6];
     char spare[100];
-    std::vector<size_t> asked;
     std::vector<std::string> received;
-    std::function<void(IWebserverPost*)> onData;
 };
 
 class WsUser : public UWebsocket {
@@ -427,11 +394,10 @@ public:
         if (onAccept) onAccept(w);
     }
     void WebsocketSendResult(IWebsocket*) override { events.push_back("sent"); }
-    void WebsocketRecvResult(IWebsocket* w, void* b, size_t len, bool text, bool fragment) override
+    void WebsocketRecvResult(IWebsocket*, void* b, size_t len, bool text, bool fragment) override
     {
         events.push_back(std::string(text ? "text " : "binary ") + (fragment ? "fragment " : "") +
                          std::string((char*)b, len));
-        if (onData) onData(w);
     }
     void* WebsocketRecvBuffer(size_t) override { return spare; }
     void WebsocketRecvCanceled(IWebsocket*, void* b) override
@@ -448,7 +414,7 @@ public:
     char buffer[10];
     char spare[100];
     std::vector<std::string> events;
-    std::function<void(IWebsocket*)> onAccept, onData;
+    std::function<void(IWebsocket*)> onAccept;
 };
 
 }  // namespace web_test

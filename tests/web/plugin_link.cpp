@@ -1,5 +1,6 @@
 // The plugin link against a fake webserver: registrations, reconnects and
-// what it refuses. The handlers of single requests are in request_handlers.cpp.
+// what it refuses. Single requests and websockets through it are covered end
+// to end (tests/e2e/plugin_process.cpp, static_files.cpp, files.cpp).
 #include "tests/web/fake_webserver.h"
 
 using namespace web_test;
@@ -257,4 +258,33 @@ TEST_F(plugin_link, requests_outside_the_registered_paths_are_refused_and_strays
         EXPECT_TRUE(capture.Logged(std::string("WARNING: IWebserverPlugin received unexpected message (") + type +
                                    ") - ignoring"))
             << type;
+}
+
+TEST_F(plugin_link, a_websocket_ended_by_the_webserver_hands_back_its_receive_and_tolerates_strays)
+{
+    Listen();
+    Create("/app");
+    link->WebsocketListen("ws", nullptr);
+    Connect(1);
+    WsUser user;
+    owner.onWebsocket = [&](IWebserverPlugin* p) { p->WebsocketAccept(&user); };
+    user.onAccept = [&](IWebsocket* w) { w->Recv(user.buffer, sizeof(user.buffer)); };
+    ws->Send(42, 16, 0, Eh().Str(0, "/").Str(1, "/app/ws").Body());
+    ws->Send(42, 17, 2);
+    EXPECT_EQ(ws->Expect(17).gp, 10u << 16 | 5);
+
+    ws->Send(42, 9, 0, "body");
+    ws->Send(42, 17, 99);
+    ws->Send(42, 17, 2);
+    EXPECT_TRUE(ws->Sync().empty());
+    EXPECT_TRUE(capture.Logged("WARNING: IWebsocket received non-websocket related message id (9) - ignoring"));
+    EXPECT_TRUE(capture.Logged("WARNING: IWebsocket received unexpected message id (99)"));
+
+    // More than the buffer holds: the websocket closes, the receive stays pending.
+    ws->Send(42, 17, 6, std::string(20, 'z'));
+    EXPECT_EQ(ws->Expect(17).gp, 7u);
+    ws->Send(42, 17, 8, Be16(4));
+    ASSERT_TRUE(ws->Pump([&] { return user.Closed(); }));
+    EXPECT_EQ(user.events, (std::vector<std::string>{"accept", "recv canceled", "closed 4"}));
+    EXPECT_TRUE(capture.Logged("ERROR: Webserver reported double websocket recv call from this app."));
 }
