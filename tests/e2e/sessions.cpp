@@ -111,7 +111,8 @@ TEST_F(e2e_sessions, a_login_takes_one_good_digest_per_challenge_and_anything_el
     // login closes the socket unanswered; so does text that is no message.
     const std::vector<std::string> early = {"{\"mt\":\"Test\",\"src\":\"early\"}", "{\"mt\":\"ReadTopics\"}",
                                             "{\"mt\":\"Session\",\"session\":1,\"user\":\"x\",\"dn\":\"X\"}",
-                                            "{\"src\":\"no mt\"}", "not json at all"};
+                                            "{\"src\":\"no mt\"}", "not json at all", "{\"mt\":1}",
+                                            "[\"mt\"]", "{\"mt\":\"KeepAlive\"} x", "{}", ""};
     for (size_t i = 0; i < early.size(); i++) {
         SCOPED_TRACE(early[i]);
         auto client = Client("bob");

@@ -1,7 +1,7 @@
 // The app websocket on a hand-driven websocket: what it hands its subclass
 // and its APIs, when it reads the next message, and the login's keys.
-// The login's digest rules and the built-in answers are also covered end to
-// end (tests/e2e/sessions.cpp); what stays here is what only a fake peer sees.
+// The login's digest rules, the built-in answers and malformed messages are
+// covered end to end (tests/e2e/sessions.cpp); here what only a fake peer sees.
 #include <openssl/rc4.h>
 
 #include "tests/websocket/test_session.h"
@@ -73,25 +73,6 @@ public:
 };
 
 }  // namespace
-
-TEST_F(app_websocket, malformed_messages_and_requests_before_login_close_the_socket)
-{
-    // Before the login only the handshake is served; KeepAlive gets nothing.
-    Send(R"({"mt":"KeepAlive"})");
-    EXPECT_TRUE(ws->sent.empty());
-    EXPECT_EQ(Answer(R"({"mt":"CheckBuild"})"), (std::map<std::string, std::string>{{"mt", "CheckBuildResult"}}));
-    const char* bad[] = {R"({"mt":"Test","src":"x"})", "{\"mt\":", "[\"mt\"]", "{\"mt\":1}", "{}", "",
-                         "{\"mt\":\"KeepAlive\"} x"};
-    for (const char* text : bad) {
-        Send(text);
-        EXPECT_TRUE(Closing()) << text;
-        EXPECT_FALSE(ws->recvPending) << text;
-        EXPECT_TRUE(ws->sent.empty()) << text;
-        EXPECT_TRUE(session->events.empty()) << text;
-        Reopen();
-    }
-    EXPECT_TRUE(capture.Logged("::Error"));
-}
 
 TEST_F(app_websocket, logins_key_the_session_helpers_with_the_password_of_their_domain_or_client)
 {
