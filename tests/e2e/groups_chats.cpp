@@ -277,6 +277,46 @@ TEST_F(e2e_groups_chats, people_chat_one_to_one_and_in_a_group)
     link = rows[2].String("url", rows[2].doc->get_array(0, "attached") + 1);
     EXPECT_NE(link.find("&usersession=7&key="), std::string::npos) << link;
     EXPECT_EQ(link.find("&key=0"), std::string::npos) << link;
+
+    // A link opens with the key of the session it names, and only while that
+    // session lasts: a user session started again under its number, or
+    // closed, takes its links along. User names match exactly, and only the
+    // app object has user sessions.
+    auto linkFor = [&](Person& p, Json request) {
+        std::vector<JsonMessage> read = ReadChat(p, request.Str("sip", N("ann")));
+        return read.size() == 3 ? read[2].String("url", read[2].doc->get_array(0, "attached") + 1) : "<no chat>";
+    };
+    // The file named does not exist: a refused key is "not found", an accepted one an empty file.
+    auto opens = [&](const std::string& url) {
+        return Http(site->site.dir, {site->web.Url(url.substr(url.find("/messages/")))}).status == 200;
+    };
+    auto swapped = [](std::string url, const std::string& from, const std::string& to) {
+        size_t at = url.find(from);
+        return at == std::string::npos ? "<no " + from + ">" : url.replace(at, from.size(), to);
+    };
+    std::string own = linkFor(*svc, Json().Str("user", N("bob")));
+    EXPECT_NE(own.find("&usersession=0&"), std::string::npos) << own;
+    std::string userKey = link.substr(link.find("&key=")), ownKey = own.substr(own.find("&key="));
+    EXPECT_TRUE(opens(link)) << link;
+    EXPECT_TRUE(opens(own)) << own;
+    EXPECT_FALSE(opens(swapped(link, userKey, ownKey)));
+    EXPECT_FALSE(opens(swapped(own, ownKey, userKey)));
+    EXPECT_FALSE(opens(swapped(link, "usersession=7", "usersession=8")));
+    std::string upper = N("bob");
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    EXPECT_NE(linkFor(*svc, Json().Str("user", upper).Num("session", 7)).find("&usersession=0&"), std::string::npos);
+    ASSERT_EQ(bob->Reply(Json().Str("mt", "Session").Num("session", 7).Str("user", N("bob")), "SessionResult")
+                  .Number("session"),
+              7u);
+    EXPECT_NE(linkFor(*bob, Json().Str("user", N("bob")).Num("session", 7)).find("&usersession=0&"), std::string::npos);
+    svc->Reply(Json().Str("mt", "Session").Num("session", 7).Str("user", N("bob")).Str("dn", "Bob"), "SessionResult");
+    EXPECT_FALSE(opens(link)) << link;
+    std::string again = linkFor(*svc, Json().Str("user", N("bob")).Num("session", 7));
+    EXPECT_NE(again, link);
+    EXPECT_TRUE(opens(again)) << again;
+    ASSERT_TRUE(svc->Send(Json().Str("mt", "SessionClose").Num("session", 7)));
+    EXPECT_NE(linkFor(*svc, Json().Str("user", N("bob")).Num("session", 7)).find("&usersession=0&"), std::string::npos);
+    EXPECT_FALSE(opens(again)) << again;
 }
 
 // Clients without an app object of their own (the web client) post only
