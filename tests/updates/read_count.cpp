@@ -1,8 +1,14 @@
 // A session's unread count against the changes that are on their way while
 // it is counted: a change made before the count was asked for is in the
 // count, however far its distribution has got, and a post made meanwhile is
-// in it exactly when the count saw its id.
+// in it exactly when the count saw its id. Also the count kept for a closed
+// session's return, and the count of a user's chats as the PBX's badges take
+// it. Keeping, taking and dropping counts and posts, likes and read marks
+// reaching the right sessions are checked end to end (tests/e2e/messaging.cpp,
+// pbx.cpp); here the orders of events that only a hand-driven loop makes.
 #include "messages/message_content.h"
+#include "messages/updates/kept_count.h"
+#include "messages/updates/read_chat_update.h"
 #include "messages/updates/read_update.h"
 #include "messages/updates/read_update_filter.h"
 #include "tests/updates/updates_test.h"
@@ -10,6 +16,27 @@
 using namespace updates_test;
 
 namespace {
+
+// Counts instead of sending, as the presence monitor does.
+class BadgeFilter : public MessagesFilterRead {
+public:
+    BadgeFilter(AppUpdatesFilters* group, AppUpdatesSession* s, const char* user, std::vector<long>& badges)
+        : MessagesFilterRead(group, s, nullptr, user), badges(badges)
+    {
+    }
+    void Send(MessagesUpdateRead* u) override
+    {
+        badges.push_back(u->Change() ? u->Change() : 1000 + (long)u->Count());
+    }
+    std::vector<long>& badges;
+};
+
+class FakeCount : public ITask {
+public:
+    void Start(UTask* owner) override { user = owner; }
+    unsigned long long Get() const { return 4; }
+    void Finish(bool ok) { ok ? Complete() : Failed(); }
+};
 
 class read_count : public UpdatesTest {
 protected:
@@ -125,4 +152,56 @@ TEST_F(read_count, read_marks_are_settled_by_the_snapshot_of_the_count_and_witho
         blind->Counted(5, MessagesReadableTopics(), 0, 7);
         EXPECT_FALSE(blind->IsExact()) << xid;
     }
+}
+
+TEST_F(read_count, a_kept_count_takes_in_the_changes_still_queued_for_the_closed_session)
+{
+    MessagesFilterRead* unread = Unread("bob");
+    Session* bob = Of(unread);
+    unread->Counted(5, MessagesReadableTopics());
+    unsigned long long id = 10;
+    for (int change : {+1, +1, +1, -1}) {
+        auto* message = new MessageContent(0, 7, 0, "alice", "t", nullptr, "hi", nullptr);
+        message->id = id++;
+        hub->StartUpdate(new MessagesUpdateRead(&reads, message, change));
+    }
+    Drain();
+    // The first change went out and waits for its send result; the others wait behind it.
+    ASSERT_EQ(3u, unread->QueuedCount());
+    EXPECT_EQ(6u, unread->Count());
+    Close(bob, false);
+    MessagesKeptCount kept(unread);
+    EXPECT_EQ(7u, kept.Count());
+    delete bob;
+}
+
+TEST_F(read_count, a_chat_count_reaches_that_users_read_filters_once_counted_and_never_when_it_fails)
+{
+    Session* pbx = NewSession();
+    Session* bob = NewSession();
+    std::vector<long> badges, others;
+    // Bob's chat badge as the presence monitor registers it, his own filter
+    // on his personal topic, and another user's badge.
+    BadgeFilter* chat = new BadgeFilter(&reads, pbx, "bob", badges);
+    chat->AddTopic("bob");
+    chat->AddNotification("");
+    (new MessagesFilterRead(&reads, bob, "mine", "bob"))->AddTopic("bob");
+    (new BadgeFilter(&reads, pbx, "carol", others))->AddTopic("bob");
+    for (bool ok : {true, false}) {
+        MessagesUpdateReadChat* update = new MessagesUpdateReadChat(&reads, "bob");
+        FakeCount* count = new FakeCount;
+        update->Start(hub, count);
+        char sql[256];
+        update->WriteFilters(sql, sizeof(sql));
+        EXPECT_NE(std::string::npos, std::string(sql).find("sip='bob'"));
+        Drain();
+        EXPECT_EQ(ok ? 0u : 1u, badges.size());
+        count->Finish(ok);
+        Drain();
+    }
+    EXPECT_EQ(std::vector<long>{1004}, badges);
+    EXPECT_TRUE(others.empty());
+    // The count is no change: a session's own filter gets it without an "mt".
+    ASSERT_EQ(1u, Ws(bob)->sent.size());
+    EXPECT_EQ((std::map<std::string, std::string>{{"count", "4"}, {"src", "mine"}}), Members(Ws(bob)->sent[0]));
 }
