@@ -70,10 +70,10 @@ void MessagesFilterRead::Counted(const MessagesCountTaken& taken, const Messages
     // The client was told of these before its count, which replaces what it had.
     for (unsigned long long id : postedWhileCounting)
         if (id > seen) count++;
-    for (unsigned long long xid : readWhileCounting) {
-        if (!snapshot.Known()) state = INEXACT;
-        else if (!snapshot.Holds(xid) && count) count--;
-    }
+    // Without the snapshot nothing tells whether the count holds a mark.
+    if (!snapshot.Known() && !readWhileCounting.empty()) state = INEXACT;
+    for (unsigned long long xid : readWhileCounting)
+        if (snapshot.Known() && !snapshot.Holds(xid) && count) count--;
     postedWhileCounting.clear();
     readWhileCounting.clear();
 }
