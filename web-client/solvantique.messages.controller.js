@@ -211,6 +211,7 @@ export class Controller {
     this.list?.select(route);
     const middle = this.#middleFor(route);
     if (middle) this.#setMiddle(middle.key, middle.make, route);
+    this.list?.showQuery(this.middleRoute?.view === 'search' ? this.middleRoute.q : '');
     if (route.view === 'discussion') {
       const key = route.id + ':' + (route.topic || '');
       if (this.rightKey !== key) {

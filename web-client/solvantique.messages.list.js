@@ -59,6 +59,12 @@ export class ListView {
     fill(this.state, h('i', { 'aria-hidden': 'true' }), retry && state !== 'online' ? fmt(T.retryIn, { s: Math.ceil(retry / 1000) }) : text);
   }
 
+  // The box holds the words of the results on screen and empties when they
+  // go, unless the person is typing in it.
+  showQuery(q) {
+    if (document.activeElement !== this.searchInput) this.searchInput.value = q || '';
+  }
+
   // Marks the entry of what the main pane shows.
   select(route) {
     this.route = route;

@@ -162,6 +162,10 @@ test('search finds words by their beginning, marks them, and opens their discuss
   await result.click();
   await replies(bob).locator('.root .msg', { hasText: 'Launch plan for Friday' }).waitFor();
   assert.equal(await bob.locator('.results-view').count(), 1, 'the results stay beside the discussion');
+  assert.equal(await search.inputValue(), 'lau fri');
+  await topicLink(bob).click();
+  await bob.locator('.results-view').waitFor({ state: 'detached' });
+  assert.equal(await search.inputValue(), '', 'the words go with their results');
 });
 
 test('saved filters are made, shown, put in order and deleted, and stay after a reload', async () => {
