@@ -124,12 +124,8 @@ export class Controller {
   }
 
   searchIn(topic) {
-    const input = this.list?.searchInput;
-    if (input) {
-      input.dataset.topic = topic;
-      input.placeholder = fmt(T.searchIn, { topic: this.model.topicName(topic) });
-      input.focus();
-    }
+    this.list?.scope(topic);
+    this.list?.searchInput.focus();
   }
 
   // A button seen only where panes replace each other (narrow windows).
@@ -211,7 +207,7 @@ export class Controller {
     this.list?.select(route);
     const middle = this.#middleFor(route);
     if (middle) this.#setMiddle(middle.key, middle.make, route);
-    this.list?.showQuery(this.middleRoute?.view === 'search' ? this.middleRoute.q : '');
+    this.list?.showSearch(this.middleRoute?.view === 'search' ? this.middleRoute : null);
     if (route.view === 'discussion') {
       const key = route.id + ':' + (route.topic || '');
       if (this.rightKey !== key) {

@@ -23,10 +23,7 @@ export class ListView {
     } }, icon('search'), this.searchInput);
     // "Search in a topic" lasts until the box is left empty.
     this.searchInput.addEventListener('blur', () => {
-      if (!this.searchInput.value) {
-        delete this.searchInput.dataset.topic;
-        this.searchInput.placeholder = T.searchPlaceholder;
-      }
+      if (!this.searchInput.value) this.scope(null);
     });
     this.topics = h('ul', { class: 'nav-list' });
     this.filters = h('ul', { class: 'nav-list' });
@@ -59,10 +56,19 @@ export class ListView {
     fill(this.state, h('i', { 'aria-hidden': 'true' }), retry && state !== 'online' ? fmt(T.retryIn, { s: Math.ceil(retry / 1000) }) : text);
   }
 
-  // The box holds the words of the results on screen and empties when they
+  // Searches only the topic (or every topic when null) from now on.
+  scope(topic) {
+    if (topic) this.searchInput.dataset.topic = topic;
+    else delete this.searchInput.dataset.topic;
+    this.searchInput.placeholder = topic ? fmt(T.searchIn, { topic: this.app.model.topicName(topic) }) : T.searchPlaceholder;
+  }
+
+  // The box holds the search of the results on screen and empties when they
   // go, unless the person is typing in it.
-  showQuery(q) {
-    if (document.activeElement !== this.searchInput) this.searchInput.value = q || '';
+  showSearch(route) {
+    if (document.activeElement === this.searchInput) return;
+    this.searchInput.value = route?.q || '';
+    this.scope(route?.topic);
   }
 
   // Marks the entry of what the main pane shows.

@@ -163,9 +163,16 @@ test('search finds words by their beginning, marks them, and opens their discuss
   await replies(bob).locator('.root .msg', { hasText: 'Launch plan for Friday' }).waitFor();
   assert.equal(await bob.locator('.results-view').count(), 1, 'the results stay beside the discussion');
   assert.equal(await search.inputValue(), 'lau fri');
+
+  await topicLink(bob).click();
+  await bob.getByRole('button', { name: 'Search in Messages' }).click();
+  await search.fill('launch');
+  await search.press('Enter');
+  await bob.locator('.results-view .note', { hasText: 'Search in Messages' }).waitFor();
   await topicLink(bob).click();
   await bob.locator('.results-view').waitFor({ state: 'detached' });
-  assert.equal(await search.inputValue(), '', 'the words go with their results');
+  assert.deepEqual([await search.inputValue(), await search.getAttribute('placeholder')], ['', 'Search messages'],
+    'the words and the topic go with their results');
 });
 
 test('saved filters are made, shown, put in order and deleted, and stay after a reload', async () => {
